@@ -1,0 +1,6 @@
+#include "app.h"
+
+int app_main(int, char**)
+{
+    return 0;
+}

@@ -1,0 +1,147 @@
+// Data archives and assets: KVR1 archives held whole in memory, asset name
+// routing across them, the installed scenario languages, the manifest with its
+// picture and music tables, and picture decoding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine.h"
+
+struct SDL_Renderer;
+struct SDL_Texture;
+
+// ---------------------------------------------------------------------------
+// KVR1 archives
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t ARC_FLAG_HD_ASSETS = 1u << 0;
+constexpr uint32_t ARC_ENTRY_FLAG_ZLIB = 1u << 0;
+constexpr size_t ARC_HEADER_SIZE = 16;
+constexpr size_t ARC_ENTRY_SIZE = 72;
+constexpr size_t ARC_ENTRY_NAME_LEN = 56;
+constexpr size_t ASSET_NAME_CAPACITY = 128;  // normalised names keep at most 127 characters
+
+constexpr int ARC_SEARCH_DIR_COUNT = 5;
+extern const char* const ARC_SEARCH_DIRS[ARC_SEARCH_DIR_COUNT];
+
+// One 72-byte record of an archive's entry table, read in place inside the
+// image. The numbers are stored little-endian; read them with arc_entry_*().
+struct ArchiveEntry {
+    char name[ARC_ENTRY_NAME_LEN];  // zero-terminated unless all 56 bytes are used
+    uint8_t size_le[4];
+    uint8_t offset_le[4];
+    uint8_t stored_size_le[4];
+    uint8_t flags_le[4];
+};
+static_assert(sizeof(ArchiveEntry) == ARC_ENTRY_SIZE, "ArchiveEntry mirrors the file layout");
+
+uint32_t arc_entry_size(const ArchiveEntry* entry);
+uint32_t arc_entry_offset(const ArchiveEntry* entry);
+uint32_t arc_entry_stored_size(const ArchiveEntry* entry);
+uint32_t arc_entry_flags(const ArchiveEntry* entry);
+
+struct Archive {
+    uint8_t* data;  // the archive image, owned; null while closed
+    uint64_t size;
+    uint32_t entry_count;
+    const ArchiveEntry* entries;  // data + 16
+    uint8_t loaded;
+};
+
+extern Archive g_arc_base;
+extern Archive g_arc_hd;
+extern Archive g_arc_script;
+
+// Searches ARC_SEARCH_DIRS for file_name and opens the first usable file found.
+// Leaves the record closed when no folder holds the file or the file found is
+// not a valid archive. Does nothing on an archive that is already open.
+void arc_open(Archive* arc, const char* file_name);
+
+// Releases the image and clears the record.
+void arc_close(Archive* arc);
+
+// First entry whose normalised name equals the (already normalised) name; null if none.
+const ArchiveEntry* arc_find(const Archive* arc, const char* name);
+
+// New malloc'd buffer with the entry's data; null when the stored data runs past
+// the image or does not inflate to the entry's size. *out_len always gets the size field.
+uint8_t* arc_extract(const Archive* arc, const ArchiveEntry* entry, size_t* out_len);
+
+// Drops leading "../", "./" and one "assets/" prefix, cuts to capacity - 1
+// characters and turns backslashes into slashes.
+void asset_normalise_path(const char* src, char* dst, size_t capacity);
+
+// Opens g_arc_base with "base.dat", then g_arc_hd with "hd.dat".
+void arc_open_base_and_hd();
+
+// Replaces g_arc_script with script.dat (code null or empty) or script_<code>.dat.
+// True when the archive is open afterwards.
+bool arc_open_script(const char* code);
+
+// True when a script.dat of at least one byte opens in one of ARC_SEARCH_DIRS.
+bool arc_default_script_present();
+
+bool arc_base_loaded();
+bool arc_hd_loaded();
+// True when hd.dat is open and its header carries ARC_FLAG_HD_ASSETS.
+bool arc_hd_has_hd_assets();
+
+// ---------------------------------------------------------------------------
+// Asset routing and languages
+// ---------------------------------------------------------------------------
+
+constexpr int LANG_TABLE_SIZE = 16;
+constexpr size_t LANG_CODE_CAPACITY = 16;
+constexpr size_t LANG_DISPLAY_NAME_CAPACITY = 32;
+
+struct Language {
+    char code[LANG_CODE_CAPACITY];  // empty for the default language (script.dat)
+    char display_name[LANG_DISPLAY_NAME_CAPACITY];
+};
+
+extern Language g_languages[LANG_TABLE_SIZE];
+extern uint32_t g_language_count;
+
+// New malloc'd copy of the named asset from the archive that answers for it, or
+// null. *out_len is written only when an entry was found, so callers set it to 0 first.
+uint8_t* asset_read(const char* name, size_t* out_len);
+uint8_t* asset_read_impl(const char* name, size_t* out_len);
+
+// Rebuilds g_languages from script.dat and the script_*.dat files in "dat/"
+// and the working directory.
+void arc_discover_languages();
+
+// Adds a language unless its code is already listed or the table is full.
+void arc_register_language(const char* code);
+
+// The language table; *out_count (when not null) gets the number in use.
+const Language* arc_get_languages(uint32_t* out_count);
+
+// ---------------------------------------------------------------------------
+// Manifest and picture loading
+// ---------------------------------------------------------------------------
+
+constexpr int BGM_TRACK_CAPACITY = 32;
+constexpr size_t BGM_FILE_NAME_CAPACITY = 64;
+
+struct BgmTrack {
+    uint32_t id;
+    char intro[BGM_FILE_NAME_CAPACITY];
+    char loop[BGM_FILE_NAME_CAPACITY];
+};
+
+extern BgmTrack g_bgm_tracks[BGM_TRACK_CAPACITY];
+extern int32_t g_bgm_track_count;
+
+// Reads manifest.json into the picture slots and the music table. Ends the
+// process with status 1 (after an error box) on a missing manifest or SD picture.
+void asset_load_manifest(Engine* engine);
+
+// Decodes a picture asset into a static ABGR8888 texture with blending. The
+// outs are written only on success.
+bool img_load_texture(const char* name, SDL_Renderer* renderer, SDL_Texture** out_texture,
+                      uint32_t* out_w, uint32_t* out_h);
+
+// First music table record with this id, or null.
+const BgmTrack* asset_find_bgm_track(uint32_t id);

@@ -1,0 +1,29 @@
+// The desktop services the engine needs from the operating system, behind one
+// small interface: message boxes, folder listing, restarting the program, the
+// executable's folder and the save folder. Nothing outside platform/ includes
+// an operating-system header.
+#pragma once
+
+#include <cstddef>
+
+enum PlatBoxStyle {
+    PLAT_BOX_INFORMATION,
+    PLAT_BOX_WARNING,
+    PLAT_BOX_ERROR,
+};
+
+// Shows a modal message box (no owner window) and writes the same text to
+// standard error, so a player without a display still learns what happened.
+void plat_message_box(PlatBoxStyle style, const char* title, const char* text);
+
+// Calls on_file with the name (no folder) of every regular file in folder
+// (a prefix such as "dat/" or "" for the working directory) whose name starts
+// with prefix and ends with suffix. Names are matched case-sensitively and
+// reported in byte order. False when the folder cannot be listed.
+using PlatFileFn = void (*)(const char* name, void* user);
+bool plat_list_files(const char* folder, const char* prefix, const char* suffix,
+                     PlatFileFn on_file, void* user);
+
+// Starts a new instance of this executable in the current working directory.
+// False when it could not be started.
+bool plat_restart_self();

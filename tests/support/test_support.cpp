@@ -1,0 +1,116 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "kavrel-test-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data()))
+        ADD_FAILURE() << "cannot make a scratch folder";
+    path_ = buffer.data();
+}
+
+ScratchDir::~ScratchDir()
+{
+    if (!previous_cwd_.empty())
+        fs::current_path(previous_cwd_);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+void ScratchDir::enter()
+{
+    if (previous_cwd_.empty())
+        previous_cwd_ = fs::current_path().string();
+    fs::current_path(path_);
+}
+
+void write_file(const std::string& path, const Bytes& bytes)
+{
+    fs::path p(path);
+    if (p.has_parent_path())
+        fs::create_directories(p.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_text_file(const std::string& path, const std::string& text)
+{
+    write_file(path, Bytes(text.begin(), text.end()));
+}
+
+Bytes read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text_file(const std::string& path)
+{
+    Bytes bytes = read_file(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool file_exists(const std::string& path)
+{
+    return fs::exists(path);
+}
+
+static int wait_with_timeout(pid_t child, int timeout_seconds)
+{
+    for (int waited_ms = 0; waited_ms < timeout_seconds * 1000; waited_ms += 10) {
+        int status = 0;
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        usleep(10 * 1000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+ProgramResult run_kavrel(const std::string& folder, int timeout_seconds)
+{
+    std::string out_path = folder + "/.kavrel-stdout";
+    std::string err_path = folder + "/.kavrel-stderr";
+
+    pid_t child = fork();
+    if (child == 0) {
+        if (chdir(folder.c_str()) != 0)
+            _exit(127);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        execl(KAVREL_BINARY, KAVREL_BINARY, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+
+    ProgramResult result;
+    result.exit_status = wait_with_timeout(child, timeout_seconds);
+    result.out = read_text_file(out_path);
+    result.err = read_text_file(err_path);
+    return result;
+}

@@ -1,0 +1,46 @@
+// Helpers shared by the test programs: scratch folders, files, and running
+// the real kavrel binary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh empty folder under the system's temporary folder, removed with its
+// contents when the object goes. While it lives, the process's working
+// directory can be moved into it with enter(); the old one comes back on exit.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& relative) const { return path_ + "/" + relative; }
+    void enter();
+
+private:
+    std::string path_;
+    std::string previous_cwd_;
+};
+
+// Writes bytes to a file, creating its parent folders.
+void write_file(const std::string& path, const Bytes& bytes);
+void write_text_file(const std::string& path, const std::string& text);
+// Whole file, or an empty vector when it cannot be read.
+Bytes read_file(const std::string& path);
+std::string read_text_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+struct ProgramResult {
+    int exit_status;  // -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs the built kavrel in the given folder with SDL's dummy drivers and no
+// display, waiting at most timeout_seconds before killing it.
+ProgramResult run_kavrel(const std::string& folder, int timeout_seconds = 20);
