@@ -4,8 +4,8 @@
 
 #include <SDL.h>
 
-#include <climits>
 #include <cstring>
+#include <initializer_list>
 
 static constexpr uint16_t CLEAR_RECT_IMAGE_ID = 0xFFFF;
 static constexpr uint16_t KIND_LOW_BYTE = 0xFF;
@@ -48,9 +48,23 @@ static void clear_canvas_rect(SDL_Renderer* renderer, const SDL_Rect* rect)
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
 }
 
-static bool fits_int(int64_t value)
+// A rectangle in 64-bit arithmetic: the operands come from the scenario and
+// their products in pixels may not fit in 32 bits.
+struct WideRect {
+    int64_t x, y, w, h;
+};
+
+// Partial blits whose rectangles reach further than this from the origin come
+// only from damaged operands; they are not drawn, which also keeps the cut's
+// products well inside 64 bits.
+static constexpr int64_t PART_PIXEL_LIMIT = int64_t{1} << 24;
+
+static bool within_limit(const WideRect& rect)
 {
-    return value >= INT_MIN && value <= INT_MAX;
+    for (int64_t value : {rect.x, rect.y, rect.w, rect.h})
+        if (value < -PART_PIXEL_LIMIT || value > PART_PIXEL_LIMIT)
+            return false;
+    return true;
 }
 
 void gfx_blit_image(Engine* engine, uint32_t id)
@@ -79,11 +93,6 @@ void gfx_blit_image(Engine* engine, uint32_t id)
     SDL_SetRenderTarget(renderer, nullptr);
 }
 
-// A rectangle in 64-bit arithmetic: the operands come from the scenario and
-// their products in pixels may not fit in 32 bits.
-struct WideRect {
-    int64_t x, y, w, h;
-};
 
 // Takes amount pixels off one end of a destination span and the same share
 // off its source span; a span already empty loses the amount itself.
@@ -151,13 +160,11 @@ static void draw_part(Engine* engine, const ImageSlot& slot, int64_t src_x8, int
         source.w = texture_w - source.x;
     if (source.y + source.h > texture_h)
         source.h = texture_h - source.y;
+    if (!within_limit(source) || !within_limit(dest))
+        return;
     cut_to_canvas(&source, &dest, SCREEN_WIDTH * k, SCREEN_HEIGHT * k);
 
     if (source.w <= 0 || source.h <= 0)
-        return;
-    // A source this far out of range lies wholly outside the texture.
-    if (!fits_int(source.x) || !fits_int(source.y) || !fits_int(source.x + source.w) ||
-        !fits_int(source.y + source.h))
         return;
     const SDL_Rect src_rect = {static_cast<int>(source.x), static_cast<int>(source.y), static_cast<int>(source.w),
                                static_cast<int>(source.h)};

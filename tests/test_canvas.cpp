@@ -9,6 +9,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -621,4 +622,30 @@ TEST_F(CanvasTest, SpritesAreTintedInSlotOrderAndSkippedWhenNotShown)
     uint8_t r = 0, g = 0, b = 0;
     SDL_GetTextureColorMod(above.tex_sd, &r, &g, &b);
     EXPECT_EQ(r, 255);
+}
+
+TEST_F(CanvasTest, SpritesFromDamagedSavesAreDrawnWithoutOverflow)
+{
+    start(1);
+    ImageSlot& slot = load_slot(0, 16, 16);
+    slot.sprite_visible = 1;
+    const int32_t extremes[] = {INT32_MIN, -1, INT32_MAX};
+    for (int32_t position : extremes) {
+        for (int32_t progress : extremes) {
+            slot.x = position;
+            slot.y = position;
+            for (int32_t type = EFFECT_REVEAL_LEFT; type <= EFFECT_FADE; type++) {
+                set_effect(slot, type, progress, 3);
+                draw_sprites();
+                uint8_t alpha = 0;
+                SDL_GetTextureAlphaMod(slot.tex_sd, &alpha);
+                ASSERT_EQ(alpha, 255);
+            }
+        }
+    }
+    // A progress below zero has not started: nothing of a reveal shows.
+    slot.x = 0;
+    slot.y = 0;
+    set_effect(slot, EFFECT_REVEAL_LEFT, -1, 3);
+    EXPECT_EQ(lit_box(draw_sprites(), width).right, -1);
 }
