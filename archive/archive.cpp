@@ -28,6 +28,8 @@ constexpr int INFLATE_INITIAL_SIZE = 16384;
 constexpr size_t ARC_PATH_CAPACITY = 256;
 constexpr size_t SCRIPT_NAME_CAPACITY = 64;
 constexpr int32_t ARC_MAX_FILE_SIZE = INT32_MAX;
+static const char ASSETS_PREFIX[] = "assets";  // dropped with the separator after it
+constexpr size_t ASSETS_PREFIX_LEN = sizeof ASSETS_PREFIX - 1;
 
 static uint32_t read_u32_le(const uint8_t* bytes)
 {
@@ -172,11 +174,15 @@ void arc_close(Archive* arc)
     memset(arc, 0, sizeof *arc);
 }
 
+static bool is_separator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
 void asset_normalise_path(const char* src, char* dst, size_t capacity)
 {
     if (capacity == 0)
         return;
-    auto is_separator = [](char c) { return c == '/' || c == '\\'; };
 
     const char* rest = src;
     while (rest[0] == '.' && rest[1] == '.') {
@@ -186,8 +192,8 @@ void asset_normalise_path(const char* src, char* dst, size_t capacity)
     }
     if (rest[0] == '.' && is_separator(rest[1]))
         rest += 2;
-    if (strncmp(rest, "assets/", 7) == 0 || strncmp(rest, "assets\\", 7) == 0)
-        rest += 7;
+    if (strncmp(rest, ASSETS_PREFIX, ASSETS_PREFIX_LEN) == 0 && is_separator(rest[ASSETS_PREFIX_LEN]))
+        rest += ASSETS_PREFIX_LEN + 1;
 
     size_t n = 0;
     for (; n + 1 < capacity && rest[n] != '\0'; n++)

@@ -143,17 +143,6 @@ TEST_F(AssetTest, LengthIsLeftAloneWhenNothingIsFound)
     EXPECT_EQ(len, 12345u);
 }
 
-TEST_F(AssetTest, EveryCallGivesItsOwnCopy)
-{
-    install(&g_arc_base, {{"a", "abc"}});
-    size_t len = 0;
-    uint8_t* first = asset_read_impl("a", &len);
-    ASSERT_NE(first, nullptr);
-    first[0] = 'X';
-    EXPECT_EQ(read_asset("a"), "abc");
-    free(first);
-}
-
 // ---------------------------------------------------------------------------
 // Languages
 // ---------------------------------------------------------------------------
