@@ -275,11 +275,6 @@ TEST_F(ScriptTest, SceneEntryNeedsRoomForTheSegmentHead)
     EXPECT_EQ(script_scene_entry(engine, 0), nullptr);
 }
 
-TEST_F(ScriptTest, StartSegmentIsZeroBeforeALoad)
-{
-    EXPECT_EQ(script_start_segment(engine), 0u);
-}
-
 // script_load reads the pair through the scenario archive.
 struct ScriptLoadTest : EngineFixture {
     ScratchDir dir;
