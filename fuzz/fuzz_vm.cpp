@@ -12,7 +12,7 @@
 constexpr size_t SPLIT_HEADER_SIZE = 2;
 constexpr int TOP_LEVEL_STEPS = 2000;
 constexpr uint32_t SEGMENT_HEAD_SIZE = 3;
-constexpr int NESTED_STEP_BUDGET = 200000;
+constexpr int NESTED_STEP_BUDGET = 5000;
 // Fast enough that the picture command's frame needs no sleep.
 constexpr int32_t FUZZ_GAME_SPEED = 1000;
 
