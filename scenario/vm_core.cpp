@@ -277,11 +277,14 @@ void vm_call_segment(Engine* engine)
 
     if (engine->vm_blocked)
         return;
-    if (engine->vm_segment == segment)
-        return_pop(engine);
-    else
+    if (engine->vm_segment != segment) {
+        // A jump moved the running segment: the call never returns.
         drop_frame(engine);
-    engine->vm_leave = 0;
+        engine->vm_leave = 0;
+    } else if (sound_depth(engine) >= 1) {
+        return_pop(engine);
+        engine->vm_leave = 0;
+    }
 }
 
 static void write_pending_save(Engine* engine)

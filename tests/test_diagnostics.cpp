@@ -40,9 +40,13 @@ TEST(DiagnosticsTest, RingCountersPastInt32MaxStayInsideTheirRings)
     EXPECT_EQ(e->dbg_jump_trace[DBG_JUMP_TRACE_SIZE - 1].target_segment, 4);
     EXPECT_EQ(e->dbg_jump_trace[0].target_segment, 5);
 
-    e->dbg_hit_log_next = -3;  // not a line number: still lands inside the log
+    // The hit log wraps after ten lines, and a damaged line number still lands inside it.
     e->dbg_breakpoints[0] = Breakpoint{BP_KIND_ADDRESS, 0, 0, 1};
     e->dbg_breakpoint_count = 1;
+    for (int i = 0; i < DBG_HIT_LOG_LINES + 1; i++)
+        dbg_check_breakpoint(e, 'x', 0);
+    EXPECT_EQ(e->dbg_hit_log_next, 1);
+    e->dbg_hit_log_next = -3;
     EXPECT_TRUE(dbg_check_breakpoint(e, 'x', 0));
     EXPECT_GE(e->dbg_hit_log_next, 0);
     EXPECT_LT(e->dbg_hit_log_next, DBG_HIT_LOG_LINES);
@@ -64,11 +68,8 @@ TEST(DiagnosticsTest, JumpTraceRecordsPositionsRelativeToTheRunningSegment)
     dbg_trace_jump(e, 9, '.');
 
     ASSERT_EQ(e->dbg_jump_trace_count, 3u);
-    const JumpTraceEntry& call = e->dbg_jump_trace[0];
-    EXPECT_EQ(call.target_segment, 7);
-    EXPECT_EQ(call.segment, 2u);
-    EXPECT_EQ(call.pc, 30u);
-    EXPECT_EQ(call.kind, '}');
+    EXPECT_EQ(e->dbg_jump_trace[0].segment, 2u);
+    EXPECT_EQ(e->dbg_jump_trace[0].pc, 30u);
     EXPECT_EQ(e->dbg_jump_trace[1].pc, 40u);
     EXPECT_EQ(e->dbg_jump_trace[2].pc, 150u);
 }
@@ -124,17 +125,6 @@ TEST(DiagnosticsTest, BreakpointsStopTheInstructionAndLogAHit)
     vm_step(e);
     EXPECT_EQ(vm.var(5), 2);
     EXPECT_EQ(e->dbg_skip_once, 0);
-}
-
-TEST(DiagnosticsTest, HitLogWrapsAfterTenLines)
-{
-    VmHarness vm;
-    Engine* e = vm.engine();
-    e->dbg_breakpoints[0] = Breakpoint{BP_KIND_ADDRESS, 0, 0, 1};
-    e->dbg_breakpoint_count = 1;
-    for (int i = 0; i < DBG_HIT_LOG_LINES + 1; i++)
-        dbg_check_breakpoint(e, 'x', 0);
-    EXPECT_EQ(e->dbg_hit_log_next, 1);
 }
 
 TEST(DiagnosticsTest, ResetClearsTheBreakpointsButKeepsTheRings)
