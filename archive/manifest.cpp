@@ -21,6 +21,8 @@ static const char BOX_TITLE_MISSING_ASSET[] = "Kavrel Engine - Missing Asset";
 static const char PICTURE_NAME_FORMAT[] = "img/%03d.png";
 static const char HD_PICTURE_NAME_FORMAT[] = "img/hd/%03d.png";
 constexpr uint32_t MANIFEST_MAX_IMAGE_ID = IMAGE_SLOT_COUNT - 1;
+// The manifest gives y in PC-98 rows of two lines.
+constexpr uint32_t MANIFEST_LINES_PER_ROW = 2;
 constexpr int EXIT_STATUS_FATAL = 1;
 
 // Limits of a double that truncates into a signed 32-bit integer.
@@ -93,6 +95,8 @@ static void manifest_read_tracks(const cJSON* list, BgmTrack* tracks, int32_t* t
 bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images,
                           int32_t* image_count, BgmTrack* tracks, int32_t* track_count)
 {
+    if (len == SIZE_MAX)
+        return false;
     // cJSON wants a zero-terminated string; the asset has no terminator.
     char* copy = static_cast<char*>(malloc(len + 1));
     if (!copy)
@@ -163,8 +167,7 @@ static void manifest_place_picture(Engine* engine, const ManifestImage* image)
     slot->vram = image->vram;
     slot->x = manifest_scale(image->x, scale);
     slot->home_x = slot->x;
-    // y counts PC-98 rows of two lines.
-    slot->y = manifest_scale(image->y, 2 * scale);
+    slot->y = manifest_scale(image->y, MANIFEST_LINES_PER_ROW * scale);
     slot->home_y = slot->y;
 }
 
