@@ -57,6 +57,10 @@ protected:
             << SDL_GetError();
     }
 
+    // Captures a canvas in which every pixel differs from its neighbours, so a
+    // wrong block or rounding shows, and compares with the block means.
+    void expect_thumbnail_of_gradient(int block);
+
     struct Capture {
         int32_t result = 0;
         uint8_t* png = nullptr;
@@ -93,7 +97,6 @@ static DecodedPng decode_png(const uint8_t* bytes, size_t len, int channels)
     return out;
 }
 
-// Every pixel differs from its neighbours, so a wrong block or rounding shows.
 static std::vector<uint8_t> gradient_picture(int w, int h)
 {
     std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
@@ -124,35 +127,30 @@ static void expect_box_average(const DecodedPng& thumb, const std::vector<uint8_
     EXPECT_EQ(mismatches, 0);
 }
 
-TEST_F(CaptureTest, ThumbnailAveragesTwoByTwoBlocksInSdMode)
+void CaptureTest::expect_thumbnail_of_gradient(int block)
 {
-    open(0, 640, 400);
     std::vector<uint8_t> rgb = gradient_picture(screen_w, screen_h);
     fill_canvas(rgb);
-
     Capture cap;
     cap.result = gfx_capture_thumbnail(engine.get(), &cap.png, &cap.size);
     ASSERT_EQ(cap.result, 1);
     DecodedPng thumb = decode_png(cap.png, static_cast<size_t>(cap.size), 3);
     ASSERT_EQ(thumb.w, THUMB_WIDTH);
     ASSERT_EQ(thumb.h, THUMB_HEIGHT);
-    expect_box_average(thumb, rgb, screen_w, 2);
+    expect_box_average(thumb, rgb, screen_w, block);
+}
+
+TEST_F(CaptureTest, ThumbnailAveragesTwoByTwoBlocksInSdMode)
+{
+    open(0, 640, 400);
+    expect_thumbnail_of_gradient(2);
     EXPECT_EQ(SDL_GetRenderTarget(renderer), nullptr);
 }
 
 TEST_F(CaptureTest, ThumbnailAveragesFourByFourBlocksInHdMode)
 {
     open(1, 1280, 800);
-    std::vector<uint8_t> rgb = gradient_picture(screen_w, screen_h);
-    fill_canvas(rgb);
-
-    Capture cap;
-    cap.result = gfx_capture_thumbnail(engine.get(), &cap.png, &cap.size);
-    ASSERT_EQ(cap.result, 1);
-    DecodedPng thumb = decode_png(cap.png, static_cast<size_t>(cap.size), 3);
-    ASSERT_EQ(thumb.w, THUMB_WIDTH);
-    ASSERT_EQ(thumb.h, THUMB_HEIGHT);
-    expect_box_average(thumb, rgb, screen_w, 4);
+    expect_thumbnail_of_gradient(4);
 }
 
 TEST_F(CaptureTest, ThumbnailShowsTheGameScreenNotWhatIsDrawnOverTheWindow)
