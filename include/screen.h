@@ -109,10 +109,10 @@ constexpr int32_t THUMB_GROWN_CAPACITY = 65536;
 int32_t gfx_capture_thumbnail(Engine* engine, uint8_t** out_png, int32_t* out_size);
 
 // Writes the frame drawn so far in the window (overlays included) to path as an
-// RGBA PNG at the window's own resolution of the picture, replacing any file of
-// that name. Gives up silently when the frame cannot be read or the file written.
+// RGBA PNG of the size it is shown at, letterbox bars left out, replacing any
+// file of that name. Gives up silently when the frame cannot be read or the
+// file written.
 void gfx_save_screenshot(Engine* engine, const char* path);
-
 
 // ---------------------------------------------------------------------------
 // Text layer and fonts
