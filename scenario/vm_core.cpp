@@ -9,7 +9,6 @@
 
 #include "save.h"
 #include "screen.h"
-#include "vm_stubs_tmp.h"
 
 int32_t g_pending_save_slot = -1;
 

@@ -3,7 +3,6 @@
 #include "save.h"
 #include "vm.h"
 #include "vm_private.h"
-#include "vm_stubs_tmp.h"
 
 static void stub_variable(Engine* engine, uint8_t command)
 {
@@ -109,9 +108,4 @@ void vm_exec_text(Engine* engine)
 int32_t save_write_slot(Engine*, int32_t, const uint8_t*, int32_t)
 {
     return SAVE_RESULT_FAILED;
-}
-
-int32_t gfx_capture_thumbnail(Engine*, uint8_t**, int32_t*)
-{
-    return 0;
 }
