@@ -31,16 +31,28 @@ std::vector<uint32_t> choices(const Engine* engine)
 TEST(ChoiceMenuTest, RepeatedIdsAreAddedOnceAndTheMenuOpensOnTheFirst)
 {
     TestEngine engine;
+    add(engine.get(), "");
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], -2);  // nothing to choose from
+    EXPECT_EQ(engine->choice_result, -2);
+    EXPECT_EQ(engine->vm_blocked + engine->choice_active, 0);
+
     engine->choice_cursor = 3;
-    add(engine.get(), "12");
-    add(engine.get(), "7");
-    add(engine.get(), "12");
+    for (const char* ids : {"12", "7", "12"})
+        add(engine.get(), ids);
     EXPECT_EQ(engine->vm_blocked, 0);
     add(engine.get(), "");
     EXPECT_EQ(choices(engine.get()), (std::vector<uint32_t>{12, 7}));
     EXPECT_EQ(engine->choice_cursor, 0);
     EXPECT_EQ(engine->choice_active, 1);
     EXPECT_EQ(engine->vm_blocked, 1);
+
+    // Twenty distinct ids at most.
+    std::string ids;
+    for (int i = 1; i <= 21; i++)
+        ids += std::to_string(i) + ",";
+    add(engine.get(), ids);
+    ASSERT_EQ(engine->choice_count, MENU_MAX_CHOICES);
+    EXPECT_EQ(engine->choice_ids[19], 20u);  // 7 and 12 were there already
 }
 
 TEST(ChoiceMenuTest, OperandListEndsWhereTheLastOperandEnded)
@@ -60,29 +72,6 @@ TEST(ChoiceMenuTest, OperandListEndsWhereTheLastOperandEnded)
     }
     add(engine.get(), "12,@3");
     EXPECT_EQ(choices(engine.get()), (std::vector<uint32_t>{12, 40}));
-}
-
-TEST(ChoiceMenuTest, OnlyTheFirstTwentyDistinctIdsAreKept)
-{
-    TestEngine engine;
-    std::string ids;
-    for (int i = 1; i <= 21; i++)
-        ids += std::to_string(i) + ",";
-    add(engine.get(), ids);
-    ASSERT_EQ(engine->choice_count, MENU_MAX_CHOICES);
-    EXPECT_EQ(engine->choice_ids[19], 20u);
-    add(engine.get(), "1,22");
-    EXPECT_EQ(engine->choice_count, MENU_MAX_CHOICES);
-}
-
-TEST(ChoiceMenuTest, OpeningWithNoChoicesReportsMinusTwoAndDoesNotBlock)
-{
-    TestEngine engine;
-    add(engine.get(), "");
-    EXPECT_EQ(engine->vm_vars[VAR_RESULT], -2);
-    EXPECT_EQ(engine->choice_result, -2);
-    EXPECT_EQ(engine->vm_blocked, 0);
-    EXPECT_EQ(engine->choice_active, 0);
 }
 
 TEST(ChoiceMenuTest, OpeningTakesTheFallbackFromTheCursorCellOrTheFreeCursor)

@@ -10,8 +10,13 @@
 #include <SDL.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
+
+using Cell = std::pair<int32_t, int32_t>;  // col, row
+Cell cursor(const TextWindow* w) { return {w->col, w->row}; }
 
 constexpr uint32_t TRANSPARENT = 0;
 constexpr uint32_t RED = 0xFF0000;
@@ -67,33 +72,27 @@ protected:
     ScenarioBuilder scenario;
 };
 
+// A window's record but its spare words, in field order, as one comparable value.
+std::vector<int32_t> fields(const TextWindow& w)
+{
+    return {w.id, w.active, w.x, w.y, w.w, w.h, w.col, w.row, w.attribute, w.cols, w.rows};
+}
+
 TEST(TextWindowResetTest, WindowZeroCoversTheScreenAndOtherWindowsStay)
 {
     for (uint8_t hd : {0, 1}) {
         TestEngine engine(hd);
         engine->text_windows[0] = TextWindow{9, 0, 5, 5, 8, 8, 3, 3, 0, 1, 1, {1, 2, 3, 4}};
-        engine->text_windows[5].active = 1;
-        engine->text_windows[5].cols = 12;
+        engine->text_windows[5] = TextWindow{5, 1, 8, 16, 8, 16, 0, 0, 0xE1, 1, 1, {}};
         engine->vm_vars[VAR_CUR_WINDOW] = 5;
-        engine->vm_vars[VAR_TEXT_SPEED] = 9;
         engine->vm_depth = 4;
         vm_reset_text_windows(engine.get());
 
         const TextWindow& w = engine->text_windows[0];
         const int k = hd ? 2 : 1;
-        EXPECT_EQ(w.id, 0);
-        EXPECT_EQ(w.active, 1);
-        EXPECT_EQ(w.x, 0);
-        EXPECT_EQ(w.y, 0);
-        EXPECT_EQ(w.w, 640 * k);
-        EXPECT_EQ(w.h, 400 * k);
-        EXPECT_EQ(w.col, 0);
-        EXPECT_EQ(w.row, 0);
-        EXPECT_EQ(w.attribute, 0xE1);
-        EXPECT_EQ(w.cols, 80);
-        EXPECT_EQ(w.rows, 25);
+        EXPECT_EQ(fields(w), (std::vector<int32_t>{0, 1, 0, 0, 640 * k, 400 * k, 0, 0, 0xE1, 80, 25}));
         EXPECT_EQ(w.spare[3], 4u);
-        EXPECT_EQ(engine->text_windows[5].cols, 12);
+        EXPECT_EQ(fields(engine->text_windows[5]), (std::vector<int32_t>{5, 1, 8, 16, 8, 16, 0, 0, 0xE1, 1, 1}));
         EXPECT_EQ(engine->vm_vars[VAR_CUR_WINDOW], 0);
         EXPECT_EQ(engine->vm_vars[VAR_TEXT_SPEED], 1);
         EXPECT_EQ(engine->vm_depth, 0);
@@ -103,43 +102,33 @@ TEST(TextWindowResetTest, WindowZeroCoversTheScreenAndOtherWindowsStay)
 TEST_F(TextWindowTest, DefineWindowSetsCellsClampsAndNamesItsVariable)
 {
     engine->vm_vars[10] = -5;
-    struct Case {
-        const char* command;
-        uint16_t id;
-        TextWindow want;  // id, active, x, y, w, h, col, row, attribute, cols, rows
+    const std::pair<const char*, std::vector<int32_t>> cases[] = {
+        {"O3,0,0,79,24", {3, 1, 0, 0, 640, 400, 0, 0, 0xE1, 80, 25}},
+        {"O 4 , 99,@10,79, 3", {4, 1, 632, 0, 8, 64, 0, 0, 0xE1, 1, 4}},
+        {"O5,1,2,3,4,", {5, 1, 8, 32, 24, 48, 0, 0, 0xE1, 3, 3}},
     };
-    const Case cases[] = {
-        {"O3,0,0,79,24", 3, {3, 1, 0, 0, 640, 400, 0, 0, 0xE1, 80, 25, {}}},
-        {"O 4 , 99,@10,79, 3", 4, {4, 1, 632, 0, 8, 64, 0, 0, 0xE1, 1, 4, {}}},
-        {"O5,1,2,3,4,", 5, {5, 1, 8, 32, 24, 48, 0, 0, 0xE1, 3, 3, {}}},
-    };
-    for (const Case& c : cases) {
-        engine->text_windows[c.id].col = 5;
-        engine->text_windows[c.id].spare[0] = 77;
-        command(c.command);
-        const TextWindow& w = engine->text_windows[c.id];
-        EXPECT_EQ(w.active, 1) << c.command;
-        EXPECT_EQ(w.id, c.want.id) << c.command;
-        EXPECT_EQ(w.x, c.want.x) << c.command;
-        EXPECT_EQ(w.y, c.want.y) << c.command;
-        EXPECT_EQ(w.w, c.want.w) << c.command;
-        EXPECT_EQ(w.h, c.want.h) << c.command;
-        EXPECT_EQ(w.col, 0) << c.command;
-        EXPECT_EQ(w.cols, c.want.cols) << c.command;
-        EXPECT_EQ(w.rows, c.want.rows) << c.command;
-        EXPECT_EQ(w.attribute, 0xE1) << c.command;
-        EXPECT_EQ(w.spare[0], 77u) << c.command;
-        EXPECT_EQ(engine->vm_vars[c.id], c.id) << c.command;
+    for (const auto& [definition, want] : cases) {
+        const int id = want[0];
+        engine->text_windows[id].col = 5;
+        engine->text_windows[id].attribute = 0x40;
+        engine->text_windows[id].spare[0] = 77;
+        command(definition);
+        EXPECT_EQ(fields(engine->text_windows[id]), want) << definition;
+        EXPECT_EQ(engine->text_windows[id].spare[0], 77u) << definition;
+        EXPECT_EQ(engine->vm_vars[id], id) << definition;
     }
     EXPECT_EQ(engine->vm_vars[VAR_CUR_WINDOW], 0);
 
     // Four operands, or a number past the last window, define nothing.
     command("O6,1,2,3");
     command("O300,0,0,1,1");
-    EXPECT_EQ(engine->text_windows[6].active, 0);
     EXPECT_EQ(engine->vm_vars[6], 0);
-    for (int id = 7; id < TEXT_WINDOW_COUNT; id++)
+    for (int id = 6; id < TEXT_WINDOW_COUNT; id++)
         ASSERT_EQ(engine->text_windows[id].active, 0) << id;
+
+    TestEngine hd(1);
+    run_command(hd.get(), ScenarioBuilder(), "O3,1,2,10,5", vm_cmd_define_window);
+    EXPECT_EQ(fields(hd->text_windows[3]), (std::vector<int32_t>{3, 1, 16, 64, 160, 128, 0, 0, 0xE1, 10, 4}));
 }
 
 TEST_F(TextWindowTest, DefineWindowClearsOnlyItsRectangle)
@@ -154,25 +143,11 @@ TEST_F(TextWindowTest, DefineWindowClearsOnlyItsRectangle)
     EXPECT_EQ(pixel_at(p, 640, 8, 48), opaque(RED));
 }
 
-TEST(TextWindowHdTest, DefineWindowDoublesPixelsInHdMode)
-{
-    TestEngine engine(1);
-    run_command(engine.get(), ScenarioBuilder(), "O3,1,2,10,5", vm_cmd_define_window);
-    const TextWindow& w = engine->text_windows[3];
-    EXPECT_EQ(w.x, 16);
-    EXPECT_EQ(w.y, 64);
-    EXPECT_EQ(w.w, 160);
-    EXPECT_EQ(w.h, 128);
-    EXPECT_EQ(w.cols, 10);
-    EXPECT_EQ(w.rows, 4);
-}
-
 TEST_F(TextWindowTest, TextWrapsAtTheRightEdgeAndPairsMayOverhangIt)
 {
     TextWindow* w = small_window();
     put("ABC");
-    EXPECT_EQ(w->col, 0);
-    EXPECT_EQ(w->row, 1);
+    EXPECT_EQ(cursor(w), Cell(0, 1));
     Pixels p = layer();
     EXPECT_EQ(pixel_at(p, 640, 16, 48), opaque(RED));
     EXPECT_EQ(pixel_at(p, 640, 39, 63), opaque(RED));
@@ -181,15 +156,11 @@ TEST_F(TextWindowTest, TextWrapsAtTheRightEdgeAndPairsMayOverhangIt)
     put("DE");
     vm_put_char(engine.get(), SJIS_SPACE);
     // Drawn two cells wide from the last cell, then the wrap scrolls the window.
-    EXPECT_EQ(w->col, 0);
-    EXPECT_EQ(w->row, 1);
+    EXPECT_EQ(cursor(w), Cell(0, 1));
     ASSERT_EQ(engine->history.count, 1);
     const HistoryEntry& line = engine->history.entries[0];
-    EXPECT_EQ(line.x, 16);
-    EXPECT_EQ(line.y, 48);
-    EXPECT_EQ(line.w, 24);
-    EXPECT_EQ(line.h, 16);
-    EXPECT_EQ(line.window_id, 7);
+    EXPECT_EQ((std::vector<int32_t>{line.x, line.y, line.w, line.h, line.window_id}),
+              (std::vector<int32_t>{16, 48, 24, 16, 7}));
     p = layer();
     EXPECT_EQ(pixel_at(p, 640, 32, 48), opaque(RED));  // the pair moved up
     EXPECT_EQ(pixel_at(p, 640, 16, 64), TRANSPARENT);  // the freed line
@@ -204,42 +175,30 @@ TEST_F(TextWindowTest, LineFeedAtColumnZeroDefersTheScrollToTheNextCharacter)
     EXPECT_EQ(engine->history.count, 0);
 
     put("C");
-    EXPECT_EQ(w->row, 1);
-    EXPECT_EQ(w->col, 1);
+    EXPECT_EQ(cursor(w), Cell(1, 1));
     ASSERT_EQ(engine->history.count, 1);
-    // The captured line holds the A.
-    uint32_t captured = 0;
+    uint32_t captured = 0;  // the line that went off the top held the A
     memcpy(&captured, engine->history.entries[0].pixels, sizeof captured);
     EXPECT_EQ(captured, opaque(RED));
-    Pixels p = layer();
-    EXPECT_EQ(pixel_at(p, 640, 16, 48), opaque(RED));  // B moved up
-    EXPECT_EQ(pixel_at(p, 640, 16, 64), opaque(RED));  // C on the last row
-    EXPECT_EQ(pixel_at(p, 640, 24, 64), TRANSPARENT);
-}
+    EXPECT_EQ(layer_at(16, 48), opaque(RED));  // B moved up
+    EXPECT_EQ(layer_at(16, 64), opaque(RED));  // C on the last row
+    EXPECT_EQ(layer_at(24, 64), TRANSPARENT);
 
-TEST_F(TextWindowTest, SecondLineFeedBelowTheWindowScrollsWithoutMovingTheCursor)
-{
-    TextWindow* w = small_window();
-    put("A\r\nB\r\n\n");
-    EXPECT_EQ(w->row, 2);
-    EXPECT_EQ(engine->history.count, 1);
-    put("C");
-    EXPECT_EQ(w->row, 1);
+    // Inside a line, the last row's line feed scrolls at once and keeps the column.
+    put("\n");
+    EXPECT_EQ(cursor(w), Cell(1, 1));
     EXPECT_EQ(engine->history.count, 2);
-    // B went off the top too: the window shows an empty line and then C.
+
+    // A second line feed below the window scrolls without moving the cursor,
+    // and the next character scrolls again, leaving an empty line.
+    put("\r\n\n");
+    EXPECT_EQ(w->row, 2);
+    EXPECT_EQ(engine->history.count, 3);
+    put("D");
+    EXPECT_EQ(w->row, 1);
+    EXPECT_EQ(engine->history.count, 4);
     EXPECT_EQ(layer_at(16, 48), TRANSPARENT);
     EXPECT_EQ(layer_at(16, 64), opaque(RED));
-}
-
-TEST_F(TextWindowTest, LineFeedInsideALineOnTheLastRowScrollsAtOnce)
-{
-    TextWindow* w = small_window();
-    put("A\r\nB\n");
-    EXPECT_EQ(w->row, 1);
-    EXPECT_EQ(w->col, 1);
-    EXPECT_EQ(engine->history.count, 1);
-    EXPECT_EQ(layer_at(16, 48), opaque(RED));
-    EXPECT_EQ(layer_at(16, 64), TRANSPARENT);
 }
 
 TEST_F(TextWindowTest, ControlCodesMoveTheCursor)
@@ -257,22 +216,18 @@ TEST_F(TextWindowTest, ControlCodesMoveTheCursor)
         w->col = 1;
         w->row = 1;
         vm_put_char(engine.get(), c.code);
-        EXPECT_EQ(w->col, c.col) << c.code;
-        EXPECT_EQ(w->row, c.row) << c.code;
+        EXPECT_EQ(cursor(w), Cell(c.col, c.row)) << c.code;
     }
     // Left and up stop at the edge; right and down do not.
     w->col = 0;
     w->row = 0;
     put("\x08\x1D\x1E");
-    EXPECT_EQ(w->col, 0);
-    EXPECT_EQ(w->row, 0);
+    EXPECT_EQ(cursor(w), Cell(0, 0));
     put("\x1C\x1C\x1C\x1C\x1F\x1F\x1F");
-    EXPECT_EQ(w->col, 4);
-    EXPECT_EQ(w->row, 3);
+    EXPECT_EQ(cursor(w), Cell(4, 3));
     // A row below the window is pulled back to the last row before printing.
     put("A");
-    EXPECT_EQ(w->row, 1);
-    EXPECT_EQ(w->col, 0);
+    EXPECT_EQ(cursor(w), Cell(0, 1));
     EXPECT_EQ(engine->history.count, 2);
     EXPECT_EQ(layer_at(48, 64), opaque(RED));
 }
@@ -284,16 +239,14 @@ TEST_F(TextWindowTest, ClearAndScrollCodesActOnTheWindowOnly)
     for (uint16_t clear : {12, 26}) {
         put("AB");
         vm_put_char(engine.get(), clear);
-        EXPECT_EQ(w->col, 0) << clear;
-        EXPECT_EQ(w->row, 0) << clear;
+        EXPECT_EQ(cursor(w), Cell(0, 0)) << clear;
         EXPECT_EQ(layer_at(16, 48), TRANSPARENT) << clear;
         EXPECT_EQ(layer_at(15, 48), opaque(RED)) << clear;
     }
 
     put("A\r\nB");
     vm_put_char(engine.get(), 17);
-    EXPECT_EQ(w->row, 0);
-    EXPECT_EQ(w->col, 1);
+    EXPECT_EQ(cursor(w), Cell(1, 0));
     EXPECT_EQ(engine->history.count, 1);
     EXPECT_EQ(layer_at(16, 48), opaque(RED));
     EXPECT_EQ(layer_at(16, 64), TRANSPARENT);
@@ -367,8 +320,7 @@ TEST_F(TextWindowTest, PrintMessagesDrawsEachFromTheWindowStart)
     put("XY");
 
     command("V5");
-    EXPECT_EQ(w->col, 1);
-    EXPECT_EQ(w->row, 1);
+    EXPECT_EQ(cursor(w), Cell(1, 1));
     EXPECT_EQ(engine->wait_frames, 0);
     Pixels p = layer();
     EXPECT_EQ(pixel_at(p, 640, 16, 48), opaque(0xFFFFFF));  // A over the X
@@ -377,8 +329,7 @@ TEST_F(TextWindowTest, PrintMessagesDrawsEachFromTheWindowStart)
     EXPECT_EQ(pixel_at(p, 640, 24, 64), TRANSPARENT);
 
     command("V 5 , 6 ,7");
-    EXPECT_EQ(w->col, 1);  // message 7 stops at its cut pair
-    EXPECT_EQ(w->row, 0);
+    EXPECT_EQ(cursor(w), Cell(1, 0));  // message 7 stops at its cut pair
     EXPECT_EQ(engine->wait_frames, 6);
 
     engine->wait_frames = 0;
@@ -390,8 +341,7 @@ TEST_F(TextWindowTest, PrintMessagesDrawsEachFromTheWindowStart)
     engine->wait_frames = 0;
     EXPECT_EQ(run_command(engine.get(), scenario, "V6 5", vm_cmd_print_messages), 2u);
     EXPECT_EQ(engine->wait_frames, 0);
-    EXPECT_EQ(w->col, 0);  // the Z filled the line
-    EXPECT_EQ(w->row, 1);
+    EXPECT_EQ(cursor(w), Cell(0, 1));  // the Z filled the line
 }
 
 TEST_F(TextWindowTest, PrintMessagesWithoutATargetWindowOnlyWaits)
