@@ -25,6 +25,8 @@ constexpr int ATTRIBUTE_COLOUR_SHIFT = 5;
 constexpr int ATTRIBUTE_COLOUR_MASK = DIGITAL8_COLOURS - 1;
 
 constexpr uint16_t CHAR_DOUBLE_WIDTH_FIRST = 0x100;  // Shift-JIS pairs take two cells
+constexpr int32_t CHAR_CELLS_SINGLE = 1;
+constexpr int32_t CHAR_CELLS_DOUBLE = 2;
 constexpr uint16_t CHAR_FIRST_PRINTABLE = 0x20;
 
 constexpr uint16_t CTRL_BACKSPACE = 8;
@@ -142,7 +144,7 @@ static void window_print(Engine* engine, TextWindow* w, uint16_t code)
         v = w->h > lh ? w->h - lh : 0;
     int64_t px = w->x + int64_t{CELL_WIDTH} * k * w->col;
     int64_t py = w->y + v;
-    int32_t width = code >= CHAR_DOUBLE_WIDTH_FIRST ? 2 : 1;
+    int32_t width = code >= CHAR_DOUBLE_WIDTH_FIRST ? CHAR_CELLS_DOUBLE : CHAR_CELLS_SINGLE;
     bool on_layer = px >= 0 && px < int64_t{SCREEN_WIDTH} * k && py >= 0 && py < int64_t{SCREEN_HEIGHT} * k;
 
     SDL_Texture* layer = text_layer_get();
