@@ -1,16 +1,23 @@
 #include <gtest/gtest.h>
 
+#include "archive.h"
+#include "kvr_writer.h"
 #include "music.h"
 #include "ogg_writer.h"
 #include "test_support.h"
 
+#include <SDL.h>
+
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -320,4 +327,424 @@ TEST(MusicRealFileTest, Mono48kFilePlaysOnBothChannelsWithoutResampling)
     free(data);
     EXPECT_EQ(mismatch, -1);
     EXPECT_TRUE(all_silent(got, static_cast<size_t>(file_frames)));
+}
+
+namespace {
+
+// Runs fn and returns what it printed on standard output.
+template <typename Fn>
+std::string trace_of(Fn fn)
+{
+    fflush(stdout);
+    testing::internal::CaptureStdout();
+    fn();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+void set_track(int index, uint32_t id, const char* intro_name, const char* loop_name)
+{
+    BgmTrack& track = g_bgm_tracks[index];
+    track.id = id;
+    snprintf(track.intro, sizeof track.intro, "%s", intro_name);
+    snprintf(track.loop, sizeof track.loop, "%s", loop_name);
+    if (g_bgm_track_count < index + 1) {
+        g_bgm_track_count = index + 1;
+    }
+}
+
+// Pulls output the way the audio thread would, with the device paused so
+// only the test calls the callback.
+Samples pull_locked(size_t frames, size_t chunk_frames = BGM_OUTPUT_BUFFER_FRAMES)
+{
+    SDL_LockAudioDevice(g_bgm.device);
+    Samples out = pull(frames, chunk_frames);
+    SDL_UnlockAudioDevice(g_bgm.device);
+    return out;
+}
+
+// A game folder with base.dat and hd.dat, the music table, and an open device
+// on SDL's dummy driver, paused so the test drives the callback itself.
+class MusicPlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clear_player();
+        dir.enter();
+        intro_ogg = make_tone(3001, 440.0, 660.0);
+        loop_ogg = make_tone(5003, 523.0, 784.0);
+        hd_loop_ogg = make_tone(4001, 350.0, 1200.0);
+        intro = decode_whole(intro_ogg);
+        loop = decode_whole(loop_ogg);
+        hd_loop = decode_whole(hd_loop_ogg);
+
+        KvrArchiveSpec base;
+        base.entries = {
+            {"bgm/intro.ogg", intro_ogg, false},
+            {"bgm/loop.ogg", loop_ogg, true},
+            {"bgm/broken.ogg", Bytes(4000, 0x4F), false},
+            {"plain.ogg", intro_ogg, false},
+        };
+        KvrArchiveSpec hd;
+        hd.flags = ARC_FLAG_HD_ASSETS;
+        hd.entries = {{"hd/loop.ogg", hd_loop_ogg, false}, {"hd/plain.ogg", loop_ogg, false}};
+        ASSERT_TRUE(kvr_write_file("base.dat", kvr_build_archive(base)));
+        ASSERT_TRUE(kvr_write_file("hd.dat", kvr_build_archive(hd)));
+        arc_open_base_and_hd();
+        ASSERT_TRUE(arc_base_loaded());
+
+        g_bgm_track_count = 0;
+        set_track(0, 1, "bgm/intro.ogg", "bgm/loop.ogg");
+        set_track(1, 2, "", "bgm/loop.ogg");
+        set_track(2, 3, "bgm/intro.ogg", "");
+        set_track(3, 4, "bgm/missing.ogg", "bgm/broken.ogg");
+        set_track(4, 5, "plain.ogg", "");
+        set_track(5, 6, "bgm/broken.ogg", "bgm/loop.ogg");
+
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0) << SDL_GetError();
+        trace_of([] {
+            bgm_set_hd(0);
+            bgm_set_mute(0);
+            bgm_init();
+            bgm_pause();
+        });
+        ASSERT_NE(g_bgm.device, 0u);
+    }
+    void TearDown() override
+    {
+        trace_of([] {
+            bgm_shutdown();
+            bgm_set_hd(0);
+            bgm_set_mute(0);
+        });
+        SDL_Quit();
+        arc_close(&g_arc_base);
+        arc_close(&g_arc_hd);
+        g_bgm_track_count = 0;
+    }
+
+    ScratchDir dir;
+    Bytes intro_ogg;
+    Bytes loop_ogg;
+    Bytes hd_loop_ogg;
+    Samples intro;
+    Samples loop;
+    Samples hd_loop;
+};
+
+}  // namespace
+
+TEST_F(MusicPlayerTest, TrackFromTheArchivesPlaysIntroThenLoop)
+{
+    EXPECT_EQ(trace_of([] { bgm_play_track(1); }), "[BGM] Track 1 -- intro: [SD ]  loop: [SD ]\n");
+    EXPECT_EQ(g_bgm.state, BGM_STATE_INTRO);
+    size_t frames = 3 * BGM_OUTPUT_BUFFER_FRAMES;
+    EXPECT_EQ(first_difference(pull_locked(frames), repeat_until(intro, loop, frames)), -1);
+}
+
+TEST_F(MusicPlayerTest, HdModePrefersEachPartsHdVariantSeparately)
+{
+    trace_of([] { bgm_set_hd(1); });
+    EXPECT_EQ(trace_of([] { bgm_play_track(1); }), "[BGM] Track 1 -- intro: [SD ]  loop: [HD ]\n");
+    size_t frames = 3 * BGM_OUTPUT_BUFFER_FRAMES;
+    EXPECT_EQ(first_difference(pull_locked(frames), repeat_until(intro, hd_loop, frames)), -1);
+
+    trace_of([] { bgm_set_hd(0); });
+    EXPECT_EQ(trace_of([] { bgm_play_track(1); }), "[BGM] Track 1 -- intro: [SD ]  loop: [SD ]\n");
+    EXPECT_EQ(first_difference(pull_locked(frames), repeat_until(intro, loop, frames)), -1);
+}
+
+TEST_F(MusicPlayerTest, NameWithoutFolderHasNoHdVariant)
+{
+    // hd.dat holds hd/plain.ogg, but "plain.ogg" has no folder to put "hd" in.
+    trace_of([] { bgm_set_hd(1); });
+    EXPECT_EQ(trace_of([] { bgm_play_track(5); }), "[BGM] Track 5 -- intro: [SD ]  loop: none\n");
+    Samples want = intro;
+    want.resize(BGM_OUTPUT_BUFFER_FRAMES * CH, 0);
+    EXPECT_EQ(first_difference(pull_locked(BGM_OUTPUT_BUFFER_FRAMES), want), -1);
+}
+
+TEST_F(MusicPlayerTest, EmptyIntroPlaysTheLoopFromItsStart)
+{
+    EXPECT_EQ(trace_of([] { bgm_play_track(2); }), "[BGM] Track 2 -- intro: none  loop: [SD ]\n");
+    EXPECT_EQ(g_bgm.state, BGM_STATE_LOOP);
+    size_t frames = 2 * BGM_OUTPUT_BUFFER_FRAMES;
+    EXPECT_EQ(first_difference(pull_locked(frames), repeat_until(Samples(), loop, frames)), -1);
+}
+
+TEST_F(MusicPlayerTest, UndecodablePartIsLeftOutAndTheOtherPlays)
+{
+    EXPECT_EQ(trace_of([] { bgm_play_track(6); }), "[BGM] Track 6 -- intro: none  loop: [SD ]\n");
+    EXPECT_EQ(first_difference(pull_locked(BGM_OUTPUT_BUFFER_FRAMES),
+                               repeat_until(Samples(), loop, BGM_OUTPUT_BUFFER_FRAMES)),
+              -1);
+}
+
+TEST_F(MusicPlayerTest, IntroOnlyTrackFallsSilentAndPlaysAgainWhenAskedAgain)
+{
+    trace_of([] { bgm_play_track(3); });
+    size_t frames = 2 * BGM_OUTPUT_BUFFER_FRAMES;
+    Samples want = intro;
+    want.resize(frames * CH, 0);
+    EXPECT_EQ(first_difference(pull_locked(frames), want), -1);
+    EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
+
+    trace_of([] { bgm_play_track(3); });
+    EXPECT_EQ(first_difference(pull_locked(frames), want), -1);
+}
+
+TEST_F(MusicPlayerTest, FailedTrackReportsAndLeavesThePreviousOneSilent)
+{
+    trace_of([] { bgm_play_track(1); });
+    pull_locked(1000);
+    EXPECT_EQ(trace_of([] { bgm_play_track(99); }), "[BGM] FATAL: no manifest entry for track 99\n");
+    EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
+    EXPECT_TRUE(all_silent(pull_locked(BGM_OUTPUT_BUFFER_FRAMES)));
+
+    trace_of([] { bgm_play_track(1); });
+    EXPECT_EQ(trace_of([] { bgm_play_track(4); }), "[BGM] FATAL: no BGM files found for track 4\n");
+    EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
+    EXPECT_EQ(g_bgm.intro_decoder, nullptr);
+    EXPECT_EQ(g_bgm.loop_decoder, nullptr);
+    EXPECT_TRUE(all_silent(pull_locked(BGM_OUTPUT_BUFFER_FRAMES)));
+
+    // Ids are printed as the signed numbers the scenario uses.
+    EXPECT_EQ(trace_of([] { bgm_play_track(0xFFFFFFFFu); }), "[BGM] FATAL: no manifest entry for track -1\n");
+}
+
+TEST_F(MusicPlayerTest, StopSilencesAndReleasesTheTrack)
+{
+    trace_of([] { bgm_play_track(1); });
+    EXPECT_EQ(trace_of([] { bgm_stop(); }), "[BGM] Stopped\n");
+    EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
+    EXPECT_EQ(g_bgm.intro_ogg, nullptr);
+    EXPECT_EQ(g_bgm.loop_ogg, nullptr);
+    EXPECT_TRUE(all_silent(pull_locked(BGM_OUTPUT_BUFFER_FRAMES)));
+}
+
+TEST_F(MusicPlayerTest, MuteAndUnmuteResumeWhereTheMusicHasGot)
+{
+    trace_of([] { bgm_play_track(1); });
+    size_t total = 4 * BGM_OUTPUT_BUFFER_FRAMES;
+    Samples want = repeat_until(intro, loop, total);
+    pull_locked(BGM_OUTPUT_BUFFER_FRAMES);
+    EXPECT_EQ(trace_of([] { bgm_set_mute(7); }), "[BGM] Mute: ON\n");
+    EXPECT_TRUE(all_silent(pull_locked(BGM_OUTPUT_BUFFER_FRAMES)));
+    EXPECT_EQ(trace_of([] { bgm_set_mute(0); }), "[BGM] Mute: OFF\n");
+    Samples after = pull_locked(BGM_OUTPUT_BUFFER_FRAMES);
+    EXPECT_EQ(first_difference(after, Samples(want.begin() + 2 * BGM_OUTPUT_BUFFER_FRAMES * CH,
+                                              want.begin() + 3 * BGM_OUTPUT_BUFFER_FRAMES * CH)),
+              -1);
+}
+
+TEST_F(MusicPlayerTest, OneResumeUndoesAnyNumberOfPauses)
+{
+    EXPECT_EQ(trace_of([] {
+                  bgm_pause();
+                  bgm_pause();
+              }),
+              "[BGM] Paused\n[BGM] Paused\n");
+    EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PAUSED);
+    EXPECT_EQ(trace_of([] { bgm_resume(); }), "[BGM] Resumed\n");
+    EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PLAYING);
+}
+
+TEST_F(MusicPlayerTest, AfterShutdownOnlyTheSettersAct)
+{
+    trace_of([] { bgm_play_track(1); });
+    EXPECT_EQ(trace_of([] { bgm_shutdown(); }), "[BGM] Stopped\n[BGM] Shutdown\n");
+    EXPECT_EQ(g_bgm.device, 0u);
+    EXPECT_EQ(g_bgm.intro_decoder, nullptr);
+
+    std::string quiet = trace_of([] {
+        bgm_play_track(1);
+        bgm_stop();
+        bgm_pause();
+        bgm_resume();
+        bgm_shutdown();
+    });
+    EXPECT_EQ(quiet, "");
+    EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
+    EXPECT_EQ(trace_of([] {
+                  bgm_set_mute(1);
+                  bgm_set_hd(1);
+              }),
+              "[BGM] Mute: ON\n[BGM] HD mode: ON\n");
+    EXPECT_EQ(g_bgm.muted, 1);
+    EXPECT_EQ(g_bgm.hd_music, 1);
+}
+
+TEST_F(MusicPlayerTest, OpenOggHandsBackTheFileBytesOrNothing)
+{
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(&dir);
+    EXPECT_EQ(bgm_open_ogg("bgm/missing.ogg", &bytes), nullptr);
+    EXPECT_EQ(bgm_open_ogg("bgm/broken.ogg", &bytes), nullptr);
+    EXPECT_EQ(bytes, reinterpret_cast<uint8_t*>(&dir));
+
+    stb_vorbis* decoder = bgm_open_ogg("bgm/loop.ogg", &bytes);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(Bytes(bytes, bytes + loop_ogg.size()), loop_ogg);
+    stb_vorbis_close(decoder);
+    free(bytes);
+}
+
+TEST(MusicDeviceTest, InitOpensTheFixedFormatAndReportsTheMusicFolder)
+{
+    clear_player();
+    ScratchDir dir;
+    dir.enter();
+    write_file(dir.file("bgm/bgm5_intro.ogg"), Bytes{1});
+    write_file(dir.file("assets/bgm/bgm5_intro.ogg"), Bytes{1});
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0) << SDL_GetError();
+    std::string trace = trace_of([] { bgm_init(); });
+    EXPECT_EQ(trace, "[BGM] Found bgm directory at: assets/bgm\n"
+                     "[BGM] Audio device opened: 44100 Hz, 2 ch, 4096 samples\n");
+    EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PLAYING);
+    // A second init keeps the device it has.
+    uint32_t device = g_bgm.device;
+    EXPECT_EQ(trace_of([] { bgm_init(); }), "");
+    EXPECT_EQ(g_bgm.device, device);
+    trace_of([] { bgm_shutdown(); });
+    SDL_Quit();
+}
+
+TEST(MusicDeviceTest, WithoutAudioTheGameGoesOnSilently)
+{
+    clear_player();
+    ScratchDir dir;
+    dir.enter();
+    std::string trace = trace_of([] { bgm_init(); });
+    EXPECT_EQ(trace.rfind("[BGM] Failed to open audio device: ", 0), 0u) << trace;
+    EXPECT_EQ(g_bgm.device, 0u);
+    EXPECT_EQ(trace_of([] {
+                  bgm_play_track(1);
+                  bgm_pause();
+                  bgm_shutdown();
+              }),
+              "");
+}
+
+namespace {
+
+// base.dat with a two-part track 1, a loop-only track 2 and an intro-only track 3.
+void write_game_with_tracks(const Bytes& intro_ogg, const Bytes& loop_ogg)
+{
+    KvrArchiveSpec base;
+    base.entries = {{"bgm/intro.ogg", intro_ogg, false}, {"bgm/loop.ogg", loop_ogg, false}};
+    ASSERT_TRUE(kvr_write_file("base.dat", kvr_build_archive(base)));
+    arc_open_base_and_hd();
+    g_bgm_track_count = 0;
+    set_track(0, 1, "bgm/intro.ogg", "bgm/loop.ogg");
+    set_track(1, 2, "", "bgm/loop.ogg");
+    set_track(2, 3, "bgm/intro.ogg", "");
+}
+
+void close_game()
+{
+    arc_close(&g_arc_base);
+    arc_close(&g_arc_hd);
+    g_bgm_track_count = 0;
+}
+
+}  // namespace
+
+TEST(MusicDeviceTest, DiskDriverWritesTheDecodedMusic)
+{
+    clear_player();
+    ScratchDir dir;
+    dir.enter();
+    Bytes intro_ogg = make_tone(3001, 440.0, 660.0);
+    Bytes loop_ogg = make_tone(5003, 523.0, 784.0);
+    write_game_with_tracks(intro_ogg, loop_ogg);
+    Samples intro = decode_whole(intro_ogg);
+    Samples loop = decode_whole(loop_ogg);
+
+    // A short delay per buffer makes the driver write far faster than real time.
+    const std::string raw = dir.file("out.raw");
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "5", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0) << SDL_GetError();
+    trace_of([] {
+        bgm_init();
+        bgm_play_track(1);
+    });
+    ASSERT_NE(g_bgm.device, 0u);
+
+    const size_t buffer_bytes = BGM_OUTPUT_BUFFER_FRAMES * BGM_BYTES_PER_FRAME;
+    const size_t wanted_bytes = 12 * buffer_bytes;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (read_file(raw).size() < wanted_bytes && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    trace_of([] { bgm_shutdown(); });
+    SDL_Quit();
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    unsetenv("SDL_DISKAUDIOFILE");
+    unsetenv("SDL_DISKAUDIODELAY");
+    close_game();
+
+    Bytes bytes = read_file(raw);
+    ASSERT_GE(bytes.size(), wanted_bytes);
+    Samples written(bytes.size() / sizeof(int16_t));
+    memcpy(written.data(), bytes.data(), written.size() * sizeof(int16_t));
+
+    // The device plays silence until the track is installed between two buffers.
+    const size_t buffer_samples = BGM_OUTPUT_BUFFER_FRAMES * CH;
+    size_t start = 0;
+    while (start < written.size() && written[start] == 0) {
+        ++start;
+    }
+    size_t music_start = start / buffer_samples * buffer_samples;
+    ASSERT_LT(music_start + 8 * buffer_samples, written.size());
+    Samples music(written.begin() + static_cast<long>(music_start), written.end());
+    size_t frames = music.size() / CH;
+    EXPECT_EQ(first_difference(music, repeat_until(intro, loop, frames)), -1);
+}
+
+TEST(MusicDeviceTest, PlayingStoppingAndSwitchingWhileTheDeviceRunsIsSafe)
+{
+    clear_player();
+    ScratchDir dir;
+    dir.enter();
+    write_game_with_tracks(make_tone(600, 440.0, 660.0), make_tone(1500, 523.0, 784.0));
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0) << SDL_GetError();
+
+    bool reached_loop = false;
+    trace_of([&reached_loop] {
+        bgm_init();
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        for (uint32_t round = 0; std::chrono::steady_clock::now() < until; ++round) {
+            bgm_play_track(1 + round % 3);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1 + round % 7));
+            bgm_set_mute(static_cast<uint8_t>(round % 5 == 0));
+            if (round % 4 == 0) {
+                bgm_stop();
+            }
+            if (round % 11 == 0) {
+                bgm_pause();
+                bgm_resume();
+            }
+            // The audio thread moves the intro on to the loop by itself.
+            bgm_play_track(1);
+            bgm_set_mute(0);
+            auto wait_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            while (!reached_loop && std::chrono::steady_clock::now() < wait_until) {
+                SDL_LockAudioDevice(g_bgm.device);
+                reached_loop = g_bgm.state == BGM_STATE_LOOP;
+                SDL_UnlockAudioDevice(g_bgm.device);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        bgm_shutdown();
+    });
+    SDL_Quit();
+    close_game();
+    EXPECT_TRUE(reached_loop);
+    EXPECT_EQ(g_bgm.device, 0u);
+    EXPECT_EQ(g_bgm.intro_decoder, nullptr);
+    EXPECT_EQ(g_bgm.loop_decoder, nullptr);
 }
