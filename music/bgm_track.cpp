@@ -71,7 +71,7 @@ stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg)
     if (bytes == nullptr) {
         return nullptr;
     }
-    if (len > static_cast<size_t>(INT_MAX)) {
+    if (len > static_cast<size_t>(INT_MAX) || !bgm_check_comment_header(bytes, len)) {
         free(bytes);
         return nullptr;
     }
