@@ -1,6 +1,146 @@
+// app_main: brings the engine up in its fixed order. Each fatal step returns
+// its exit status at once; nothing is released on the way out, the process
+// ends right after.
 #include "app.h"
+#include "archive.h"
+#include "config.h"
+#include "platform.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+Engine* g_engine = nullptr;
+Engine* g_engine_for_wndproc = nullptr;
+SDL_Cursor* g_cursor_arrow = nullptr;
+SDL_Cursor* g_cursor_hand = nullptr;
+uint8_t g_running = 1;
+uint8_t g_paused = 0;
+uint8_t g_step_once = 0;
+char g_screenshot_path[SCREENSHOT_PATH_CAPACITY] = "";
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FATAL = 1;
+constexpr int CONFIG_WARNING_CAPACITY = 600;
+constexpr int MESSAGE_CAPACITY = 256;
+
+static void create_cursors()
+{
+    g_cursor_arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    g_cursor_hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+    SDL_SetCursor(g_cursor_arrow);
+}
+
+// Reads config.ini, corrects it and tells the player what was corrected; a
+// missing file is written with the defaults.
+static void load_configuration()
+{
+    if (!cfg_load(CONFIG_FILE_NAME)) {
+        cfg_save(CONFIG_FILE_NAME);
+        return;
+    }
+    const char* corrections = cfg_validate();
+    if (!corrections)
+        return;
+    cfg_save(CONFIG_FILE_NAME);
+    char text[CONFIG_WARNING_CAPACITY];
+    snprintf(text, sizeof text,
+             "The following invalid settings were found in config.ini and have been corrected:\n\n%s",
+             corrections);
+    plat_message_box(PLAT_BOX_WARNING, "Configuration Warning", text);
+}
+
+// Creates the window and its renderer at the start-up placement. False when
+// no window can be made.
+static bool open_window(Engine* engine)
+{
+    const int scale = engine_scale(engine);
+    const ScreenRect placed = win_startup_placement_in(g_config, engine->hd_mode, win_usable_bounds(0));
+    engine->window = SDL_CreateWindow(WINDOW_TITLE, placed.x, placed.y, placed.w, placed.h,
+                                      SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    if (!engine->window)
+        return false;
+    SDL_SetWindowMinimumSize(engine->window, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
+
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl");
+    engine->renderer = SDL_CreateRenderer(engine->window, -1, SDL_RENDERER_ACCELERATED);
+    if (!engine->renderer) {
+        // Without an accelerated renderer (no GPU, a headless display) the
+        // game still plays on SDL's software renderer.
+        engine->renderer = SDL_CreateRenderer(engine->window, -1, SDL_RENDERER_SOFTWARE);
+    }
+    SDL_RenderSetLogicalSize(engine->renderer, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
+    SDL_ShowWindow(engine->window);
+    return true;
+}
+
+static void report_missing_archive(const char* file_name)
+{
+    char text[MESSAGE_CAPACITY];
+    snprintf(text, sizeof text,
+             "%s was not found.\n\nThis file is required to run the game.\nPlease reinstall the game.",
+             file_name);
+    plat_message_box(PLAT_BOX_ERROR, "Missing Archive", text);
+}
+
+// HD mode needs an hd.dat that carries HD assets. Without one, HD mode is
+// switched off for good and the program starts afresh in SD mode. True when
+// start-up may go on.
+static bool hd_assets_usable()
+{
+    if (!g_config.use_hd_graphics || (arc_hd_loaded() && arc_hd_has_hd_assets()))
+        return true;
+    g_config.use_hd_graphics = 0;
+    cfg_save(CONFIG_FILE_NAME);
+    plat_message_box(PLAT_BOX_WARNING, "HD Assets Missing",
+                     arc_hd_loaded() ? "hd.dat was found but it does not contain HD assets.\n\n"
+                                       "HD Graphics mode has been disabled."
+                                     : "hd.dat was not found.\n\nHD Graphics mode has been disabled.");
+    plat_restart_self();
+    return false;
+}
+
+// Opens the configured language's scenario archive, falling back to the
+// default language (and saving that choice) when it is missing.
+static void open_scenario_archive()
+{
+    if (arc_open_script(g_config.script_lang) || g_config.script_lang[0] == '\0')
+        return;
+    char text[MESSAGE_CAPACITY];
+    snprintf(text, sizeof text, "script_%s.dat was not found.\n\nThe language has been reset to Japanese.",
+             g_config.script_lang);
+    plat_message_box(PLAT_BOX_WARNING, "Language File Missing", text);
+    g_config.script_lang[0] = '\0';
+    cfg_save(CONFIG_FILE_NAME);
+    arc_open_script("");
+}
 
 int app_main(int, char**)
 {
-    return 0;
+    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
+        return EXIT_FATAL;
+    create_cursors();
+    load_configuration();
+
+    Engine engine;
+    engine_init(&engine, g_config.use_hd_graphics);
+    g_engine = &engine;
+
+    if (!open_window(&engine))
+        return EXIT_FATAL;
+
+    arc_open_base_and_hd();
+    if (!arc_base_loaded()) {
+        report_missing_archive("base.dat");
+        return EXIT_FATAL;
+    }
+    if (!hd_assets_usable())
+        return EXIT_OK;
+    arc_discover_languages();
+    if (!arc_default_script_present()) {
+        report_missing_archive("script.dat");
+        return EXIT_FATAL;
+    }
+    open_scenario_archive();
+    return EXIT_OK;
 }

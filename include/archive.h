@@ -58,6 +58,12 @@ extern Archive g_arc_script;
 // not a valid archive. Does nothing on an archive that is already open.
 void arc_open(Archive* arc, const char* file_name);
 
+// Takes ownership of a whole archive file's bytes (plain or packed), checks
+// them and opens the record on them. False, with the bytes released and the
+// record closed, when they are not a valid archive; an open record is left as
+// it is (and the bytes released).
+bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len);
+
 // Releases the image and clears the record.
 void arc_close(Archive* arc);
 

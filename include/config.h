@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr size_t CFG_LANG_CAPACITY = 16;
 constexpr size_t CFG_MESSAGES_CAPACITY = 512;
@@ -29,6 +30,10 @@ extern char g_config_messages[CFG_MESSAGES_CAPACITY];
 // Sets the defaults, then reads the file over them. False when the file
 // cannot be opened (the defaults stay).
 bool cfg_load(const char* path);
+
+// Sets the defaults, then reads config.ini text from an open stream over them
+// (what cfg_load does once the file is open).
+void cfg_read_stream(FILE* file);
 
 // Writes every setting of g_config; a file that cannot be created is skipped silently.
 void cfg_save(const char* path);

@@ -1,0 +1,105 @@
+#include "app.h"
+#include "config.h"
+
+#include <SDL.h>
+
+#include <cstdint>
+
+ScreenRect win_usable_bounds(int display)
+{
+    SDL_Rect rect = {DEFAULT_USABLE_BOUNDS.x, DEFAULT_USABLE_BOUNDS.y, DEFAULT_USABLE_BOUNDS.w,
+                     DEFAULT_USABLE_BOUNDS.h};
+    // SDL leaves the rectangle alone when it cannot read the bounds, so the
+    // default stands in for an unknown display.
+    SDL_GetDisplayUsableBounds(display, &rect);
+    return {rect.x, rect.y, rect.w, rect.h};
+}
+
+int win_fit_scale_in(const ScreenRect& usable, int base_w, int base_h)
+{
+    int avail_h = usable.h - MENU_TITLE_RESERVE;
+    if (avail_h < base_h)
+        avail_h = base_h;
+    int scale = 1;
+    while ((scale + 1) * base_w <= usable.w && (scale + 1) * base_h <= avail_h)
+        scale++;
+    return scale;
+}
+
+static int window_display(SDL_Window* window)
+{
+    int display = window ? SDL_GetWindowDisplayIndex(window) : 0;
+    return display < 0 ? 0 : display;
+}
+
+int win_calc_fit_scale(int base_w, int base_h, SDL_Window* window)
+{
+    return win_fit_scale_in(win_usable_bounds(window_display(window)), base_w, base_h);
+}
+
+// Centres a w x h client area in the usable bounds, below the title reserve,
+// never starting left of or above them.
+static void centre_in(const ScreenRect& usable, int w, int h, int* x, int* y)
+{
+    *x = usable.x + (usable.w - w) / 2;
+    *y = usable.y + MENU_TITLE_RESERVE + (usable.h - h - MENU_TITLE_RESERVE) / 2;
+    if (*x < usable.x)
+        *x = usable.x;
+    if (*y < usable.y + MENU_TITLE_RESERVE)
+        *y = usable.y + MENU_TITLE_RESERVE;
+}
+
+ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const ScreenRect& usable)
+{
+    int scale = hd_mode ? 2 : 1;
+    if (config.scale_to_screen)
+        scale = win_fit_scale_in(usable, SCREEN_WIDTH, SCREEN_HEIGHT);
+
+    ScreenRect placed;
+    placed.w = config.window_w >= 1 ? config.window_w : SCREEN_WIDTH * scale;
+    placed.h = config.window_h >= 1 ? config.window_h : SCREEN_HEIGHT * scale;
+    if (placed.w > usable.w)
+        placed.w = usable.w;
+    if (placed.h > usable.h - MENU_TITLE_RESERVE)
+        placed.h = usable.h - MENU_TITLE_RESERVE;
+
+    const bool position_saved = config.window_x >= 0 && config.window_y >= 0;
+    if (!position_saved) {
+        centre_in(usable, placed.w, placed.h, &placed.x, &placed.y);
+        return placed;
+    }
+
+    // A rectangle saved on another monitor arrangement is pulled back on screen.
+    placed.x = config.window_x;
+    placed.y = config.window_y;
+    // Widened sums: a hand-edited config.ini may hold positions near INT_MAX.
+    if (int64_t{placed.x} + placed.w > int64_t{usable.x} + usable.w)
+        placed.x = usable.x + usable.w - placed.w;
+    if (int64_t{placed.y} + placed.h > int64_t{usable.y} + usable.h)
+        placed.y = usable.y + usable.h - placed.h;
+    if (placed.x < usable.x)
+        placed.x = usable.x;
+    if (placed.y < usable.y + MENU_TITLE_RESERVE)
+        placed.y = usable.y + MENU_TITLE_RESERVE;
+    return placed;
+}
+
+void win_set_size_centered(SDL_Window* window, int w, int h)
+{
+    const ScreenRect usable = win_usable_bounds(window_display(window));
+    SDL_SetWindowSize(window, w, h);
+    int x, y;
+    centre_in(usable, w, h, &x, &y);
+    SDL_SetWindowPosition(window, x, y);
+}
+
+void app_save_window_placement(Engine* engine)
+{
+    // With a switch of graphics mode pending, the rectangle belongs to the old
+    // mode and would open the new one at the wrong size.
+    if (!engine || !engine->window || g_config.use_hd_graphics != engine->hd_mode)
+        return;
+    SDL_GetWindowPosition(engine->window, &g_config.window_x, &g_config.window_y);
+    SDL_GetWindowSize(engine->window, &g_config.window_w, &g_config.window_h);
+    cfg_save(CONFIG_FILE_NAME);
+}

@@ -1,0 +1,301 @@
+// KVR1 archive reader: finding an archive file, checking it (plain or packed),
+// name normalisation, lookup and extraction of entries.
+
+#include "archive.h"
+
+#include <stb_image.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+Archive g_arc_base;
+Archive g_arc_hd;
+Archive g_arc_script;
+
+const char* const ARC_SEARCH_DIRS[ARC_SEARCH_DIR_COUNT] = {
+    "dat/", "", "assets/", "../../assets/", "../assets/",
+};
+
+static const char ARC_MAGIC[] = "KVR1";
+constexpr size_t ARC_MAGIC_LEN = 4;
+constexpr size_t ARC_MIN_FILE_SIZE = 8;
+constexpr size_t ARC_HEADER_ENTRY_COUNT_AT = 8;
+constexpr size_t ARC_HEADER_FLAGS_AT = 12;
+constexpr size_t ARC_PACKED_STREAM_AT = 4;  // the stream follows unpacked_size
+constexpr int INFLATE_INITIAL_SIZE = 16384;
+constexpr size_t ARC_PATH_CAPACITY = 256;
+constexpr size_t SCRIPT_NAME_CAPACITY = 64;
+constexpr int32_t ARC_MAX_FILE_SIZE = INT32_MAX;
+static const char ASSETS_PREFIX[] = "assets";  // dropped with the separator after it
+constexpr size_t ASSETS_PREFIX_LEN = sizeof ASSETS_PREFIX - 1;
+
+static uint32_t read_u32_le(const uint8_t* bytes)
+{
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint32_t arc_entry_size(const ArchiveEntry* entry) { return read_u32_le(entry->size_le); }
+uint32_t arc_entry_offset(const ArchiveEntry* entry) { return read_u32_le(entry->offset_le); }
+uint32_t arc_entry_stored_size(const ArchiveEntry* entry) { return read_u32_le(entry->stored_size_le); }
+uint32_t arc_entry_flags(const ArchiveEntry* entry) { return read_u32_le(entry->flags_le); }
+
+// Opens path and measures it. Null when it does not open, is empty, does not
+// fit a signed 32-bit length, or cannot be read at all (on Linux a folder
+// opens with "rb" but refuses reads; it must count as no file).
+static FILE* open_sized_file(const char* path, int32_t* out_len)
+{
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return nullptr;
+    long len = -1;
+    if (fseek(file, 0, SEEK_END) == 0)
+        len = ftell(file);
+    bool readable = len > 0 && len <= ARC_MAX_FILE_SIZE && fseek(file, 0, SEEK_SET) == 0 &&
+                    fgetc(file) != EOF && fseek(file, 0, SEEK_SET) == 0;
+    if (!readable) {
+        fclose(file);
+        return nullptr;
+    }
+    *out_len = static_cast<int32_t>(len);
+    return file;
+}
+
+// stb_image's inflater refuses to decode a code once fewer than 16 bits are
+// left and the input is used up, although the last codes of a raw deflate
+// stream may well end there. Zero bytes behind the stream give it those bits;
+// the final-block flag ends decoding before it would read them as data.
+constexpr size_t INFLATE_TAIL_PADDING = 2;
+
+// Inflates the raw deflate stream of a packed file, which it takes ownership
+// of; the image must come out exactly unpacked_size bytes long. Null otherwise.
+static uint8_t* unpack_image(uint8_t* file_bytes, size_t len, size_t* out_len)
+{
+    const uint32_t unpacked_size = read_u32_le(file_bytes);
+    const size_t stream_len = len - ARC_PACKED_STREAM_AT + INFLATE_TAIL_PADDING;
+    if (stream_len > static_cast<size_t>(INT_MAX)) {
+        free(file_bytes);
+        return nullptr;
+    }
+    uint8_t* padded = static_cast<uint8_t*>(realloc(file_bytes, len + INFLATE_TAIL_PADDING));
+    if (!padded) {
+        free(file_bytes);
+        return nullptr;
+    }
+    memset(padded + len, 0, INFLATE_TAIL_PADDING);
+
+    int inflated_len = 0;
+    char* inflated = stbi_zlib_decode_malloc_guesssize_headerflag(
+        reinterpret_cast<const char*>(padded + ARC_PACKED_STREAM_AT), static_cast<int>(stream_len),
+        INFLATE_INITIAL_SIZE, &inflated_len, 0);
+    free(padded);
+    if (!inflated)
+        return nullptr;
+    if (inflated_len < 0 || static_cast<uint32_t>(inflated_len) != unpacked_size) {
+        free(inflated);
+        return nullptr;
+    }
+    *out_len = static_cast<size_t>(inflated_len);
+    return reinterpret_cast<uint8_t*>(inflated);
+}
+
+bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
+{
+    if (arc->data || len < ARC_MIN_FILE_SIZE) {
+        free(file_bytes);
+        return false;
+    }
+
+    uint8_t* image = file_bytes;
+    size_t image_len = len;
+    if (memcmp(file_bytes, ARC_MAGIC, ARC_MAGIC_LEN) != 0) {
+        image = unpack_image(file_bytes, len, &image_len);
+        if (!image)
+            return false;
+    }
+
+    if (image_len < ARC_HEADER_SIZE || memcmp(image, ARC_MAGIC, ARC_MAGIC_LEN) != 0) {
+        free(image);
+        return false;
+    }
+    const uint32_t entry_count = read_u32_le(image + ARC_HEADER_ENTRY_COUNT_AT);
+    const uint64_t table_end = ARC_HEADER_SIZE + static_cast<uint64_t>(ARC_ENTRY_SIZE) * entry_count;
+    if (table_end > image_len) {
+        free(image);
+        return false;
+    }
+
+    arc->data = image;
+    arc->size = image_len;
+    arc->entry_count = entry_count;
+    arc->entries = reinterpret_cast<const ArchiveEntry*>(image + ARC_HEADER_SIZE);
+    arc->loaded = 1;
+    return true;
+}
+
+void arc_open(Archive* arc, const char* file_name)
+{
+    if (arc->data)
+        return;
+
+    for (const char* dir : ARC_SEARCH_DIRS) {
+        char path[ARC_PATH_CAPACITY];
+        int path_len = snprintf(path, sizeof path, "%s%s", dir, file_name);
+        if (path_len < 0 || static_cast<size_t>(path_len) >= sizeof path)
+            continue;
+        int32_t len = 0;
+        FILE* file = open_sized_file(path, &len);
+        if (!file)
+            continue;
+        uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
+        if (!bytes) {
+            fclose(file);
+            continue;
+        }
+        size_t read = fread(bytes, 1, static_cast<size_t>(len), file);
+        fclose(file);
+        if (read != static_cast<size_t>(len)) {
+            // The file changed under us or the disk failed; nothing trustworthy here.
+            free(bytes);
+            return;
+        }
+        // The first usable file decides, valid or not: a broken archive in an
+        // early folder must not let a stale copy further down be played instead.
+        arc_open_image(arc, bytes, read);
+        return;
+    }
+}
+
+void arc_close(Archive* arc)
+{
+    free(arc->data);
+    memset(arc, 0, sizeof *arc);
+}
+
+static bool is_separator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+void asset_normalise_path(const char* src, char* dst, size_t capacity)
+{
+    if (capacity == 0)
+        return;
+
+    const char* rest = src;
+    while (rest[0] == '.' && rest[1] == '.') {
+        rest += 2;
+        if (is_separator(rest[0]))
+            rest++;
+    }
+    if (rest[0] == '.' && is_separator(rest[1]))
+        rest += 2;
+    if (strncmp(rest, ASSETS_PREFIX, ASSETS_PREFIX_LEN) == 0 && is_separator(rest[ASSETS_PREFIX_LEN]))
+        rest += ASSETS_PREFIX_LEN + 1;
+
+    size_t n = 0;
+    for (; n + 1 < capacity && rest[n] != '\0'; n++)
+        dst[n] = rest[n] == '\\' ? '/' : rest[n];
+    dst[n] = '\0';
+}
+
+const ArchiveEntry* arc_find(const Archive* arc, const char* name)
+{
+    if (!arc->loaded || arc->entry_count == 0)
+        return nullptr;
+
+    for (uint32_t i = 0; i < arc->entry_count; i++) {
+        const ArchiveEntry* entry = &arc->entries[i];
+        // The name field need not hold a zero byte; a full field is a 56-character name.
+        char stored[ARC_ENTRY_NAME_LEN + 1];
+        memcpy(stored, entry->name, ARC_ENTRY_NAME_LEN);
+        stored[ARC_ENTRY_NAME_LEN] = '\0';
+        char normalised[ASSET_NAME_CAPACITY];
+        asset_normalise_path(stored, normalised, sizeof normalised);
+        if (strcmp(normalised, name) == 0)
+            return entry;
+    }
+    return nullptr;
+}
+
+uint8_t* arc_extract(const Archive* arc, const ArchiveEntry* entry, size_t* out_len)
+{
+    const uint32_t size = arc_entry_size(entry);
+    const uint64_t offset = arc_entry_offset(entry);
+    *out_len = size;
+
+    if (!(arc_entry_flags(entry) & ARC_ENTRY_FLAG_ZLIB)) {
+        if (offset + size > arc->size)
+            return nullptr;
+        // One spare byte so an empty entry still gets a real buffer.
+        uint8_t* copy = static_cast<uint8_t*>(malloc(static_cast<size_t>(size) + 1));
+        if (!copy)
+            return nullptr;
+        memcpy(copy, arc->data + offset, size);
+        return copy;
+    }
+
+    const uint32_t stored_size = arc_entry_stored_size(entry);
+    if (offset + stored_size > arc->size || stored_size > static_cast<uint32_t>(INT_MAX))
+        return nullptr;
+    int inflated_len = 0;
+    char* inflated = stbi_zlib_decode_malloc(reinterpret_cast<const char*>(arc->data + offset),
+                                             static_cast<int>(stored_size), &inflated_len);
+    if (!inflated)
+        return nullptr;
+    if (inflated_len < 0 || static_cast<uint32_t>(inflated_len) != size) {
+        free(inflated);
+        return nullptr;
+    }
+    return reinterpret_cast<uint8_t*>(inflated);
+}
+
+void arc_open_base_and_hd()
+{
+    arc_open(&g_arc_base, "base.dat");
+    arc_open(&g_arc_hd, "hd.dat");
+}
+
+bool arc_open_script(const char* code)
+{
+    arc_close(&g_arc_script);
+
+    char file_name[SCRIPT_NAME_CAPACITY];
+    if (!code || code[0] == '\0') {
+        snprintf(file_name, sizeof file_name, "script.dat");
+    } else {
+        int len = snprintf(file_name, sizeof file_name, "script_%s.dat", code);
+        // A cut name would open some other language's archive.
+        if (len < 0 || static_cast<size_t>(len) >= sizeof file_name)
+            return false;
+    }
+    arc_open(&g_arc_script, file_name);
+    return g_arc_script.loaded != 0;
+}
+
+bool arc_default_script_present()
+{
+    for (const char* dir : ARC_SEARCH_DIRS) {
+        char path[SCRIPT_NAME_CAPACITY];
+        snprintf(path, sizeof path, "%sscript.dat", dir);
+        int32_t len = 0;
+        FILE* file = open_sized_file(path, &len);
+        if (file) {
+            fclose(file);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool arc_base_loaded() { return g_arc_base.loaded != 0; }
+
+bool arc_hd_loaded() { return g_arc_hd.loaded != 0; }
+
+bool arc_hd_has_hd_assets()
+{
+    return g_arc_hd.loaded && g_arc_hd.size >= ARC_HEADER_SIZE &&
+           (g_arc_hd.data[ARC_HEADER_FLAGS_AT] & ARC_FLAG_HD_ASSETS) != 0;
+}

@@ -1,0 +1,253 @@
+#include <gtest/gtest.h>
+
+#include "config.h"
+#include "test_support.h"
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const std::string DEFAULT_FILE =
+    "; Kavrel Engine Configuration\n"
+    "scale_to_screen=0\n"
+    "use_hd_graphics=0\n"
+    "use_scanlines=0\n"
+    "use_antialiasing=0\n"
+    "mute_audio=0\n"
+    "game_speed=1\n"
+    "window_x=-1\n"
+    "window_y=-1\n"
+    "window_w=-1\n"
+    "window_h=-1\n"
+    "script_lang=\n";
+
+// Loads config text from a file in a scratch folder.
+bool load_text(const ScratchDir& dir, const std::string& text)
+{
+    std::string path = dir.file("config.ini");
+    write_text_file(path, text);
+    return cfg_load(path.c_str());
+}
+
+void expect_defaults()
+{
+    EXPECT_EQ(g_config.use_hd_graphics, 0);
+    EXPECT_EQ(g_config.scale_to_screen, 0);
+    EXPECT_EQ(g_config.use_scanlines, 0);
+    EXPECT_EQ(g_config.use_antialiasing, 0);
+    EXPECT_EQ(g_config.mute_audio, 0);
+    EXPECT_EQ(g_config.game_speed, 1);
+    EXPECT_EQ(g_config.window_x, -1);
+    EXPECT_EQ(g_config.window_y, -1);
+    EXPECT_EQ(g_config.window_w, -1);
+    EXPECT_EQ(g_config.window_h, -1);
+    for (int32_t value : g_config.saved_rect)
+        EXPECT_EQ(value, -1);
+    EXPECT_STREQ(g_config.script_lang, "");
+}
+
+void scramble_config()
+{
+    memset(&g_config, 0x5A, sizeof g_config);
+    g_config.script_lang[CFG_LANG_CAPACITY - 1] = '\0';
+}
+
+}  // namespace
+
+TEST(ConfigTest, MissingFileGivesDefaultsAndReportsFalse)
+{
+    ScratchDir dir;
+    scramble_config();
+    EXPECT_FALSE(cfg_load(dir.file("absent.ini").c_str()));
+    expect_defaults();
+}
+
+TEST(ConfigTest, CommentsAndEmptyLinesOnlyGiveDefaults)
+{
+    ScratchDir dir;
+    scramble_config();
+    EXPECT_TRUE(load_text(dir, "# comment\n; game_speed=3\n\n;\n#mute_audio=1\n"));
+    expect_defaults();
+}
+
+TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLines)
+{
+    ScratchDir dir;
+    cfg_load(dir.file("absent.ini").c_str());
+    std::string path = dir.file("config.ini");
+    cfg_save(path.c_str());
+    EXPECT_EQ(read_text_file(path), DEFAULT_FILE);
+}
+
+TEST(ConfigTest, EverySettingSurvivesSaveAndLoad)
+{
+    ScratchDir dir;
+    std::string path = dir.file("config.ini");
+    cfg_load(dir.file("absent.ini").c_str());
+    g_config.scale_to_screen = 1;
+    g_config.use_hd_graphics = 7;  // any non-zero byte is on
+    g_config.use_scanlines = 1;
+    g_config.use_antialiasing = 1;
+    g_config.mute_audio = 1;
+    g_config.game_speed = 0;
+    g_config.window_x = 0;
+    g_config.window_y = 12345;
+    g_config.window_w = 1280;
+    g_config.window_h = 800;
+    strcpy(g_config.script_lang, "en");
+    cfg_save(path.c_str());
+    std::string written = read_text_file(path);
+    EXPECT_EQ(written,
+              "; Kavrel Engine Configuration\n"
+              "scale_to_screen=1\nuse_hd_graphics=1\nuse_scanlines=1\nuse_antialiasing=1\n"
+              "mute_audio=1\ngame_speed=0\nwindow_x=0\nwindow_y=12345\nwindow_w=1280\n"
+              "window_h=800\nscript_lang=en\n");
+
+    scramble_config();
+    ASSERT_TRUE(cfg_load(path.c_str()));
+    EXPECT_EQ(g_config.scale_to_screen, 1);
+    EXPECT_EQ(g_config.use_hd_graphics, 1);
+    EXPECT_EQ(g_config.use_scanlines, 1);
+    EXPECT_EQ(g_config.use_antialiasing, 1);
+    EXPECT_EQ(g_config.mute_audio, 1);
+    EXPECT_EQ(g_config.game_speed, 0);
+    EXPECT_EQ(g_config.window_x, 0);
+    EXPECT_EQ(g_config.window_y, 12345);
+    EXPECT_EQ(g_config.window_w, 1280);
+    EXPECT_EQ(g_config.window_h, 800);
+    EXPECT_STREQ(g_config.script_lang, "en");
+    EXPECT_EQ(g_config.saved_rect[0], -1);
+
+    cfg_save(path.c_str());
+    EXPECT_EQ(read_text_file(path), written);
+}
+
+TEST(ConfigTest, GameSpeedIsClampedAboveButKeepsPc98Speed)
+{
+    ScratchDir dir;
+    const struct {
+        const char* value;
+        int32_t speed;
+    } cases[] = {
+        {"9", 3}, {"3", 3}, {"2abc", 2}, {"0", 0}, {"-1", 1}, {"-7", 1}, {"abc", 0},
+        {"  +2", 2}, {"99999999999999999999", 3}, {"-99999999999999999999", 1},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(load_text(dir, std::string("game_speed=") + c.value + "\n"));
+        EXPECT_EQ(g_config.game_speed, c.speed) << "game_speed=" << c.value;
+    }
+}
+
+TEST(ConfigTest, FlagsReadAnyNonZeroNumberAsOn)
+{
+    ScratchDir dir;
+    std::string path = dir.file("config.ini");
+    ASSERT_TRUE(load_text(dir, "use_hd_graphics=5\nmute_audio=-3\nuse_scanlines=0x1\nscale_to_screen=on\n"
+                               "use_antialiasing=4294967296\n"));
+    EXPECT_EQ(g_config.use_hd_graphics, 1);
+    EXPECT_EQ(g_config.mute_audio, 1);
+    EXPECT_EQ(g_config.use_scanlines, 0);   // "0x1" reads as its leading 0
+    EXPECT_EQ(g_config.scale_to_screen, 0);
+    EXPECT_EQ(g_config.use_antialiasing, 1);  // a number that would truncate to 0 in 32 bits
+    cfg_save(path.c_str());
+    EXPECT_NE(read_text_file(path).find("\nuse_hd_graphics=1\n"), std::string::npos);
+}
+
+TEST(ConfigTest, WindowNumbersAreKeptAndHugeOnesStopAtTheRangeEnds)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(load_text(dir, "window_x=0\nwindow_y=-40\nwindow_w=0\nwindow_h= 600px\n"));
+    EXPECT_EQ(g_config.window_x, 0);
+    EXPECT_EQ(g_config.window_y, -40);
+    EXPECT_EQ(g_config.window_w, 0);
+    EXPECT_EQ(g_config.window_h, 600);
+
+    ASSERT_TRUE(load_text(dir, "window_x=99999999999\nwindow_y=-99999999999\n"
+                               "window_w=2147483647\nwindow_h=-2147483648\n"));
+    EXPECT_EQ(g_config.window_x, INT32_MAX);
+    EXPECT_EQ(g_config.window_y, INT32_MIN);
+    EXPECT_EQ(g_config.window_w, INT32_MAX);
+    EXPECT_EQ(g_config.window_h, INT32_MIN);
+}
+
+TEST(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWins)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(load_text(dir,
+                          " use_scanlines=1\nUSE_SCANLINES=1\nuse_scanlines =1\nmute_audio\n"
+                          "unknown=5\ngame_speed=2\ngame_speed=3\nwindow_x=10\nwindow_x=20\n"));
+    EXPECT_EQ(g_config.use_scanlines, 0);
+    EXPECT_EQ(g_config.mute_audio, 0);
+    EXPECT_EQ(g_config.game_speed, 3);
+    EXPECT_EQ(g_config.window_x, 20);
+}
+
+TEST(ConfigTest, LanguageCodeSplitsAtTheFirstEqualsAndKeepsFifteenCharacters)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(load_text(dir, "script_lang=en=x\n"));
+    EXPECT_STREQ(g_config.script_lang, "en=x");
+    ASSERT_TRUE(load_text(dir, "script_lang=abcdefghijklmnopqrst\n"));
+    EXPECT_STREQ(g_config.script_lang, "abcdefghijklmno");
+    ASSERT_TRUE(load_text(dir, "script_lang=de\nscript_lang=\n"));
+    EXPECT_STREQ(g_config.script_lang, "");
+}
+
+TEST(ConfigTest, LongLineIsReadAsPiecesOf127Characters)
+{
+    ScratchDir dir;
+    // The second piece happens to form a line of its own.
+    std::string line = std::string(127, 'x') + "game_speed=2";
+    ASSERT_TRUE(load_text(dir, line + "\nmute_audio=1\n"));
+    EXPECT_EQ(g_config.game_speed, 2);
+    EXPECT_EQ(g_config.mute_audio, 1);
+
+    // A value cut by the piece boundary keeps the part inside the first piece.
+    std::string cut = "window_x=" + std::string(118 - 3, '0') + "123" + "456";
+    ASSERT_TRUE(load_text(dir, cut + "\n"));
+    EXPECT_EQ(g_config.window_x, 123);
+}
+
+TEST(ConfigTest, WindowsLineEndsAndAMissingFinalLineFeedAreRead)
+{
+    ScratchDir dir;
+    ASSERT_TRUE(load_text(dir, "script_lang=en\r\ngame_speed=2\r\nwindow_w=640"));
+    EXPECT_STREQ(g_config.script_lang, "en");
+    EXPECT_EQ(g_config.game_speed, 2);
+    EXPECT_EQ(g_config.window_w, 640);
+}
+
+TEST(ConfigTest, AntialiasingWithoutHdIsTurnedOffWithOneMessage)
+{
+    cfg_load("/nonexistent-folder/config.ini");
+    g_config.use_antialiasing = 1;
+    const char* messages = cfg_validate();
+    ASSERT_NE(messages, nullptr);
+    EXPECT_EQ(messages, g_config_messages);
+    EXPECT_STREQ(messages, "- Antialiasing requires HD Graphics mode and has been disabled.\n");
+    EXPECT_EQ(g_config.use_antialiasing, 0);
+
+    // A second pass has nothing left to correct and drops the old line.
+    EXPECT_EQ(cfg_validate(), nullptr);
+    EXPECT_STREQ(g_config_messages, "");
+
+    g_config.use_antialiasing = 1;
+    g_config.use_hd_graphics = 1;
+    EXPECT_EQ(cfg_validate(), nullptr);
+    EXPECT_EQ(g_config.use_antialiasing, 1);
+}
+
+TEST(ConfigTest, StreamReaderSetsDefaultsFirst)
+{
+    scramble_config();
+    char text[] = "mute_audio=1\n";
+    FILE* stream = fmemopen(text, strlen(text), "r");
+    ASSERT_NE(stream, nullptr);
+    cfg_read_stream(stream);
+    fclose(stream);
+    EXPECT_EQ(g_config.mute_audio, 1);
+    EXPECT_EQ(g_config.window_h, -1);
+    EXPECT_EQ(g_config.game_speed, 1);
+}

@@ -1,0 +1,197 @@
+// The built kavrel started in a scratch folder: exit status, what the player
+// is told, and what config.ini holds afterwards.
+#include <gtest/gtest.h>
+
+#include "archive.h"
+#include "kvr_writer.h"
+#include "test_support.h"
+
+#include <chrono>
+#include <thread>
+
+static const char DEFAULT_CONFIG[] =
+    "; Kavrel Engine Configuration\n"
+    "scale_to_screen=0\n"
+    "use_hd_graphics=0\n"
+    "use_scanlines=0\n"
+    "use_antialiasing=0\n"
+    "mute_audio=0\n"
+    "game_speed=1\n"
+    "window_x=-1\n"
+    "window_y=-1\n"
+    "window_w=-1\n"
+    "window_h=-1\n"
+    "script_lang=\n";
+
+static void put_archive(const ScratchDir& dir, const std::string& name, uint32_t flags = 0)
+{
+    KvrArchiveSpec spec;
+    spec.flags = flags;
+    spec.entries.push_back({"readme.txt", {'k', 'v', 'r'}, false});
+    write_file(dir.file(name), kvr_build_archive(spec));
+}
+
+static std::string config_with(const std::string& line_to_replace, const std::string& replacement)
+{
+    std::string config = DEFAULT_CONFIG;
+    config.replace(config.find(line_to_replace), line_to_replace.size(), replacement);
+    return config;
+}
+
+// A restarted instance shares our output files; give it time to finish.
+static std::string wait_for_text(const std::string& path, const std::string& wanted)
+{
+    std::string text;
+    for (int tries = 0; tries < 200; tries++) {
+        text = read_text_file(path);
+        if (text.find(wanted) != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return text;
+}
+
+TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "script.dat");
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+    EXPECT_EQ(result.err.find("Configuration Warning"), std::string::npos);
+}
+
+TEST(StartupTest, MissingBaseArchiveEndsWithStatusOne)
+{
+    ScratchDir dir;
+    put_archive(dir, "script.dat");
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("Missing Archive"), std::string::npos);
+    EXPECT_NE(result.err.find("base.dat was not found.\n\nThis file is required to run the game.\n"
+                              "Please reinstall the game."),
+              std::string::npos)
+        << result.err;
+}
+
+TEST(StartupTest, MissingScenarioArchiveEndsWithStatusOne)
+{
+    ScratchDir dir;
+    put_archive(dir, "dat/base.dat");
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("script.dat was not found.\n\nThis file is required to run the game."),
+              std::string::npos)
+        << result.err;
+}
+
+TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_NE(result.err.find("HD Assets Missing: hd.dat was not found.\n\nHD Graphics mode has been disabled."),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+    // The first instance stops before the scenario check; only the new one,
+    // started in SD mode, gets as far as missing script.dat.
+    std::string err = wait_for_text(dir.file(".kavrel-stderr"), "script.dat was not found");
+    EXPECT_NE(err.find("script.dat was not found"), std::string::npos) << err;
+}
+
+TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "hd.dat", 0);
+    put_archive(dir, "script.dat");
+    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_NE(result.err.find("hd.dat was found but it does not contain HD assets.\n\n"
+                              "HD Graphics mode has been disabled."),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+}
+
+TEST(StartupTest, HdArchiveWithHdFlagKeepsHdMode)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "hd.dat", ARC_FLAG_HD_ASSETS);
+    put_archive(dir, "script.dat");
+    std::string hd_config = config_with("use_hd_graphics=0", "use_hd_graphics=1");
+    write_text_file(dir.file("config.ini"), hd_config);
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err.find("HD Assets Missing"), std::string::npos);
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), hd_config);
+}
+
+TEST(StartupTest, MissingLanguageArchiveFallsBackToTheDefaultLanguage)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "script.dat");
+    write_text_file(dir.file("config.ini"), config_with("script_lang=", "script_lang=fr"));
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_NE(result.err.find("Language File Missing: script_fr.dat was not found.\n\n"
+                              "The language has been reset to Japanese."),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+}
+
+TEST(StartupTest, PresentLanguageArchiveIsKept)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "script.dat");
+    put_archive(dir, "dat/script_fr.dat");
+    std::string french = config_with("script_lang=", "script_lang=fr");
+    write_text_file(dir.file("config.ini"), french);
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err.find("Language File Missing"), std::string::npos);
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), french);
+}
+
+TEST(StartupTest, AntialiasingWithoutHdIsCorrectedAndReported)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "script.dat");
+    write_text_file(dir.file("config.ini"), config_with("use_antialiasing=0", "use_antialiasing=1"));
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_NE(result.err.find("Configuration Warning: The following invalid settings were found in "
+                              "config.ini and have been corrected:\n\n"
+                              "- Antialiasing requires HD Graphics mode and has been disabled.\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+}
