@@ -17,16 +17,25 @@ namespace {
 constexpr double TWO_PI = 6.283185307179586;
 constexpr size_t LOOP_FRAMES = 3 * BGM_OUTPUT_RATE;  // a few rewinds per second of benchmark
 
-// A loop with some harmonic content, so the decoder has real work to do.
+// Deterministic white noise in [-1, 1).
+double next_noise(uint32_t* seed)
+{
+    *seed = *seed * 1664525u + 1013904223u;
+    return static_cast<double>(*seed >> 16) / 32768.0 - 1.0;
+}
+
+// A chord over broadband noise: noise fills every band, so the decoder works
+// about as hard as on real music rather than on a few pure tones.
 std::vector<uint8_t> make_loop()
 {
     std::vector<int16_t> pcm(LOOP_FRAMES * BGM_OUTPUT_CHANNELS);
+    uint32_t seed = 12345;
     for (size_t i = 0; i < LOOP_FRAMES; ++i) {
         double t = static_cast<double>(i) / BGM_OUTPUT_RATE;
         double chord = std::sin(TWO_PI * 220.0 * t) + 0.5 * std::sin(TWO_PI * 277.2 * t) +
                        0.3 * std::sin(TWO_PI * 329.6 * t) + 0.2 * std::sin(TWO_PI * 1760.0 * t);
-        pcm[i * 2] = static_cast<int16_t>(7000 * chord);
-        pcm[i * 2 + 1] = static_cast<int16_t>(7000 * chord * std::cos(TWO_PI * 0.5 * t));
+        pcm[i * 2] = static_cast<int16_t>(6000 * chord + 3000 * next_noise(&seed));
+        pcm[i * 2 + 1] = static_cast<int16_t>(6000 * chord * std::cos(TWO_PI * 0.5 * t) + 3000 * next_noise(&seed));
     }
     return ogg_encode_vorbis(pcm.data(), LOOP_FRAMES, BGM_OUTPUT_CHANNELS);
 }

@@ -11,6 +11,7 @@
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -587,6 +588,73 @@ TEST_F(MusicPlayerTest, OpenOggHandsBackTheFileBytesOrNothing)
     EXPECT_EQ(Bytes(bytes, bytes + loop_ogg.size()), loop_ogg);
     stb_vorbis_close(decoder);
     free(bytes);
+}
+
+namespace {
+
+// The OGG with a 32-bit field of its comment header replaced: field 0 is the
+// vendor length, field 1 the comment count.
+Bytes with_comment_field(Bytes ogg, int field, uint32_t value)
+{
+    const uint8_t signature[] = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    auto at = std::search(ogg.begin(), ogg.end(), std::begin(signature), std::end(signature));
+    size_t pos = static_cast<size_t>(at - ogg.begin()) + sizeof signature;
+    if (field == 1) {
+        uint32_t vendor_len = ogg[pos] | ogg[pos + 1] << 8 | ogg[pos + 2] << 16 | static_cast<uint32_t>(ogg[pos + 3]) << 24;
+        pos += 4 + vendor_len;
+    }
+    for (int i = 0; i < 4; ++i) {
+        ogg[pos + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return ogg;
+}
+
+std::string regression_input(const char* name)
+{
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind('/')) + "/../fuzz/regressions/fuzz_music/" + name;
+}
+
+}  // namespace
+
+TEST(MusicOpenTest, CommentHeaderLengthsMustStayInsideTheirPacket)
+{
+    ScratchDir dir;
+    dir.enter();
+    Bytes good = make_tone(2000, 440.0, 660.0);
+    Bytes real = read_file(REAL_STEREO_OGG);
+    Bytes regression = read_file(regression_input("comment-count-overruns-packet.ogg"));
+    ASSERT_FALSE(real.empty());
+    ASSERT_FALSE(regression.empty());
+    KvrArchiveSpec base;
+    base.entries = {
+        {"bgm/good.ogg", good, false},
+        {"bgm/real.oga", real, false},
+        {"bgm/negative_vendor.ogg", with_comment_field(good, 0, 0xFFFFFFFFu), false},
+        {"bgm/long_vendor.ogg", with_comment_field(good, 0, 0x7FFFFFF0u), false},
+        {"bgm/many_comments.ogg", with_comment_field(good, 1, 0x40000000u), false},
+        {"bgm/cut.ogg", Bytes(good.begin(), good.begin() + 70), false},
+        {"bgm/regression.ogg", regression, false},
+    };
+    ASSERT_TRUE(kvr_write_file("base.dat", kvr_build_archive(base)));
+    arc_open_base_and_hd();
+
+    for (const char* name : {"bgm/good.ogg", "bgm/real.oga"}) {
+        uint8_t* bytes = nullptr;
+        stb_vorbis* decoder = bgm_open_ogg(name, &bytes);
+        EXPECT_NE(decoder, nullptr) << name;
+        if (decoder != nullptr) {
+            stb_vorbis_close(decoder);
+            free(bytes);
+        }
+    }
+    for (const char* name : {"bgm/negative_vendor.ogg", "bgm/long_vendor.ogg", "bgm/many_comments.ogg",
+                             "bgm/cut.ogg", "bgm/regression.ogg"}) {
+        uint8_t* bytes = nullptr;
+        EXPECT_EQ(bgm_open_ogg(name, &bytes), nullptr) << name;
+        EXPECT_EQ(bytes, nullptr) << name;
+    }
+    arc_close(&g_arc_base);
 }
 
 TEST(MusicDeviceTest, InitOpensTheFixedFormatAndReportsTheMusicFolder)
