@@ -92,13 +92,173 @@ void gfx_draw_sprites(Engine* engine);
 // Thumbnails and screenshots
 // ---------------------------------------------------------------------------
 
+// Save thumbnails: 8-bit RGB PNGs of this size in both graphics modes.
+constexpr int THUMB_WIDTH = 320;
+constexpr int THUMB_HEIGHT = 200;
+constexpr int THUMB_CHANNELS = 3;
+// A thumbnail's buffer holds at least this many bytes; a PNG beyond it gets
+// THUMB_GROWN_CAPACITY bytes, and one beyond that exactly its own length.
+constexpr int32_t THUMB_BUFFER_CAPACITY = 32768;
+constexpr int32_t THUMB_GROWN_CAPACITY = 65536;
+
+// Composes the game screen off-screen (no choice list, prompt, history view or
+// slot screen) and box-averages it to a THUMB_WIDTH x THUMB_HEIGHT PNG. Returns 1
+// with a malloc'd buffer in *out_png (caller frees) and the PNG's length in
+// *out_size; 0 with both untouched when there is no renderer or something fails.
+// The window's default target is current afterwards.
+int32_t gfx_capture_thumbnail(Engine* engine, uint8_t** out_png, int32_t* out_size);
+
+// Writes the frame drawn so far in the window (overlays included) to path as an
+// RGBA PNG of the size it is shown at, letterbox bars left out, replacing any
+// file of that name. Gives up silently when the frame cannot be read or the
+// file written.
+void gfx_save_screenshot(Engine* engine, const char* path);
 
 // ---------------------------------------------------------------------------
 // Text layer and fonts
 // ---------------------------------------------------------------------------
 
+constexpr int FONT_ESCAPE_COLOUR_COUNT = 8;
+// The colours (0xRRGGBB) that "[Pd]" selects in font_draw_string, by d & 7.
+extern const uint32_t FONT_ESCAPE_COLOURS[FONT_ESCAPE_COLOUR_COUNT];
+
+constexpr int FONT_HALF_WIDTH = 8;   // single-byte cell width at scale 1
+constexpr int FONT_FULL_WIDTH = 16;  // Shift-JIS cell width at scale 1
+constexpr int FONT_HEIGHT = 16;      // cell height at scale 1
+constexpr int FONT_LINE_ADVANCE = 18;  // pen drop of a line feed at scale 1
+constexpr int FONT_JIS_CELLS_PER_ROW = 94;
+constexpr int FONT_ATLAS_CELLS_PER_ROW = 128;
+
+// A glyph's cell in the font texture, in texture pixels.
+struct FontCell {
+    int32_t x, y, w, h;
+};
+
+// The 0-based JIS X 0208 row (ku - 1) and cell (ten - 1) of a Shift-JIS pair
+// (lead byte in the high byte). Codes that are not valid pairs give values
+// that may be negative or out of range; the caller's cell then lies outside
+// the font.
+void font_sjis_to_jis(uint16_t code, int32_t* row, int32_t* cell);
+
+// The source cell of a code (a single-byte code below 0x80, or a Shift-JIS
+// pair) at glyph scale `scale`, in the atlas layout or, when bmp_layout is
+// set, the fallback bitmap's layout.
+FontCell font_glyph_cell(uint16_t code, int32_t scale, bool bmp_layout);
+
+// Loads the font (FONT_ATLAS_GDI.PNG in HD mode, else FONT_ATLAS_SD.PNG) and
+// creates the transparent text layer of 640x400 times the glyph scale. True
+// when both exist; without a font the layer is not created. A repeated call
+// replaces both.
+bool font_init(SDL_Renderer* renderer, uint8_t hd);
+
+// The named font from base.dat, then as a loose file, then FREECG98.BMP
+// turned into a white-on-transparent mask; null when none can be used.
+SDL_Texture* font_load(SDL_Renderer* renderer, const char* name);
+
+// Draws one character with its top-left at (x, y) in the current render
+// target, tinted 0xRRGGBB. Draws nothing without a font.
+void font_draw_glyph(SDL_Renderer* renderer, int32_t x, int32_t y, uint16_t code,
+                     uint32_t colour);
+
+// Draws a zero-terminated Shift-JIS string from (x, y) in the current render
+// target. 0x0A starts a new line under x; "[Pd]" (the "]" optional) changes
+// the colour for the rest of the string. Null or empty text draws nothing.
+void font_draw_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
+                      uint32_t colour);
+
+// The font texture, or null when no font was loaded.
+SDL_Texture* font_get_texture();
+// The second renderer's font texture; nothing creates one, so always null.
+SDL_Texture* font_get_debug_texture();
+// The glyph scale: 2 after an HD font_init, else 1.
+int32_t font_get_scale();
+// True when the font came from the fallback bitmap.
+bool font_uses_bitmap_layout();
+
+// The text layer, or null when it was not created.
+SDL_Texture* text_layer_get();
+
+// Creates the transparent text layer, 640x400 times scale, in place of any
+// earlier one (font_init's step). False when the texture cannot be made; the
+// layer is then absent.
+bool text_layer_create(SDL_Renderer* renderer, int32_t scale);
+
+// Destroys the text layer; text_layer_get then returns null.
+void text_layer_destroy();
+
+// Makes the whole text layer transparent. Does nothing without a layer.
+void text_layer_clear(SDL_Renderer* renderer);
+
+// Makes a rectangle of the text layer transparent; leaves the draw blend mode
+// at blend. Does nothing without a layer or renderer.
+void text_layer_clear_rect(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h);
+
+// Moves a rectangle of the text layer up by dy pixels, leaving its bottom dy
+// rows transparent. Does nothing when dy <= 0, dy >= h, or the temporary
+// texture cannot be made.
+void text_layer_scroll(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h, int32_t dy);
+
+// Copies the whole text layer onto the whole current render target.
+void text_layer_present(SDL_Renderer* renderer);
 
 // ---------------------------------------------------------------------------
 // Text history
 // ---------------------------------------------------------------------------
 
+constexpr int HIST_WHEEL_STEP = 3;     // lines per wheel notch
+constexpr int HIST_DEFAULT_PAGE = 10;  // Page Up/Down step without a window's row count
+constexpr size_t HIST_POSITION_TEXT_CAPACITY = 20;
+
+// Where hist_draw puts things for a panel, worked out without a renderer.
+struct HistLayout {
+    int32_t band;      // header and footer band height; 0 when they do not fit
+    int32_t body_top;  // y of the first row
+    int32_t body_h;
+    int32_t rows;      // rows that fit in the body
+    int32_t top;       // age of the line in the first row (1 = newest)
+    int32_t shown;     // rows shown, ages top down to top - shown + 1
+    int32_t bar_x, bar_y, bar_h;  // the scrollbar track
+    bool has_thumb;    // more lines than rows: track and thumb are drawn
+    int32_t thumb_y, thumb_h;
+    char position_text[HIST_POSITION_TEXT_CAPACITY];  // "scroll/count" in the header
+    int32_t position_x;  // where it starts, so that it ends 6 pixels from the right
+};
+
+// Fills *out for a panel (x, y, w, h) with lines lh high. False when nothing
+// would be drawn (closed or scrolled to the end, empty, or no room for a row);
+// *out is then unspecified.
+bool hist_layout(const HistoryBuffer* buffer, int32_t x, int32_t y, int32_t w, int32_t h,
+                 int32_t lh, HistLayout* out);
+
+// Alpha of row i of n shown: 255 for the oldest (top), falling evenly to 130.
+int32_t hist_row_alpha(int32_t i, int32_t n);
+
+// The scroll position a drag to event_y gives on a track (bar_y, bar_h) with
+// count lines: count at the top, 1 at the bottom (0 when count is 0).
+int32_t hist_drag_scroll(int32_t event_y, int32_t bar_y, int32_t bar_h, int32_t count);
+
+// Every field zero. Frees nothing: use on a fresh record or after hist_clear.
+void hist_init(HistoryBuffer* buffer);
+
+// Frees every line image and empties and closes the history. Null is ignored.
+void hist_clear(HistoryBuffer* buffer);
+
+// Copies the rectangle (x, y, w, h) of source (the text layer) into the ring
+// as the newest line, dropping the oldest when 200 are held. Does nothing on
+// null arguments or an empty rectangle; on a failed allocation the slot is
+// left empty and the line is not counted.
+void hist_push(HistoryBuffer* buffer, SDL_Renderer* renderer, SDL_Texture* source, int32_t x,
+               int32_t y, int32_t w, int32_t h, int32_t window_id);
+
+// Applies a key, wheel or mouse event to the view; page_lines is the Page
+// Up/Down step (10 when not above 0). True when the history used the event.
+bool hist_handle_event(HistoryBuffer* buffer, const SDL_Event* event, int32_t page_lines);
+
+// Draws the open view into the panel (x, y, w, h) of the current target and
+// records the scrollbar's track for the mouse. Draws nothing when closed,
+// scrolled to the end, or empty.
+void hist_draw(HistoryBuffer* buffer, SDL_Renderer* renderer, int32_t x, int32_t y, int32_t w,
+               int32_t h);
+
+// Closes the view and returns it to the end. Null is ignored.
+void hist_close(HistoryBuffer* buffer);

@@ -167,6 +167,9 @@ void gfx_set_smoothing(Engine* engine, uint8_t on)
     }
     // Textures made later (the planes texture on its first upload) follow the hint.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, effective ? "1" : "0");
+    // Glyphs stay crisp whatever the pictures do.
+    set_scale_mode(font_get_texture(), SDL_ScaleModeNearest);
+    set_scale_mode(font_get_debug_texture(), SDL_ScaleModeNearest);
 
     SDL_Renderer* renderer = engine->renderer;
     if (!renderer)
