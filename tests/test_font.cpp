@@ -4,12 +4,12 @@
 #include "engine.h"
 #include "kvr_writer.h"
 #include "screen.h"
+#include "render_fixture.h"
 #include "test_support.h"
 
 #include <SDL.h>
 #include <iconv.h>
 #include <unistd.h>
-#include <stb_image_write.h>
 
 #include <cstdlib>
 #include <memory>
@@ -17,57 +17,9 @@
 
 namespace {
 
-using Pixels = std::vector<uint32_t>;  // RGBA8888: 0xRRGGBBAA
-
 constexpr uint32_t TRANSPARENT = 0;
 constexpr int TARGET_W = 256;
 constexpr int TARGET_H = 128;
-
-// One software renderer for the whole program: the font module keeps its
-// textures across calls, so they must all belong to the same renderer.
-SDL_Renderer* test_renderer()
-{
-    static SDL_Renderer* renderer = [] {
-        SDL_Init(SDL_INIT_VIDEO);
-        SDL_Window* window = SDL_CreateWindow("font", 0, 0, 64, 64, SDL_WINDOW_HIDDEN);
-        return SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_TARGETTEXTURE);
-    }();
-    return renderer;
-}
-
-SDL_Texture* make_target(int w, int h)
-{
-    SDL_Renderer* r = test_renderer();
-    SDL_Texture* t = SDL_CreateTexture(r, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET, w, h);
-    SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
-    SDL_SetRenderTarget(r, t);
-    SDL_SetRenderDrawColor(r, 0, 0, 0, 0);
-    SDL_RenderClear(r);
-    return t;
-}
-
-Pixels read_target(SDL_Texture* target)
-{
-    SDL_Renderer* r = test_renderer();
-    int w = 0, h = 0;
-    SDL_QueryTexture(target, nullptr, nullptr, &w, &h);
-    Pixels pixels(static_cast<size_t>(w) * h);
-    SDL_SetRenderTarget(r, target);
-    SDL_RenderReadPixels(r, nullptr, SDL_PIXELFORMAT_RGBA8888, pixels.data(), w * 4);
-    SDL_SetRenderTarget(r, nullptr);
-    return pixels;
-}
-
-uint32_t at(const Pixels& p, int w, int x, int y) { return p[static_cast<size_t>(y) * w + x]; }
-
-uint32_t opaque(uint32_t rgb) { return rgb << 8 | 0xFF; }
-
-void append_bytes(void* context, void* data, int size)
-{
-    auto* out = static_cast<Bytes*>(context);
-    auto* bytes = static_cast<uint8_t*>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
 
 // An RGBA picture in memory, bytes R, G, B, A.
 struct Rgba {
@@ -79,12 +31,7 @@ struct Rgba {
         uint8_t* p = &bytes[(static_cast<size_t>(y) * w + x) * 4];
         p[0] = r, p[1] = g, p[2] = b, p[3] = a;
     }
-    Bytes png() const
-    {
-        Bytes out;
-        stbi_write_png_to_func(append_bytes, &out, w, h, 4, bytes.data(), w * 4);
-        return out;
-    }
+    Bytes png() const { return encode_png(w, h, bytes.data()); }
 };
 
 Rgba solid_atlas(int w, int h, uint8_t r, uint8_t g, uint8_t b)
@@ -134,20 +81,12 @@ protected:
     // Draws into a fresh target and returns what it holds.
     Pixels draw_string(const char* text, uint32_t colour, int x = 0, int y = 0)
     {
-        SDL_Texture* target = make_target(TARGET_W, TARGET_H);
-        font_draw_string(test_renderer(), x, y, text, colour);
-        Pixels pixels = read_target(target);
-        SDL_DestroyTexture(target);
-        return pixels;
+        return draw_to_target(TARGET_W, TARGET_H, [&] { font_draw_string(test_renderer(), x, y, text, colour); });
     }
 
     Pixels draw_glyph(uint16_t code, uint32_t colour, int x = 0, int y = 0)
     {
-        SDL_Texture* target = make_target(TARGET_W, TARGET_H);
-        font_draw_glyph(test_renderer(), x, y, code, colour);
-        Pixels pixels = read_target(target);
-        SDL_DestroyTexture(target);
-        return pixels;
+        return draw_to_target(TARGET_W, TARGET_H, [&] { font_draw_glyph(test_renderer(), x, y, code, colour); });
     }
 
     ScratchDir scratch;
@@ -246,13 +185,13 @@ TEST_F(FontTest, GlyphIsCopiedFromItsAtlasCellToTheGivenPosition)
     for (uint16_t code : {0x41, 0x8140, 0x829F, 0x889F, 0x9FFC, 0xE040}) {
         Pixels p = draw_glyph(code, 0xFFFFFF, 5, 7);
         FontCell want = font_glyph_cell(code, 1, false);
-        auto [sx, sy] = decode_cell(at(p, TARGET_W, 5, 7), 1);
+        auto [sx, sy] = decode_cell(pixel_at(p, TARGET_W, 5, 7), 1);
         EXPECT_EQ(sx, want.x) << std::hex << code;
         EXPECT_EQ(sy, want.y) << std::hex << code;
-        EXPECT_NE(at(p, TARGET_W, 5 + want.w - 1, 7 + want.h - 1), TRANSPARENT);
-        EXPECT_EQ(at(p, TARGET_W, 5 + want.w, 7), TRANSPARENT) << std::hex << code;
-        EXPECT_EQ(at(p, TARGET_W, 5, 7 + want.h), TRANSPARENT) << std::hex << code;
-        EXPECT_EQ(at(p, TARGET_W, 4, 7), TRANSPARENT) << std::hex << code;
+        EXPECT_NE(pixel_at(p, TARGET_W, 5 + want.w - 1, 7 + want.h - 1), TRANSPARENT);
+        EXPECT_EQ(pixel_at(p, TARGET_W, 5 + want.w, 7), TRANSPARENT) << std::hex << code;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 5, 7 + want.h), TRANSPARENT) << std::hex << code;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 4, 7), TRANSPARENT) << std::hex << code;
     }
 }
 
@@ -261,12 +200,12 @@ TEST_F(FontTest, HdFontDoublesSourceAndDestination)
     load_atlas(addressed_atlas(1024, 256, 2), 1);
     EXPECT_EQ(font_get_scale(), 2);
     Pixels p = draw_glyph(0x829F, 0xFFFFFF, 3, 1);
-    auto [sx, sy] = decode_cell(at(p, TARGET_W, 3, 1), 2);
+    auto [sx, sy] = decode_cell(pixel_at(p, TARGET_W, 3, 1), 2);
     EXPECT_EQ(sx, 832);
     EXPECT_EQ(sy, 96);
-    EXPECT_NE(at(p, TARGET_W, 3 + 31, 1 + 31), TRANSPARENT);
-    EXPECT_EQ(at(p, TARGET_W, 3 + 32, 1), TRANSPARENT);
-    EXPECT_EQ(at(p, TARGET_W, 3, 1 + 32), TRANSPARENT);
+    EXPECT_NE(pixel_at(p, TARGET_W, 3 + 31, 1 + 31), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 3 + 32, 1), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 3, 1 + 32), TRANSPARENT);
 
     int w = 0, h = 0;
     SDL_QueryTexture(text_layer_get(), nullptr, nullptr, &w, &h);
@@ -278,7 +217,7 @@ TEST_F(FontTest, GlyphIsTintedWithTheColourAndIgnoresTheTopByte)
 {
     load_atlas(solid_atlas(1024, 64, 255, 255, 255));
     Pixels p = draw_glyph(0x41, 0xAB123456, 0, 0);
-    uint32_t got = at(p, TARGET_W, 4, 8);
+    uint32_t got = pixel_at(p, TARGET_W, 4, 8);
     EXPECT_NEAR(static_cast<int>(got >> 24), 0x12, 1);
     EXPECT_NEAR(static_cast<int>((got >> 16) & 0xFF), 0x34, 1);
     EXPECT_NEAR(static_cast<int>((got >> 8) & 0xFF), 0x56, 1);
@@ -293,7 +232,7 @@ TEST_F(FontTest, AtlasInBaseArchiveComesBeforeLooseFiles)
     write_file(scratch.file("FONT_ATLAS_SD.PNG"), solid_atlas(1024, 64, 0, 255, 0).png());
     arc_open_base_and_hd();
     ASSERT_TRUE(font_init(test_renderer(), 0));
-    EXPECT_EQ(at(draw_glyph('A', 0xFFFFFF), TARGET_W, 2, 2), opaque(0xFF0000));
+    EXPECT_EQ(pixel_at(draw_glyph('A', 0xFFFFFF), TARGET_W, 2, 2), opaque(0xFF0000));
 }
 
 TEST_F(FontTest, UndecodableArchiveAtlasFallsBackToLooseFile)
@@ -304,7 +243,7 @@ TEST_F(FontTest, UndecodableArchiveAtlasFallsBackToLooseFile)
     write_file(scratch.file("assets/FONT_ATLAS_SD.PNG"), solid_atlas(1024, 64, 0, 255, 0).png());
     arc_open_base_and_hd();
     ASSERT_TRUE(font_init(test_renderer(), 0));
-    EXPECT_EQ(at(draw_glyph('A', 0xFFFFFF), TARGET_W, 2, 2), opaque(0x00FF00));
+    EXPECT_EQ(pixel_at(draw_glyph('A', 0xFFFFFF), TARGET_W, 2, 2), opaque(0x00FF00));
 }
 
 TEST_F(FontTest, LooseFileSearchTriesFoldersInOrder)
@@ -314,7 +253,7 @@ TEST_F(FontTest, LooseFileSearchTriesFoldersInOrder)
     write_file(scratch.file("FONT_ATLAS_SD.PNG"), solid_atlas(1024, 64, 255, 0, 0).png());
     ASSERT_EQ(chdir(scratch.file("work").c_str()), 0);
     ASSERT_TRUE(font_init(test_renderer(), 0));
-    EXPECT_EQ(at(draw_glyph('A', 0xFFFFFF), TARGET_W, 2, 2), opaque(0x0000FF));
+    EXPECT_EQ(pixel_at(draw_glyph('A', 0xFFFFFF), TARGET_W, 2, 2), opaque(0x0000FF));
 }
 
 TEST_F(FontTest, FallbackBitmapBecomesWhiteInkWhereItIsDark)
@@ -336,12 +275,12 @@ TEST_F(FontTest, FallbackBitmapBecomesWhiteInkWhereItIsDark)
     ASSERT_TRUE(font_init(test_renderer(), 0));
     EXPECT_TRUE(font_uses_bitmap_layout());
     Pixels p = draw_glyph(0x8141, 0xFF0000);
-    EXPECT_EQ(at(p, TARGET_W, 0, 0), opaque(0xFF0000));
-    EXPECT_EQ(at(p, TARGET_W, 15, 15), opaque(0xFF0000));
-    EXPECT_EQ(at(p, TARGET_W, 5, 4), opaque(0xFF0000));
-    EXPECT_EQ(at(p, TARGET_W, 4, 4), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 0, 0), opaque(0xFF0000));
+    EXPECT_EQ(pixel_at(p, TARGET_W, 15, 15), opaque(0xFF0000));
+    EXPECT_EQ(pixel_at(p, TARGET_W, 5, 4), opaque(0xFF0000));
+    EXPECT_EQ(pixel_at(p, TARGET_W, 4, 4), TRANSPARENT);
     // The light paper of the cell beside it is transparent.
-    EXPECT_EQ(at(draw_glyph(0x8140, 0xFF0000), TARGET_W, 8, 8), TRANSPARENT);
+    EXPECT_EQ(pixel_at(draw_glyph(0x8140, 0xFF0000), TARGET_W, 8, 8), TRANSPARENT);
 }
 
 TEST_F(FontTest, NoFontLeavesNoLayerAndDrawsNothing)
@@ -369,23 +308,23 @@ TEST_F(FontTest, StringAdvancesByCellsAndLineFeedsReturnUnderTheStart)
     load_atlas(solid_atlas(1024, 64, 255, 255, 255));
     Pixels p = draw_string("AB\nC", 0xFFFFFF, 10, 20);
     const uint32_t ink = opaque(0xFFFFFF);
-    EXPECT_EQ(at(p, TARGET_W, 10, 20), ink);   // A
-    EXPECT_EQ(at(p, TARGET_W, 25, 35), ink);   // B ends at x 25
-    EXPECT_EQ(at(p, TARGET_W, 26, 20), TRANSPARENT);
-    EXPECT_EQ(at(p, TARGET_W, 9, 20), TRANSPARENT);
-    EXPECT_EQ(at(p, TARGET_W, 10, 36), TRANSPARENT);  // 18-pixel line pitch leaves two rows
-    EXPECT_EQ(at(p, TARGET_W, 10, 38), ink);   // C
-    EXPECT_EQ(at(p, TARGET_W, 17, 53), ink);
-    EXPECT_EQ(at(p, TARGET_W, 18, 38), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20), ink);   // A
+    EXPECT_EQ(pixel_at(p, TARGET_W, 25, 35), ink);   // B ends at x 25
+    EXPECT_EQ(pixel_at(p, TARGET_W, 26, 20), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 9, 20), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 10, 36), TRANSPARENT);  // 18-pixel line pitch leaves two rows
+    EXPECT_EQ(pixel_at(p, TARGET_W, 10, 38), ink);   // C
+    EXPECT_EQ(pixel_at(p, TARGET_W, 17, 53), ink);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 18, 38), TRANSPARENT);
 }
 
 TEST_F(FontTest, StringPairsAdvanceByAFullCell)
 {
     load_atlas(solid_atlas(1024, 64, 255, 255, 255));
     Pixels p = draw_string("\x81\x40X", 0xFFFFFF);
-    EXPECT_EQ(at(p, TARGET_W, 15, 0), opaque(0xFFFFFF));
-    EXPECT_EQ(at(p, TARGET_W, 16, 0), opaque(0xFFFFFF));  // X right after the pair
-    EXPECT_EQ(at(p, TARGET_W, 24, 0), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, TARGET_W, 15, 0), opaque(0xFFFFFF));
+    EXPECT_EQ(pixel_at(p, TARGET_W, 16, 0), opaque(0xFFFFFF));  // X right after the pair
+    EXPECT_EQ(pixel_at(p, TARGET_W, 24, 0), TRANSPARENT);
 }
 
 TEST_F(FontTest, ColourCodesChangeTheColourForTheRestOfTheString)
@@ -403,16 +342,16 @@ TEST_F(FontTest, ColourCodesChangeTheColourForTheRestOfTheString)
     };
     for (const Case& c : cases) {
         Pixels p = draw_string(c.text, 0x808080);
-        EXPECT_EQ(at(p, TARGET_W, 0, 0), opaque(c.colour)) << c.text;  // the code takes no room
-        EXPECT_EQ(at(p, TARGET_W, 8, 0), TRANSPARENT) << c.text;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 0, 0), opaque(c.colour)) << c.text;  // the code takes no room
+        EXPECT_EQ(pixel_at(p, TARGET_W, 8, 0), TRANSPARENT) << c.text;
     }
 
     Pixels mixed = draw_string("a[P6]b\nc", 0xFFFFFF);
-    EXPECT_EQ(at(mixed, TARGET_W, 0, 0), opaque(0xFFFFFF));
-    EXPECT_EQ(at(mixed, TARGET_W, 8, 0), opaque(0xFFFF00));
-    EXPECT_EQ(at(mixed, TARGET_W, 0, 18), opaque(0xFFFF00));  // lasts past the line feed
+    EXPECT_EQ(pixel_at(mixed, TARGET_W, 0, 0), opaque(0xFFFFFF));
+    EXPECT_EQ(pixel_at(mixed, TARGET_W, 8, 0), opaque(0xFFFF00));
+    EXPECT_EQ(pixel_at(mixed, TARGET_W, 0, 18), opaque(0xFFFF00));  // lasts past the line feed
     // ...but not into the next call.
-    EXPECT_EQ(at(draw_string("x", 0xFFFFFF), TARGET_W, 0, 0), opaque(0xFFFFFF));
+    EXPECT_EQ(pixel_at(draw_string("x", 0xFFFFFF), TARGET_W, 0, 0), opaque(0xFFFFFF));
 }
 
 TEST_F(FontTest, BracketsThatAreNotColourCodesAreDrawn)
@@ -421,8 +360,8 @@ TEST_F(FontTest, BracketsThatAreNotColourCodesAreDrawn)
     for (const char* text : {"[Q1]", "[P]x", "[Px]"}) {
         Pixels p = draw_string(text, 0x00FFFF);
         for (int i = 0; i < 4; i++)
-            EXPECT_EQ(at(p, TARGET_W, i * 8 + 1, 1), opaque(0x00FFFF)) << text << " char " << i;
-        EXPECT_EQ(at(p, TARGET_W, 33, 1), TRANSPARENT) << text;
+            EXPECT_EQ(pixel_at(p, TARGET_W, i * 8 + 1, 1), opaque(0x00FFFF)) << text << " char " << i;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 33, 1), TRANSPARENT) << text;
     }
 }
 
@@ -430,14 +369,14 @@ TEST_F(FontTest, CutPairsAndLoneHighBytes)
 {
     load_atlas(solid_atlas(1024, 64, 255, 255, 255));
     Pixels cut = draw_string("A\x82", 0xFFFFFF);
-    EXPECT_EQ(at(cut, TARGET_W, 0, 0), opaque(0xFFFFFF));
-    EXPECT_EQ(at(cut, TARGET_W, 8, 0), TRANSPARENT);
+    EXPECT_EQ(pixel_at(cut, TARGET_W, 0, 0), opaque(0xFFFFFF));
+    EXPECT_EQ(pixel_at(cut, TARGET_W, 8, 0), TRANSPARENT);
 
     // A half-width katakana byte has no cell in the font but keeps its place.
     Pixels lone = draw_string("\xA0" "B", 0xFFFFFF);
-    EXPECT_EQ(at(lone, TARGET_W, 0, 0), TRANSPARENT);
-    EXPECT_EQ(at(lone, TARGET_W, 8, 0), opaque(0xFFFFFF));
-    EXPECT_EQ(at(lone, TARGET_W, 16, 0), TRANSPARENT);
+    EXPECT_EQ(pixel_at(lone, TARGET_W, 0, 0), TRANSPARENT);
+    EXPECT_EQ(pixel_at(lone, TARGET_W, 8, 0), opaque(0xFFFFFF));
+    EXPECT_EQ(pixel_at(lone, TARGET_W, 16, 0), TRANSPARENT);
 
     for (uint32_t pixel : draw_string(nullptr, 0xFFFFFF))
         ASSERT_EQ(pixel, TRANSPARENT);
@@ -458,15 +397,8 @@ protected:
     static uint32_t row_colour(int y) { return static_cast<uint32_t>(y & 0xFF) << 24 | (y >> 8) << 16 | 0x40FF; }
     void paint_rows()
     {
-        SDL_Renderer* r = test_renderer();
-        SDL_SetRenderTarget(r, text_layer_get());
-        SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_NONE);
-        for (int y = 0; y < SCREEN_HEIGHT; y++) {
-            uint32_t c = row_colour(y);
-            SDL_SetRenderDrawColor(r, c >> 24, (c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
-            SDL_RenderDrawLine(r, 0, y, SCREEN_WIDTH - 1, y);
-        }
-        SDL_SetRenderTarget(r, nullptr);
+        for (int y = 0; y < SCREEN_HEIGHT; y++)
+            fill_target_rect(text_layer_get(), {0, y, SCREEN_WIDTH, 1}, row_colour(y));
     }
 
     std::unique_ptr<Engine> engine;
@@ -482,13 +414,13 @@ TEST_F(TextLayerTest, LayerStartsTransparentAndClearEmptiesIt)
     EXPECT_EQ(format, static_cast<uint32_t>(SDL_PIXELFORMAT_RGBA8888));
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 400);
-    for (uint32_t pixel : read_target(layer))
+    for (uint32_t pixel : read_render_target(layer))
         ASSERT_EQ(pixel, TRANSPARENT);
 
     paint_rows();
     text_layer_clear(test_renderer());
     EXPECT_EQ(SDL_GetRenderTarget(test_renderer()), nullptr);
-    for (uint32_t pixel : read_target(layer))
+    for (uint32_t pixel : read_render_target(layer))
         ASSERT_EQ(pixel, TRANSPARENT);
 }
 
@@ -497,12 +429,12 @@ TEST_F(TextLayerTest, ClearRectClearsOnlyItsRectangleAndLeavesBlending)
     paint_rows();
     SDL_SetRenderDrawBlendMode(test_renderer(), SDL_BLENDMODE_MOD);
     text_layer_clear_rect(engine.get(), 10, 20, 30, 40);
-    Pixels p = read_target(text_layer_get());
-    EXPECT_EQ(at(p, 640, 10, 20), TRANSPARENT);
-    EXPECT_EQ(at(p, 640, 39, 59), TRANSPARENT);
-    EXPECT_EQ(at(p, 640, 40, 30), row_colour(30));
-    EXPECT_EQ(at(p, 640, 9, 30), row_colour(30));
-    EXPECT_EQ(at(p, 640, 10, 60), row_colour(60));
+    Pixels p = read_render_target(text_layer_get());
+    EXPECT_EQ(pixel_at(p, 640, 10, 20), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, 640, 39, 59), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, 640, 40, 30), row_colour(30));
+    EXPECT_EQ(pixel_at(p, 640, 9, 30), row_colour(30));
+    EXPECT_EQ(pixel_at(p, 640, 10, 60), row_colour(60));
     SDL_BlendMode mode;
     SDL_GetRenderDrawBlendMode(test_renderer(), &mode);
     EXPECT_EQ(mode, SDL_BLENDMODE_BLEND);
@@ -514,66 +446,50 @@ TEST_F(TextLayerTest, ScrollMovesTheRectangleUpAndClearsItsBottom)
     paint_rows();
     text_layer_scroll(engine.get(), 0, 0, 640, 400, 16);
     EXPECT_EQ(SDL_GetRenderTarget(test_renderer()), nullptr);
-    Pixels p = read_target(text_layer_get());
+    Pixels p = read_render_target(text_layer_get());
     for (int y = 0; y < 384; y++)
-        ASSERT_EQ(at(p, 640, 320, y), row_colour(y + 16)) << "row " << y;
+        ASSERT_EQ(pixel_at(p, 640, 320, y), row_colour(y + 16)) << "row " << y;
     for (int y = 384; y < 400; y++)
-        ASSERT_EQ(at(p, 640, 639, y), TRANSPARENT) << "row " << y;
+        ASSERT_EQ(pixel_at(p, 640, 639, y), TRANSPARENT) << "row " << y;
 }
 
 TEST_F(TextLayerTest, ScrollOfAWindowLeavesTheRestAlone)
 {
     paint_rows();
     text_layer_scroll(engine.get(), 100, 50, 200, 64, 16);
-    Pixels p = read_target(text_layer_get());
-    EXPECT_EQ(at(p, 640, 100, 50), row_colour(66));
-    EXPECT_EQ(at(p, 640, 299, 97), row_colour(113));
-    EXPECT_EQ(at(p, 640, 150, 98), TRANSPARENT);
-    EXPECT_EQ(at(p, 640, 150, 113), TRANSPARENT);
-    EXPECT_EQ(at(p, 640, 150, 114), row_colour(114));
-    EXPECT_EQ(at(p, 640, 150, 49), row_colour(49));
-    EXPECT_EQ(at(p, 640, 99, 60), row_colour(60));
-    EXPECT_EQ(at(p, 640, 300, 60), row_colour(60));
+    Pixels p = read_render_target(text_layer_get());
+    EXPECT_EQ(pixel_at(p, 640, 100, 50), row_colour(66));
+    EXPECT_EQ(pixel_at(p, 640, 299, 97), row_colour(113));
+    EXPECT_EQ(pixel_at(p, 640, 150, 98), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, 640, 150, 113), TRANSPARENT);
+    EXPECT_EQ(pixel_at(p, 640, 150, 114), row_colour(114));
+    EXPECT_EQ(pixel_at(p, 640, 150, 49), row_colour(49));
+    EXPECT_EQ(pixel_at(p, 640, 99, 60), row_colour(60));
+    EXPECT_EQ(pixel_at(p, 640, 300, 60), row_colour(60));
 }
 
 TEST_F(TextLayerTest, ScrollKeepsHalfTransparentPixelsExactly)
 {
-    SDL_Renderer* r = test_renderer();
-    SDL_SetRenderTarget(r, text_layer_get());
-    SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_NONE);
-    SDL_SetRenderDrawColor(r, 200, 100, 50, 128);
-    SDL_RenderDrawPoint(r, 5, 20);
-    SDL_SetRenderTarget(r, nullptr);
+    fill_target_rect(text_layer_get(), {5, 20, 1, 1}, 0xC8643280);
     text_layer_scroll(engine.get(), 0, 0, 640, 400, 16);
-    EXPECT_EQ(at(read_target(text_layer_get()), 640, 5, 4), 0xC8643280u);
+    EXPECT_EQ(pixel_at(read_render_target(text_layer_get()), 640, 5, 4), 0xC8643280u);
 }
 
 TEST_F(TextLayerTest, ScrollByNothingOrTheWholeHeightChangesNothing)
 {
     paint_rows();
-    Pixels before = read_target(text_layer_get());
+    Pixels before = read_render_target(text_layer_get());
     for (int32_t dy : {0, -16, 400, 401})
         text_layer_scroll(engine.get(), 0, 0, 640, 400, dy);
-    EXPECT_EQ(read_target(text_layer_get()), before);
+    EXPECT_EQ(read_render_target(text_layer_get()), before);
 }
 
 TEST_F(TextLayerTest, PresentLaysTheLayerOverTheCurrentTarget)
 {
-    SDL_Renderer* r = test_renderer();
-    SDL_SetRenderTarget(r, text_layer_get());
-    SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_NONE);
-    SDL_SetRenderDrawColor(r, 0, 255, 0, 255);
-    SDL_Rect ink = {8, 8, 4, 4};
-    SDL_RenderFillRect(r, &ink);
-
-    SDL_Texture* frame = make_target(640, 400);
-    SDL_SetRenderDrawColor(r, 0, 0, 255, 255);
-    SDL_RenderClear(r);
-    text_layer_present(r);
-    Pixels p = read_target(frame);
-    SDL_DestroyTexture(frame);
-    EXPECT_EQ(at(p, 640, 9, 9), opaque(0x00FF00));
-    EXPECT_EQ(at(p, 640, 20, 20), opaque(0x0000FF));
+    fill_target_rect(text_layer_get(), {8, 8, 4, 4}, opaque(0x00FF00));
+    Pixels p = draw_to_target(640, 400, [] { text_layer_present(test_renderer()); }, opaque(0x0000FF));
+    EXPECT_EQ(pixel_at(p, 640, 9, 9), opaque(0x00FF00));
+    EXPECT_EQ(pixel_at(p, 640, 20, 20), opaque(0x0000FF));
 }
 
 }  // namespace

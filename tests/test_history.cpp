@@ -2,10 +2,10 @@
 
 #include "engine.h"
 #include "screen.h"
+#include "render_fixture.h"
 #include "test_support.h"
 
 #include <SDL.h>
-#include <stb_image_write.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,53 +13,6 @@
 #include <vector>
 
 namespace {
-
-using Pixels = std::vector<uint32_t>;  // RGBA8888: 0xRRGGBBAA
-
-// One software renderer for the whole program, shared with the font module.
-SDL_Renderer* test_renderer()
-{
-    static SDL_Renderer* renderer = [] {
-        SDL_Init(SDL_INIT_VIDEO);
-        SDL_Window* window = SDL_CreateWindow("history", 0, 0, 64, 64, SDL_WINDOW_HIDDEN);
-        return SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_TARGETTEXTURE);
-    }();
-    return renderer;
-}
-
-SDL_Texture* make_target(int w, int h, uint32_t rgba)
-{
-    SDL_Renderer* r = test_renderer();
-    SDL_Texture* t = SDL_CreateTexture(r, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET, w, h);
-    SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
-    SDL_SetRenderTarget(r, t);
-    SDL_SetRenderDrawColor(r, rgba >> 24, (rgba >> 16) & 0xFF, (rgba >> 8) & 0xFF, rgba & 0xFF);
-    SDL_RenderClear(r);
-    SDL_SetRenderTarget(r, nullptr);
-    return t;
-}
-
-void fill(SDL_Texture* target, SDL_Rect rect, uint32_t rgba)
-{
-    SDL_Renderer* r = test_renderer();
-    SDL_SetRenderTarget(r, target);
-    SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_NONE);
-    SDL_SetRenderDrawColor(r, rgba >> 24, (rgba >> 16) & 0xFF, (rgba >> 8) & 0xFF, rgba & 0xFF);
-    SDL_RenderFillRect(r, &rect);
-    SDL_SetRenderTarget(r, nullptr);
-}
-
-Pixels read_target(SDL_Texture* target)
-{
-    SDL_Renderer* r = test_renderer();
-    int w = 0, h = 0;
-    SDL_QueryTexture(target, nullptr, nullptr, &w, &h);
-    Pixels pixels(static_cast<size_t>(w) * h);
-    SDL_SetRenderTarget(r, target);
-    SDL_RenderReadPixels(r, nullptr, SDL_PIXELFORMAT_RGBA8888, pixels.data(), w * 4);
-    SDL_SetRenderTarget(r, nullptr);
-    return pixels;
-}
 
 uint32_t entry_pixel(const HistoryEntry& entry, int x, int y)
 {
@@ -141,55 +94,42 @@ protected:
     HistoryBuffer* hist = nullptr;
 };
 
-TEST_F(HistoryTest, LayoutOfAnSdPanelNearTheEnd)
+TEST_F(HistoryTest, LayoutOfFullSizePanels)
 {
+    struct Case {
+        const char* what;
+        int32_t scroll, w, h, lh;
+        int32_t band, body_top, body_h, rows, top, shown, bar_x, bar_y, bar_h, thumb_h, thumb_y;
+        const char* position_text;
+        int32_t position_x;
+    };
+    const Case cases[] = {
+        {"SD near the end", 3, 640, 400, 16, 16, 16, 368, 23, 3, 3, 628, 18, 364, 167, 206, "3/50", 602},
+        // The oldest position fills every row (ages 50 down to 28) and puts the thumb on top.
+        {"SD oldest", 50, 640, 400, 16, 16, 16, 368, 23, 50, 23, 628, 18, 364, 167, 18, "50/50", 640 - 6 - 5 * 8},
+        {"HD near the end", 3, 1280, 800, 32, 32, 32, 736, 23, 3, 3, 1268, 34, 732, 336, 413, "3/50", 1210},
+    };
     hist->count = 50;
-    hist->scroll = 3;
-    HistLayout l;
-    ASSERT_TRUE(hist_layout(hist, 0, 0, 640, 400, 16, &l));
-    EXPECT_EQ(l.band, 16);
-    EXPECT_EQ(l.body_top, 16);
-    EXPECT_EQ(l.body_h, 368);
-    EXPECT_EQ(l.rows, 23);
-    EXPECT_EQ(l.top, 3);
-    EXPECT_EQ(l.shown, 3);
-    EXPECT_EQ(l.bar_x, 628);
-    EXPECT_EQ(l.bar_y, 18);
-    EXPECT_EQ(l.bar_h, 364);
-    EXPECT_TRUE(l.has_thumb);
-    EXPECT_EQ(l.thumb_h, 167);
-    EXPECT_EQ(l.thumb_y, 206);
-    EXPECT_STREQ(l.position_text, "3/50");
-    EXPECT_EQ(l.position_x, 602);
-}
-
-TEST_F(HistoryTest, OldestPositionFillsEveryRowAndPutsTheThumbOnTop)
-{
-    hist->count = 50;
-    hist->scroll = 50;
-    HistLayout l;
-    ASSERT_TRUE(hist_layout(hist, 0, 0, 640, 400, 16, &l));
-    EXPECT_EQ(l.top, 50);
-    EXPECT_EQ(l.shown, 23);  // ages 50 down to 28
-    EXPECT_EQ(l.thumb_y, 18);
-    EXPECT_EQ(l.position_x, 640 - 6 - 5 * 8);
-}
-
-TEST_F(HistoryTest, LayoutOfAnHdPanel)
-{
-    hist->count = 50;
-    hist->scroll = 3;
-    HistLayout l;
-    ASSERT_TRUE(hist_layout(hist, 0, 0, 1280, 800, 32, &l));
-    EXPECT_EQ(l.rows, 23);
-    EXPECT_EQ(l.shown, 3);
-    EXPECT_EQ(l.body_top, 32);
-    EXPECT_EQ(l.bar_x, 1268);
-    EXPECT_EQ(l.bar_y, 34);
-    EXPECT_EQ(l.bar_h, 732);
-    EXPECT_EQ(l.thumb_h, 336);
-    EXPECT_EQ(l.thumb_y, 413);
-    EXPECT_EQ(l.position_x, 1210);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        hist->scroll = c.scroll;
+        HistLayout l;
+        ASSERT_TRUE(hist_layout(hist, 0, 0, c.w, c.h, c.lh, &l));
+        EXPECT_EQ(l.band, c.band);
+        EXPECT_EQ(l.body_top, c.body_top);
+        EXPECT_EQ(l.body_h, c.body_h);
+        EXPECT_EQ(l.rows, c.rows);
+        EXPECT_EQ(l.top, c.top);
+        EXPECT_EQ(l.shown, c.shown);
+        EXPECT_EQ(l.bar_x, c.bar_x);
+        EXPECT_EQ(l.bar_y, c.bar_y);
+        EXPECT_EQ(l.bar_h, c.bar_h);
+        EXPECT_TRUE(l.has_thumb);
+        EXPECT_EQ(l.thumb_h, c.thumb_h);
+        EXPECT_EQ(l.thumb_y, c.thumb_y);
+        EXPECT_STREQ(l.position_text, c.position_text);
+        EXPECT_EQ(l.position_x, c.position_x);
+    }
 }
 
 TEST_F(HistoryTest, ThumbIsShownOnlyWhenLinesDoNotFitAndKeepsAMinimumHeight)
@@ -390,7 +330,7 @@ protected:
     {
         HistoryTest::SetUp();
         ASSERT_NE(test_renderer(), nullptr);
-        layer = make_target(640, 400, 0);
+        layer = make_filled_target(640, 400, 0);
     }
     void TearDown() override
     {
@@ -405,17 +345,24 @@ protected:
     void push_lines(int n, int w = 600, int lh = 16)
     {
         for (int i = 0; i < n; i++) {
-            fill(layer, {0, 0, w, lh}, line_colour(i));
+            fill_target_rect(layer, {0, 0, w, lh}, line_colour(i));
             hist_push(hist, test_renderer(), layer, 0, 0, w, lh, 3);
         }
     }
 
+    // The open view drawn over black into a fresh w x h frame.
+    Pixels draw_view(int w = 640, int h = 400)
+    {
+        return draw_to_target(w, h, [&] { hist_draw(hist, test_renderer(), 0, 0, w, h); }, BLACK);
+    }
+
+    static constexpr uint32_t BLACK = 0x000000FF;
     SDL_Texture* layer = nullptr;
 };
 
 TEST_F(HistoryPixelTest, PushCopiesTheRectangleInRgba8888)
 {
-    fill(layer, {3, 2, 1, 1}, 0x11223344);
+    fill_target_rect(layer, {3, 2, 1, 1}, 0x11223344);
     hist_push(hist, test_renderer(), layer, 2, 1, 4, 3, 7);
     EXPECT_EQ(SDL_GetRenderTarget(test_renderer()), nullptr);
     ASSERT_EQ(hist->count, 1);
@@ -434,7 +381,7 @@ TEST_F(HistoryPixelTest, PushCopiesTheRectangleInRgba8888)
 
 TEST_F(HistoryPixelTest, PartsOfALineOffTheLayerAreTransparent)
 {
-    fill(layer, {0, 0, 640, 400}, 0xFFFFFFFF);
+    fill_target_rect(layer, {0, 0, 640, 400}, 0xFFFFFFFF);
     hist_push(hist, test_renderer(), layer, 636, 398, 8, 4, 0);
     const HistoryEntry& e = hist->entries[0];
     ASSERT_NE(e.pixels, nullptr);
@@ -459,9 +406,9 @@ TEST_F(HistoryPixelTest, PushIgnoresMissingSourcesAndEmptyRectangles)
 
 TEST_F(HistoryPixelTest, RingWrapsAt200DroppingTheOldestLine)
 {
-    SDL_Texture* source = make_target(8, 256, 0);
+    SDL_Texture* source = make_filled_target(8, 256, 0);
     for (int i = 0; i < 201; i++) {
-        fill(source, {0, i, 8, 1}, line_colour(i % 64) ^ static_cast<uint32_t>(i) << 8);
+        fill_target_rect(source, {0, i, 8, 1}, line_colour(i % 64) ^ static_cast<uint32_t>(i) << 8);
         hist_push(hist, test_renderer(), source, 0, i, 8, 1, 0);
     }
     EXPECT_EQ(hist->count, 200);
@@ -472,12 +419,7 @@ TEST_F(HistoryPixelTest, RingWrapsAt200DroppingTheOldestLine)
     // The oldest line shown is the second one pushed.
     hist->open = 1;
     hist->scroll = 200;
-    SDL_Texture* frame = make_target(8, 300, 0x000000FF);
-    SDL_SetRenderTarget(test_renderer(), frame);
-    hist_draw(hist, test_renderer(), 0, 0, 8, 300);
-    Pixels p = read_target(frame);
-    EXPECT_EQ(p[1 * 8 + 3], line_colour(1) ^ 1u << 8);
-    SDL_DestroyTexture(frame);
+    EXPECT_EQ(draw_view(8, 300)[1 * 8 + 3], line_colour(1) ^ 1u << 8);
     SDL_DestroyTexture(source);
 }
 
@@ -508,11 +450,7 @@ TEST_F(HistoryPixelTest, ViewShowsTheLinesWithFadingAlphaBandsAndScrollbar)
     push_lines(50);
     hist->open = 1;
     hist->scroll = 3;
-    SDL_Texture* frame = make_target(640, 400, 0x000000FF);
-    SDL_SetRenderTarget(test_renderer(), frame);
-    hist_draw(hist, test_renderer(), 0, 0, 640, 400);
-    Pixels p = read_target(frame);
-    SDL_DestroyTexture(frame);
+    Pixels p = draw_view();
     auto px = [&](int x, int y) { return p[static_cast<size_t>(y) * 640 + x]; };
 
     EXPECT_EQ(hist->bar_x, 628);
@@ -548,11 +486,7 @@ TEST_F(HistoryPixelTest, DraggedThumbIsBrighter)
     hist->open = 1;
     hist->scroll = 50;
     hist->dragging = 1;
-    SDL_Texture* frame = make_target(640, 400, 0x000000FF);
-    SDL_SetRenderTarget(test_renderer(), frame);
-    hist_draw(hist, test_renderer(), 0, 0, 640, 400);
-    Pixels p = read_target(frame);
-    SDL_DestroyTexture(frame);
+    Pixels p = draw_view();
     const Rgb panel = over({10, 10, 20}, 240, {0, 0, 0});
     const Rgb track = over({30, 30, 50}, 200, panel);
     expect_near(p[20 * 640 + 630], over({160, 210, 255}, 255, track), "dragged thumb at the top");
@@ -563,11 +497,7 @@ TEST_F(HistoryPixelTest, ViewWithEveryLineShownHasNoScrollbarButRecordsTheTrack)
     push_lines(23);
     hist->open = 1;
     hist->scroll = 23;
-    SDL_Texture* frame = make_target(640, 400, 0x000000FF);
-    SDL_SetRenderTarget(test_renderer(), frame);
-    hist_draw(hist, test_renderer(), 0, 0, 640, 400);
-    Pixels p = read_target(frame);
-    SDL_DestroyTexture(frame);
+    Pixels p = draw_view();
     expect_near(p[100 * 640 + 632], over({10, 10, 20}, 240, {0, 0, 0}), "no track");
     EXPECT_EQ(hist->bar_x, 628);
     EXPECT_EQ(hist->bar_y, 18);
@@ -577,18 +507,17 @@ TEST_F(HistoryPixelTest, ViewWithEveryLineShownHasNoScrollbarButRecordsTheTrack)
 TEST_F(HistoryPixelTest, ClosedOrFinishedViewDrawsNothing)
 {
     push_lines(10);
-    SDL_Texture* frame = make_target(640, 400, 0x000000FF);
-    SDL_SetRenderTarget(test_renderer(), frame);
-    hist_draw(hist, test_renderer(), 0, 0, 640, 400);  // never opened
-    hist->open = 1;
-    hist->scroll = 0;  // paged down to the end
-    hist_draw(hist, test_renderer(), 0, 0, 640, 400);
-    hist->scroll = 3;
-    hist_draw(hist, test_renderer(), 0, 0, 0, 400);
-    hist_draw(hist, test_renderer(), 0, 0, 640, 15);
-    for (uint32_t pixel : read_target(frame))
-        ASSERT_EQ(pixel, 0x000000FFu);
-    SDL_DestroyTexture(frame);
+    Pixels p = draw_to_target(640, 400, [&] {
+        hist_draw(hist, test_renderer(), 0, 0, 640, 400);  // never opened
+        hist->open = 1;
+        hist->scroll = 0;  // paged down to the end
+        hist_draw(hist, test_renderer(), 0, 0, 640, 400);
+        hist->scroll = 3;
+        hist_draw(hist, test_renderer(), 0, 0, 0, 400);
+        hist_draw(hist, test_renderer(), 0, 0, 640, 15);
+    }, BLACK);
+    for (uint32_t pixel : p)
+        ASSERT_EQ(pixel, BLACK);
     EXPECT_EQ(hist->bar_h, 0);
 }
 
@@ -597,18 +526,12 @@ TEST_F(HistoryPixelTest, HeaderCarriesTitleAndPositionEndingSixPixelsFromTheRigh
     // A font whose every cell is solid white shows where each text lies.
     ScratchDir scratch;
     scratch.enter();
-    std::vector<uint8_t> white(1024 * 64 * 4, 0xFF);
-    ASSERT_TRUE(stbi_write_png(scratch.file("FONT_ATLAS_SD.PNG").c_str(), 1024, 64, 4, white.data(), 1024 * 4));
-    ASSERT_TRUE(font_init(test_renderer(), 0));
+    ASSERT_TRUE(load_white_font(scratch, 0));
 
     push_lines(50);
     hist->open = 1;
     hist->scroll = 3;
-    SDL_Texture* frame = make_target(640, 400, 0x000000FF);
-    SDL_SetRenderTarget(test_renderer(), frame);
-    hist_draw(hist, test_renderer(), 0, 0, 640, 400);
-    Pixels p = read_target(frame);
-    SDL_DestroyTexture(frame);
+    Pixels p = draw_view();
     auto px = [&](int x, int y) { return p[static_cast<size_t>(y) * 640 + x]; };
 
     const Rgb header = over({160, 80, 20}, 230, over({10, 10, 20}, 240, {0, 0, 0}));
