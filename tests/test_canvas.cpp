@@ -4,6 +4,7 @@
 // pixel landed there.
 #include <gtest/gtest.h>
 
+#include "render_fixture.h"
 #include "screen.h"
 
 #include <SDL.h>
@@ -49,35 +50,8 @@ static constexpr Point NOTHING = {-1, -1};
 // Pure blue never occurs in the small test pictures (it would need x and y of 3840).
 static constexpr uint32_t SPRITE_BACKGROUND = 0x0000FF;
 
-class CanvasTest : public ::testing::Test {
+class CanvasTest : public ScreenWindowTest {
 protected:
-    void start(uint8_t hd)
-    {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        width = SCREEN_WIDTH * (hd ? 2 : 1);
-        height = SCREEN_HEIGHT * (hd ? 2 : 1);
-        window = SDL_CreateWindow("canvas test", 0, 0, width, height, 0);
-        ASSERT_NE(window, nullptr) << SDL_GetError();
-        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_TARGETTEXTURE);
-        ASSERT_NE(renderer, nullptr) << SDL_GetError();
-        SDL_RenderSetLogicalSize(renderer, width, height);
-        engine = std::make_unique<Engine>();
-        engine_init(engine.get(), hd);
-        engine->renderer = renderer;
-        engine->window = window;
-        gfx_init_screen(engine.get());
-        ASSERT_NE(engine->canvas_texture, nullptr);
-    }
-
-    void TearDown() override
-    {
-        if (renderer)
-            SDL_DestroyRenderer(renderer);
-        if (window)
-            SDL_DestroyWindow(window);
-        SDL_Quit();
-    }
-
     SDL_Texture* make_picture(int w, int h)
     {
         SDL_Texture* texture =
@@ -90,6 +64,12 @@ protected:
         SDL_UpdateTexture(texture, nullptr, pixels.data(), w * 4);
         SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
         return texture;
+    }
+
+    static void place(ImageSlot& slot, int32_t x, int32_t y)
+    {
+        slot.x = x;
+        slot.y = y;
     }
 
     // Fills slot id with an SD picture and, when hd_w is given, an HD one.
@@ -109,23 +89,9 @@ protected:
         return slot;
     }
 
-    std::vector<uint32_t> read_target()
-    {
-        std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-        EXPECT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), width * 4), 0)
-            << SDL_GetError();
-        return pixels;
-    }
+    Pixels read_canvas() { return read_texture(engine->canvas_texture); }
 
-    std::vector<uint32_t> read_canvas()
-    {
-        SDL_SetRenderTarget(renderer, engine->canvas_texture);
-        std::vector<uint32_t> pixels = read_target();
-        SDL_SetRenderTarget(renderer, nullptr);
-        return pixels;
-    }
-
-    Point canvas_at(int x, int y) { return source_of(read_canvas()[static_cast<size_t>(y) * width + x]); }
+    Point canvas_at(int x, int y) { return source_of(pixel_at(read_canvas(), logical_w, x, y)); }
 
     // The sprite layer alone over a window of SPRITE_BACKGROUND.
     std::vector<uint32_t> draw_sprites()
@@ -133,7 +99,7 @@ protected:
         SDL_SetRenderDrawColor(renderer, 0, 0, 0xFF, 255);
         SDL_RenderClear(renderer);
         gfx_draw_sprites(engine.get());
-        return read_target();
+        return read_output();
     }
 
     int opaque_count(const std::vector<uint32_t>& pixels)
@@ -144,11 +110,6 @@ protected:
         return count;
     }
 
-    int width = SCREEN_WIDTH;
-    int height = SCREEN_HEIGHT;
-    SDL_Window* window = nullptr;
-    SDL_Renderer* renderer = nullptr;
-    std::unique_ptr<Engine> engine;
 };
 
 // ---------------------------------------------------------------------------
@@ -157,10 +118,9 @@ protected:
 
 TEST_F(CanvasTest, WholeBlitDrawsAtTheSlotPositionAndIsLogged)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& slot = load_slot(3, 32, 16);
-    slot.x = 100;
-    slot.y = 50;
+    place(slot, 100, 50);
     gfx_blit_image(engine.get(), 3);
     EXPECT_EQ(SDL_GetRenderTarget(renderer), nullptr);
     EXPECT_EQ(canvas_at(100, 50), (Point{0, 0}));
@@ -178,13 +138,11 @@ TEST_F(CanvasTest, WholeBlitDrawsAtTheSlotPositionAndIsLogged)
 
 TEST_F(CanvasTest, WholeBlitInHdUsesTheHdPictureOrDoublesTheSdOne)
 {
-    start(1);
+    open_screen(1);
     ImageSlot& sd_only = load_slot(1, 32, 16);
-    sd_only.x = 10;
-    sd_only.y = 10;
+    place(sd_only, 10, 10);
     ImageSlot& with_hd = load_slot(2, 32, 16, 64, 32);
-    with_hd.x = 500;
-    with_hd.y = 10;
+    place(with_hd, 500, 10);
     gfx_blit_image(engine.get(), 1);
     gfx_blit_image(engine.get(), 2);
     EXPECT_EQ(canvas_at(10 + 11, 10 + 6), (Point{5, 3}));
@@ -195,7 +153,7 @@ TEST_F(CanvasTest, WholeBlitInHdUsesTheHdPictureOrDoublesTheSdOne)
 
 TEST_F(CanvasTest, WholeBlitOfAnUnusableIdDrawsAndLogsNothing)
 {
-    start(0);
+    open_screen(0);
     load_slot(0, 8, 8);
     engine->image_slots[5].sd_w = 8;  // a slot without a picture
     gfx_blit_image(engine.get(), 256);
@@ -211,7 +169,7 @@ TEST_F(CanvasTest, WholeBlitOfAnUnusableIdDrawsAndLogsNothing)
 
 TEST_F(CanvasTest, PartialBlitInHdScalesTheSourceByThePictureFactor)
 {
-    start(1);
+    open_screen(1);
     ImageSlot& slot = load_slot(7, 640, 400, 1280, 800);
     slot.sprite_visible = 1;
     engine->blit_x8 = 5;
@@ -259,7 +217,7 @@ TEST_F(CanvasTest, PartialBlitCutsEachEdgeOfTheCanvasTakingTheSameShareOffTheSou
     };
     for (const CutCase& c : cases) {
         SCOPED_TRACE(c.edge);
-        start(c.hd);
+        open_screen(c.hd);
         load_slot(1, 256, 128, 512, 256);
         engine->blit_x8 = c.blit_x8;
         engine->blit_y2 = c.blit_y2;
@@ -268,14 +226,12 @@ TEST_F(CanvasTest, PartialBlitCutsEachEdgeOfTheCanvasTakingTheSameShareOffTheSou
         EXPECT_EQ(canvas_at(c.outside.x, c.outside.y), NOTHING);
         EXPECT_EQ(SDL_GetRenderTarget(renderer), nullptr);
         TearDown();
-        renderer = nullptr;
-        window = nullptr;
     }
 }
 
 TEST_F(CanvasTest, PartialBlitRunningOffThePictureStretchesWhatRemains)
 {
-    start(0);
+    open_screen(0);
     load_slot(2, 100, 40);
     engine->blit_x8 = 10;
     gfx_blit_image_part(engine.get(), 2, 10, 0, 4, 2);
@@ -290,7 +246,7 @@ TEST_F(CanvasTest, PartialBlitRunningOffThePictureStretchesWhatRemains)
 
 TEST_F(CanvasTest, PartialBlitOfAnUnusableIdFallsBackToTheCurrentImage)
 {
-    start(0);
+    open_screen(0);
     load_slot(4, 64, 64);
     engine->current_image = 4;
     gfx_blit_image_part(engine.get(), 300, 0, 0, 1, 1);
@@ -309,7 +265,7 @@ TEST_F(CanvasTest, PartialBlitOfAnUnusableIdFallsBackToTheCurrentImage)
 
 TEST_F(CanvasTest, PartialBlitOfNoSizeDrawsNothingButIsLoggedAndHidesTheSprite)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& slot = load_slot(6, 64, 64);
     slot.sprite_visible = 1;
     gfx_blit_image_part(engine.get(), 6, 0, 0, 0, 4);
@@ -322,7 +278,7 @@ TEST_F(CanvasTest, PartialBlitOfNoSizeDrawsNothingButIsLoggedAndHidesTheSprite)
 
 TEST_F(CanvasTest, PartialBlitWithExtremeOperandsDrawsNothingOffTheCanvas)
 {
-    start(1);
+    open_screen(1);
     load_slot(6, 64, 64, 128, 128);
     const uint32_t extremes[] = {0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0x10000000};
     for (uint32_t value : extremes) {
@@ -344,7 +300,7 @@ TEST_F(CanvasTest, PartialBlitWithExtremeOperandsDrawsNothingOffTheCanvas)
 
 TEST_F(CanvasTest, ClearRectMakesTheRectangleTransparentAndIsLogged)
 {
-    start(0);
+    open_screen(0);
     load_slot(0, 64, 64);
     gfx_blit_image(engine.get(), 0);
     gfx_clear_rect(engine.get(), 8, 8, 16, 4);
@@ -385,7 +341,7 @@ TEST(CanvasWithoutRendererTest, ClearRectIsStillLoggedAndClearingStillEmptiesThe
 
 TEST_F(CanvasTest, AFullLogStillDrawsAndReplayRebuildsOnlyTheLoggedOperations)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& first = load_slot(1, 16, 16);
     ImageSlot& last = load_slot(2, 16, 16);
     first.x = 0;
@@ -406,13 +362,11 @@ TEST_F(CanvasTest, AFullLogStillDrawsAndReplayRebuildsOnlyTheLoggedOperations)
 
 TEST_F(CanvasTest, ReplayDrawsWholeBlitsWhereTheSlotWasAndLeavesItWhereItIs)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& slot = load_slot(3, 16, 16);
-    slot.x = 40;
-    slot.y = 20;
+    place(slot, 40, 20);
     gfx_blit_image(engine.get(), 3);
-    slot.x = 300;
-    slot.y = 200;
+    place(slot, 300, 200);
     gfx_replay_log(engine.get());
     EXPECT_EQ(canvas_at(40, 20), (Point{0, 0}));
     EXPECT_EQ(canvas_at(300, 200), NOTHING);
@@ -424,7 +378,7 @@ TEST_F(CanvasTest, ReplayDrawsWholeBlitsWhereTheSlotWasAndLeavesItWhereItIs)
 
 TEST_F(CanvasTest, ReplayOfPartialBlitsKeepsDestinationAndSpriteFlag)
 {
-    start(1);
+    open_screen(1);
     ImageSlot& slot = load_slot(5, 64, 64, 128, 128);
     engine->blit_x8 = 2;
     engine->blit_y2 = 3;
@@ -444,7 +398,7 @@ TEST_F(CanvasTest, ReplayOfPartialBlitsKeepsDestinationAndSpriteFlag)
 
 TEST_F(CanvasTest, ReplayCarriesOutClearsByKindLowByteAndSkipsWhatItCannotUse)
 {
-    start(0);
+    open_screen(0);
     load_slot(1, 32, 32);
     load_slot(2, 32, 32);
     engine->image_slots[2].x = 100;
@@ -482,7 +436,7 @@ TEST_F(CanvasTest, ReplayCarriesOutClearsByKindLowByteAndSkipsWhatItCannotUse)
 
 TEST_F(CanvasTest, ReplayIgnoresACorruptLogCount)
 {
-    start(0);
+    open_screen(0);
     engine->gfx_log_count = GFX_LOG_CAPACITY + 100;
     gfx_replay_log(engine.get());
     gfx_clear_rect(engine.get(), 0, 0, 1, 1);
@@ -530,10 +484,9 @@ static Box lit_box(const std::vector<uint32_t>& pixels, int width)
 
 TEST_F(CanvasTest, RevealEffectsShowTheShareOfProgressOverDuration)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& slot = load_slot(8, 64, 40);
-    slot.x = 100;
-    slot.y = 50;
+    place(slot, 100, 50);
     slot.sprite_visible = 1;
     struct {
         int32_t type, progress, duration;
@@ -553,22 +506,22 @@ TEST_F(CanvasTest, RevealEffectsShowTheShareOfProgressOverDuration)
         SCOPED_TRACE(testing::Message() << "type " << c.type << " at " << c.progress << "/" << c.duration);
         set_effect(slot, c.type, c.progress, c.duration);
         const std::vector<uint32_t> pixels = draw_sprites();
-        const Box box = lit_box(pixels, width);
+        const Box box = lit_box(pixels, logical_w);
         EXPECT_EQ(box, c.box);
         if (box.right >= 0) {
-            EXPECT_EQ(source_of(pixels[static_cast<size_t>(box.top) * width + box.left]), c.first);
+            EXPECT_EQ(source_of(pixels[static_cast<size_t>(box.top) * logical_w + box.left]), c.first);
         }
     }
 }
 
 TEST_F(CanvasTest, FadeSetsAlphaFromProgressAndResetsItAfterwards)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& slot = load_slot(8, 16, 16);
     slot.sprite_visible = 1;
     set_effect(slot, EFFECT_FADE, 0, 60);
     std::vector<uint32_t> pixels = draw_sprites();
-    EXPECT_EQ(pixels[5 * width + 5] & 0xFFFFFF, SPRITE_BACKGROUND);
+    EXPECT_EQ(pixels[5 * logical_w + 5] & 0xFFFFFF, SPRITE_BACKGROUND);
     uint8_t alpha = 0;
     SDL_GetTextureAlphaMod(slot.tex_sd, &alpha);
     EXPECT_EQ(alpha, 255);
@@ -576,27 +529,26 @@ TEST_F(CanvasTest, FadeSetsAlphaFromProgressAndResetsItAfterwards)
     // Pixel (15, 3) has red 15: half faded over black gives 15 * 127 / 255.
     set_effect(slot, EFFECT_FADE, 30, 60);
     pixels = draw_sprites();
-    EXPECT_NEAR(static_cast<int>((pixels[3 * width + 15] >> 16) & 0xFF), 7, CHANNEL_TOLERANCE);
+    EXPECT_NEAR(static_cast<int>((pixels[3 * logical_w + 15] >> 16) & 0xFF), 7, CHANNEL_TOLERANCE);
     SDL_GetTextureAlphaMod(slot.tex_sd, &alpha);
     EXPECT_EQ(alpha, 255);
 }
 
 TEST_F(CanvasTest, SpriteReachingBelowTheScreenIsCutWithItsSourceScaled)
 {
-    start(1);
+    open_screen(1);
     ImageSlot& slot = load_slot(3, 16, 40);  // SD only: doubled to 32 x 80 in HD
-    slot.x = 0;
-    slot.y = 760;
+    place(slot, 0, 760);
     slot.sprite_visible = 1;
     const std::vector<uint32_t> pixels = draw_sprites();
     // 40 rows fit; they show source rows 0 to 19, doubled.
-    EXPECT_EQ(source_of(pixels[760 * width + 2]), (Point{1, 0}));
-    EXPECT_EQ(source_of(pixels[799 * width + 31]), (Point{15, 19}));
+    EXPECT_EQ(source_of(pixels[760 * logical_w + 2]), (Point{1, 0}));
+    EXPECT_EQ(source_of(pixels[799 * logical_w + 31]), (Point{15, 19}));
 }
 
 TEST_F(CanvasTest, SpritesAreTintedInSlotOrderAndSkippedWhenNotShown)
 {
-    start(0);
+    open_screen(0);
     ImageSlot& below = load_slot(10, 32, 32);
     ImageSlot& above = load_slot(11, 32, 32);
     ImageSlot& hidden = load_slot(12, 32, 32);
@@ -614,11 +566,11 @@ TEST_F(CanvasTest, SpritesAreTintedInSlotOrderAndSkippedWhenNotShown)
     engine->tint[0] = 128;
     const std::vector<uint32_t> pixels = draw_sprites();
     // Pixel (20, 1) of the lower sprite lies under the upper one's (4, 1).
-    EXPECT_EQ((pixels[1 * width + 20] >> 8) & 0xFF, 1u);
-    EXPECT_NEAR(static_cast<int>((pixels[1 * width + 20] >> 16) & 0xFF), 2, CHANNEL_TOLERANCE);
-    EXPECT_NEAR(static_cast<int>((pixels[1 * width + 47] >> 16) & 0xFF), 31 * 128 / 255, CHANNEL_TOLERANCE);
-    EXPECT_EQ(pixels[5 * width + 205] & 0xFFFFFF, SPRITE_BACKGROUND);
-    EXPECT_EQ(pixels[5 * width + 305] & 0xFFFFFF, SPRITE_BACKGROUND);
+    EXPECT_EQ((pixels[1 * logical_w + 20] >> 8) & 0xFF, 1u);
+    EXPECT_NEAR(static_cast<int>((pixels[1 * logical_w + 20] >> 16) & 0xFF), 2, CHANNEL_TOLERANCE);
+    EXPECT_NEAR(static_cast<int>((pixels[1 * logical_w + 47] >> 16) & 0xFF), 31 * 128 / 255, CHANNEL_TOLERANCE);
+    EXPECT_EQ(pixels[5 * logical_w + 205] & 0xFFFFFF, SPRITE_BACKGROUND);
+    EXPECT_EQ(pixels[5 * logical_w + 305] & 0xFFFFFF, SPRITE_BACKGROUND);
     uint8_t r = 0, g = 0, b = 0;
     SDL_GetTextureColorMod(above.tex_sd, &r, &g, &b);
     EXPECT_EQ(r, 255);
@@ -626,7 +578,7 @@ TEST_F(CanvasTest, SpritesAreTintedInSlotOrderAndSkippedWhenNotShown)
 
 TEST_F(CanvasTest, SpritesFromDamagedSavesAreDrawnWithoutOverflow)
 {
-    start(1);
+    open_screen(1);
     ImageSlot& slot = load_slot(0, 16, 16);
     slot.sprite_visible = 1;
     const int32_t extremes[] = {INT32_MIN, -1, INT32_MAX};
@@ -644,8 +596,7 @@ TEST_F(CanvasTest, SpritesFromDamagedSavesAreDrawnWithoutOverflow)
         }
     }
     // A progress below zero has not started: nothing of a reveal shows.
-    slot.x = 0;
-    slot.y = 0;
+    place(slot, 0, 0);
     set_effect(slot, EFFECT_REVEAL_LEFT, -1, 3);
-    EXPECT_EQ(lit_box(draw_sprites(), width).right, -1);
+    EXPECT_EQ(lit_box(draw_sprites(), logical_w).right, -1);
 }

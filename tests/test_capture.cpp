@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine.h"
+#include "render_fixture.h"
 #include "screen.h"
 #include "test_support.h"
 
@@ -14,66 +15,6 @@
 #include <memory>
 #include <random>
 #include <vector>
-
-// A window with a software renderer and the screen set up as at start-up. The
-// window may be larger than the logical screen, as after the player resizes it.
-class CaptureTest : public ::testing::Test {
-protected:
-    void open(uint8_t hd_mode, int window_w, int window_h)
-    {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window = SDL_CreateWindow("capture", 0, 0, window_w, window_h, 0);
-        ASSERT_NE(window, nullptr) << SDL_GetError();
-        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
-        ASSERT_NE(renderer, nullptr) << SDL_GetError();
-        engine = std::make_unique<Engine>();
-        engine_init(engine.get(), hd_mode);
-        screen_w = SCREEN_WIDTH * engine_scale(engine.get());
-        screen_h = SCREEN_HEIGHT * engine_scale(engine.get());
-        SDL_RenderSetLogicalSize(renderer, screen_w, screen_h);
-        engine->window = window;
-        engine->renderer = renderer;
-        gfx_init_screen(engine.get());
-        ASSERT_NE(engine->canvas_texture, nullptr);
-    }
-
-    void TearDown() override
-    {
-        if (renderer)
-            SDL_DestroyRenderer(renderer);
-        if (window)
-            SDL_DestroyWindow(window);
-        SDL_Quit();
-    }
-
-    // Puts opaque RGB pixels (3 bytes each, screen_w x screen_h) on the canvas.
-    void fill_canvas(const std::vector<uint8_t>& rgb)
-    {
-        std::vector<uint32_t> pixels(static_cast<size_t>(screen_w) * screen_h);
-        for (size_t i = 0; i < pixels.size(); i++)
-            pixels[i] = (uint32_t{rgb[i * 3]} << 24) | (uint32_t{rgb[i * 3 + 1]} << 16)
-                        | (uint32_t{rgb[i * 3 + 2]} << 8) | 0xFFu;
-        ASSERT_EQ(SDL_UpdateTexture(engine->canvas_texture, nullptr, pixels.data(), screen_w * 4), 0)
-            << SDL_GetError();
-    }
-
-    // Captures a canvas in which every pixel differs from its neighbours, so a
-    // wrong block or rounding shows, and compares with the block means.
-    void expect_thumbnail_of_gradient(int block);
-
-    struct Capture {
-        int32_t result = 0;
-        uint8_t* png = nullptr;
-        int32_t size = 0;
-        ~Capture() { free(png); }
-    };
-
-    SDL_Window* window = nullptr;
-    SDL_Renderer* renderer = nullptr;
-    std::unique_ptr<Engine> engine;
-    int screen_w = 0;
-    int screen_h = 0;
-};
 
 struct DecodedPng {
     int w = 0, h = 0;
@@ -96,6 +37,36 @@ static DecodedPng decode_png(const uint8_t* bytes, size_t len, int channels)
     stbi_image_free(pixels);
     return out;
 }
+
+class CaptureTest : public ScreenWindowTest {
+protected:
+    // Puts opaque RGB pixels (3 bytes each, logical_w x logical_h) on the canvas.
+    void fill_canvas(const std::vector<uint8_t>& rgb)
+    {
+        std::vector<uint32_t> pixels(static_cast<size_t>(logical_w) * logical_h);
+        for (size_t i = 0; i < pixels.size(); i++)
+            pixels[i] = (uint32_t{rgb[i * 3]} << 24) | (uint32_t{rgb[i * 3 + 1]} << 16)
+                        | (uint32_t{rgb[i * 3 + 2]} << 8) | 0xFFu;
+        ASSERT_EQ(SDL_UpdateTexture(engine->canvas_texture, nullptr, pixels.data(), logical_w * 4), 0)
+            << SDL_GetError();
+    }
+
+    // Captures a canvas in which every pixel differs from its neighbours, so a
+    // wrong block or rounding shows, and compares with the block means.
+    void expect_thumbnail_of_gradient(int block);
+
+    struct Capture {
+        int32_t result = 0;
+        uint8_t* png = nullptr;
+        int32_t size = 0;
+        ~Capture() { free(png); }
+    };
+
+    // A thumbnail of the current screen, decoded; empty when capturing failed.
+    DecodedPng thumbnail();
+    // A screenshot saved into dir and read back.
+    DecodedPng screenshot(const ScratchDir& dir);
+};
 
 static std::vector<uint8_t> gradient_picture(int w, int h)
 {
@@ -127,43 +98,50 @@ static void expect_box_average(const DecodedPng& thumb, const std::vector<uint8_
     EXPECT_EQ(mismatches, 0);
 }
 
-void CaptureTest::expect_thumbnail_of_gradient(int block)
+DecodedPng CaptureTest::thumbnail()
 {
-    std::vector<uint8_t> rgb = gradient_picture(screen_w, screen_h);
-    fill_canvas(rgb);
     Capture cap;
     cap.result = gfx_capture_thumbnail(engine.get(), &cap.png, &cap.size);
-    ASSERT_EQ(cap.result, 1);
+    EXPECT_EQ(cap.result, 1);
+    if (cap.result != 1)
+        return DecodedPng{};
     DecodedPng thumb = decode_png(cap.png, static_cast<size_t>(cap.size), 3);
+    EXPECT_EQ(thumb.w, THUMB_WIDTH);
+    EXPECT_EQ(thumb.h, THUMB_HEIGHT);
+    return thumb;
+}
+
+void CaptureTest::expect_thumbnail_of_gradient(int block)
+{
+    std::vector<uint8_t> rgb = gradient_picture(logical_w, logical_h);
+    fill_canvas(rgb);
+    DecodedPng thumb = thumbnail();
     ASSERT_EQ(thumb.w, THUMB_WIDTH);
     ASSERT_EQ(thumb.h, THUMB_HEIGHT);
-    expect_box_average(thumb, rgb, screen_w, block);
+    expect_box_average(thumb, rgb, logical_w, block);
 }
 
 TEST_F(CaptureTest, ThumbnailAveragesTwoByTwoBlocksInSdMode)
 {
-    open(0, 640, 400);
+    open_screen(0, 640, 400);
     expect_thumbnail_of_gradient(2);
     EXPECT_EQ(SDL_GetRenderTarget(renderer), nullptr);
 }
 
 TEST_F(CaptureTest, ThumbnailAveragesFourByFourBlocksInHdMode)
 {
-    open(1, 1280, 800);
+    open_screen(1, 1280, 800);
     expect_thumbnail_of_gradient(4);
 }
 
 TEST_F(CaptureTest, ThumbnailShowsTheGameScreenNotWhatIsDrawnOverTheWindow)
 {
-    open(0, 640, 400);
+    open_screen(0, 640, 400);
     // A menu or slot screen drawn straight into the window.
     SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255);
     SDL_RenderClear(renderer);
 
-    Capture cap;
-    cap.result = gfx_capture_thumbnail(engine.get(), &cap.png, &cap.size);
-    ASSERT_EQ(cap.result, 1);
-    DecodedPng thumb = decode_png(cap.png, static_cast<size_t>(cap.size), 3);
+    DecodedPng thumb = thumbnail();
     ASSERT_EQ(thumb.w, THUMB_WIDTH);
     for (uint8_t byte : thumb.pixels)
         ASSERT_EQ(byte, 0);
@@ -171,14 +149,11 @@ TEST_F(CaptureTest, ThumbnailShowsTheGameScreenNotWhatIsDrawnOverTheWindow)
 
 TEST_F(CaptureTest, ThumbnailAveragesTheScanlinesIntoItsRows)
 {
-    open(0, 640, 400);
-    fill_canvas(std::vector<uint8_t>(static_cast<size_t>(screen_w) * screen_h * 3, 255));
+    open_screen(0, 640, 400);
+    fill_canvas(std::vector<uint8_t>(static_cast<size_t>(logical_w) * logical_h * 3, 255));
     engine->scanlines = 1;
 
-    Capture cap;
-    cap.result = gfx_capture_thumbnail(engine.get(), &cap.png, &cap.size);
-    ASSERT_EQ(cap.result, 1);
-    DecodedPng thumb = decode_png(cap.png, static_cast<size_t>(cap.size), 3);
+    DecodedPng thumb = thumbnail();
     ASSERT_EQ(thumb.w, THUMB_WIDTH);
     // Every block holds one plain and one darkened row.
     uint8_t first = thumb.pixels[0];
@@ -190,14 +165,14 @@ TEST_F(CaptureTest, ThumbnailAveragesTheScanlinesIntoItsRows)
 
 TEST_F(CaptureTest, ThumbnailBufferGrowsOnlyForLargePngs)
 {
-    open(0, 640, 400);
+    open_screen(0, 640, 400);
     std::mt19937 random(7);
     bool seen_small = false, seen_grown = false, seen_exact = false;
     // More rows of noise make a larger PNG; the steps are fine enough to land
     // in every size class.
-    for (int noisy_rows = 0; noisy_rows <= screen_h; noisy_rows += 24) {
-        std::vector<uint8_t> rgb(static_cast<size_t>(screen_w) * screen_h * 3, 0);
-        for (size_t i = 0; i < static_cast<size_t>(screen_w) * noisy_rows * 3; i++)
+    for (int noisy_rows = 0; noisy_rows <= logical_h; noisy_rows += 24) {
+        std::vector<uint8_t> rgb(static_cast<size_t>(logical_w) * logical_h * 3, 0);
+        for (size_t i = 0; i < static_cast<size_t>(logical_w) * noisy_rows * 3; i++)
             rgb[i] = static_cast<uint8_t>(random());
         fill_canvas(rgb);
 
@@ -231,7 +206,7 @@ TEST_F(CaptureTest, ThumbnailBufferGrowsOnlyForLargePngs)
 
 TEST_F(CaptureTest, ThumbnailWithoutRendererOrOutputsLeavesTheOutputsAlone)
 {
-    open(0, 640, 400);
+    open_screen(0, 640, 400);
     uint8_t marker = 0;
     uint8_t* png = &marker;
     int32_t size = -7;
@@ -262,74 +237,58 @@ static bool pixel_is(const DecodedPng& png, int x, int y, uint8_t r, uint8_t g, 
            && png.at(x, y, 3, 4) == 255;
 }
 
-static DecodedPng screenshot_file(const std::string& path)
+DecodedPng CaptureTest::screenshot(const ScratchDir& dir)
 {
+    const std::string path = dir.file("shot.png");
+    gfx_save_screenshot(engine.get(), path.c_str());
     Bytes file = read_file(path);
     return decode_png(file.data(), file.size(), 4);
 }
 
-TEST_F(CaptureTest, ScreenshotHoldsTheFrameDrawnInTheWindow)
+TEST_F(CaptureTest, ScreenshotHoldsTheFrameAtTheWindowsResolutionWithoutTheBars)
 {
-    open(0, 640, 400);
-    ScratchDir dir;
-    draw_window_frame(renderer, SDL_Rect{10, 20, 30, 40});
-    std::string path = dir.file("shot.png");
-    gfx_save_screenshot(engine.get(), path.c_str());
-
-    DecodedPng shot = screenshot_file(path);
-    ASSERT_EQ(shot.w, 640);
-    ASSERT_EQ(shot.h, 400);
-    EXPECT_TRUE(pixel_is(shot, 10, 20, 255, 0, 0));
-    EXPECT_TRUE(pixel_is(shot, 39, 59, 255, 0, 0));
-    EXPECT_TRUE(pixel_is(shot, 40, 59, 0, 0, 255));
-    EXPECT_TRUE(pixel_is(shot, 9, 20, 0, 0, 255));
-    EXPECT_TRUE(pixel_is(shot, 639, 399, 0, 0, 255));
-}
-
-TEST_F(CaptureTest, ScreenshotOfAnEnlargedWindowKeepsTheWindowsResolution)
-{
-    open(0, 1280, 800);
-    ScratchDir dir;
-    draw_window_frame(renderer, SDL_Rect{10, 20, 30, 40});
-    std::string path = dir.file("shot.png");
-    gfx_save_screenshot(engine.get(), path.c_str());
-
-    DecodedPng shot = screenshot_file(path);
-    ASSERT_EQ(shot.w, 1280);
-    ASSERT_EQ(shot.h, 800);
-    EXPECT_TRUE(pixel_is(shot, 20, 40, 255, 0, 0));
-    EXPECT_TRUE(pixel_is(shot, 79, 119, 255, 0, 0));
-    EXPECT_TRUE(pixel_is(shot, 80, 119, 0, 0, 255));
-    EXPECT_TRUE(pixel_is(shot, 1279, 799, 0, 0, 255));
-}
-
-TEST_F(CaptureTest, ScreenshotOfALetterboxedWindowLeavesTheBarsOut)
-{
-    // 1400 x 800 shows the 640 x 400 screen doubled, with 60-pixel bars left and right.
-    open(0, 1400, 800);
-    ScratchDir dir;
-    draw_window_frame(renderer, SDL_Rect{0, 0, 1, 1});
-    std::string path = dir.file("shot.png");
-    gfx_save_screenshot(engine.get(), path.c_str());
-
-    DecodedPng shot = screenshot_file(path);
-    ASSERT_EQ(shot.w, 1280);
-    ASSERT_EQ(shot.h, 800);
-    EXPECT_TRUE(pixel_is(shot, 0, 0, 255, 0, 0));
-    EXPECT_TRUE(pixel_is(shot, 1, 1, 255, 0, 0));
-    EXPECT_TRUE(pixel_is(shot, 2, 0, 0, 0, 255));
-    EXPECT_TRUE(pixel_is(shot, 1279, 799, 0, 0, 255));
+    struct Probe {
+        int x, y;
+        bool red;  // the box, or else the blue screen
+    };
+    struct Case {
+        const char* what;
+        int window_w, window_h;
+        SDL_Rect box;
+        int shot_w, shot_h;
+        std::vector<Probe> probes;
+    };
+    const Case cases[] = {
+        {"window of the screen's size", 640, 400, {10, 20, 30, 40}, 640, 400,
+         {{10, 20, true}, {39, 59, true}, {40, 59, false}, {9, 20, false}, {639, 399, false}}},
+        {"enlarged window", 1280, 800, {10, 20, 30, 40}, 1280, 800,
+         {{20, 40, true}, {79, 119, true}, {80, 119, false}, {1279, 799, false}}},
+        // 1400 x 800 shows the 640 x 400 screen doubled, with 60-pixel bars left and right.
+        {"letterboxed window", 1400, 800, {0, 0, 1, 1}, 1280, 800,
+         {{0, 0, true}, {1, 1, true}, {2, 0, false}, {1279, 799, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        open_screen(0, c.window_w, c.window_h);
+        ScratchDir dir;
+        draw_window_frame(renderer, c.box);
+        DecodedPng shot = screenshot(dir);
+        ASSERT_EQ(shot.w, c.shot_w);
+        ASSERT_EQ(shot.h, c.shot_h);
+        for (const Probe& p : c.probes)
+            EXPECT_TRUE(p.red ? pixel_is(shot, p.x, p.y, 255, 0, 0) : pixel_is(shot, p.x, p.y, 0, 0, 255))
+                << p.x << "," << p.y;
+        TearDown();
+    }
 }
 
 TEST_F(CaptureTest, ScreenshotReplacesAnExistingFileAndSkipsUnwritablePaths)
 {
-    open(0, 640, 400);
+    open_screen(0, 640, 400);
     ScratchDir dir;
-    std::string path = dir.file("shot.png");
-    write_text_file(path, std::string(2000000, 'x'));
+    write_text_file(dir.file("shot.png"), std::string(2000000, 'x'));
     draw_window_frame(renderer, SDL_Rect{0, 0, 1, 1});
-    gfx_save_screenshot(engine.get(), path.c_str());
-    EXPECT_EQ(screenshot_file(path).w, 640);
+    EXPECT_EQ(screenshot(dir).w, 640);
 
     std::string unwritable = dir.file("no-such-folder/shot.png");
     gfx_save_screenshot(engine.get(), unwritable.c_str());
@@ -339,16 +298,11 @@ TEST_F(CaptureTest, ScreenshotReplacesAnExistingFileAndSkipsUnwritablePaths)
 
 TEST_F(CaptureTest, ScreenshotAfterACaptureReadsTheWindowNotTheCaptureTarget)
 {
-    open(0, 640, 400);
+    open_screen(0, 640, 400);
     ScratchDir dir;
     draw_window_frame(renderer, SDL_Rect{0, 0, 1, 1});
-    Capture cap;
-    cap.result = gfx_capture_thumbnail(engine.get(), &cap.png, &cap.size);
-    ASSERT_EQ(cap.result, 1);
-    std::string path = dir.file("shot.png");
-    gfx_save_screenshot(engine.get(), path.c_str());
-
-    DecodedPng shot = screenshot_file(path);
+    ASSERT_EQ(thumbnail().w, THUMB_WIDTH);
+    DecodedPng shot = screenshot(dir);
     ASSERT_EQ(shot.w, 640);
     EXPECT_TRUE(pixel_is(shot, 0, 0, 255, 0, 0));
     EXPECT_TRUE(pixel_is(shot, 300, 300, 0, 0, 255));

@@ -3,6 +3,7 @@
 // renderer.
 #include <gtest/gtest.h>
 
+#include "render_fixture.h"
 #include "screen.h"
 
 #include <SDL.h>
@@ -25,92 +26,38 @@ static void expect_rgb_near(uint32_t argb, int r, int g, int b, const std::strin
     EXPECT_NEAR(channel(argb, 0), b, CHANNEL_TOLERANCE) << where;
 }
 
-class ScreenTest : public ::testing::Test {
+class ScreenTest : public ScreenWindowTest {
 protected:
-    // A window of the given output size (the logical size when 0) showing the
-    // logical screen of the mode, and an engine with its screen set up.
-    void start(uint8_t hd, int window_w = 0, int window_h = 0)
-    {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        k = hd ? 2 : 1;
-        logical_w = SCREEN_WIDTH * k;
-        logical_h = SCREEN_HEIGHT * k;
-        window = SDL_CreateWindow("screen test", 0, 0, window_w ? window_w : logical_w,
-                                  window_h ? window_h : logical_h, 0);
-        ASSERT_NE(window, nullptr) << SDL_GetError();
-        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_TARGETTEXTURE);
-        ASSERT_NE(renderer, nullptr) << SDL_GetError();
-        SDL_RenderSetLogicalSize(renderer, logical_w, logical_h);
-        engine = std::make_unique<Engine>();
-        engine_init(engine.get(), hd);
-        engine->window = window;
-        engine->renderer = renderer;
-        gfx_init_screen(engine.get());
-        ASSERT_NE(engine->canvas_texture, nullptr);
-    }
+    Pixels read_canvas() { return read_texture(engine->canvas_texture); }
 
-    void TearDown() override
-    {
-        if (renderer)
-            SDL_DestroyRenderer(renderer);
-        if (window)
-            SDL_DestroyWindow(window);
-        SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
-        SDL_Quit();
-    }
-
-    // The whole current target as 0xAARRGGBB pixels, read in target pixels.
-    std::vector<uint32_t> read_target(int w, int h)
-    {
-        std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-        EXPECT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), w * 4), 0)
-            << SDL_GetError();
-        return pixels;
-    }
-
-    // The window's output pixels, whatever the logical size.
-    std::vector<uint32_t> read_output()
-    {
-        int lw = 0;
-        int lh = 0;
-        SDL_RenderGetLogicalSize(renderer, &lw, &lh);
-        SDL_RenderSetLogicalSize(renderer, 0, 0);
-        int ow = 0;
-        int oh = 0;
-        SDL_GetRendererOutputSize(renderer, &ow, &oh);
-        std::vector<uint32_t> pixels = read_target(ow, oh);
-        SDL_RenderSetLogicalSize(renderer, lw, lh);
-        return pixels;
-    }
-
-    std::vector<uint32_t> read_canvas()
-    {
-        SDL_SetRenderTarget(renderer, engine->canvas_texture);
-        std::vector<uint32_t> pixels = read_target(logical_w, logical_h);
-        SDL_SetRenderTarget(renderer, nullptr);
-        return pixels;
-    }
-
-    // A layer-sized render target filled with one colour.
-    SDL_Texture* make_layer(uint8_t r, uint8_t g, uint8_t b, uint8_t a)
+    // A transparent layer-sized render target.
+    SDL_Texture* make_layer()
     {
         SDL_Texture* layer = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET,
                                                logical_w, logical_h);
         EXPECT_NE(layer, nullptr);
         SDL_SetTextureBlendMode(layer, SDL_BLENDMODE_BLEND);
         SDL_SetRenderTarget(renderer, layer);
-        SDL_SetRenderDrawColor(renderer, r, g, b, a);
+        SDL_SetRenderDrawColor(renderer, 0, 0, 0, 0);
         SDL_RenderClear(renderer);
         SDL_SetRenderTarget(renderer, nullptr);
         return layer;
     }
 
-    void fill_canvas(SDL_Rect rect, uint8_t r, uint8_t g, uint8_t b)
+    void fill(SDL_Texture* target, SDL_Rect rect, uint8_t r, uint8_t g, uint8_t b)
     {
-        SDL_SetRenderTarget(renderer, engine->canvas_texture);
+        SDL_SetRenderTarget(renderer, target);
         SDL_SetRenderDrawColor(renderer, r, g, b, 255);
         SDL_RenderFillRect(renderer, &rect);
         SDL_SetRenderTarget(renderer, nullptr);
+    }
+    void fill_canvas(SDL_Rect rect, uint8_t r, uint8_t g, uint8_t b) { fill(engine->canvas_texture, rect, r, g, b); }
+
+    // A text layer with white ink in one rectangle.
+    void make_text_layer(SDL_Rect ink)
+    {
+        engine->text_layer = make_layer();
+        fill(engine->text_layer, ink, 255, 255, 255);
     }
 
     // A static picture of one opaque colour, as the picture loader makes them.
@@ -131,13 +78,6 @@ protected:
         SDL_RenderClear(renderer);
         gfx_compose_frame(engine.get());
     }
-
-    int k = 1;
-    int logical_w = SCREEN_WIDTH;
-    int logical_h = SCREEN_HEIGHT;
-    SDL_Window* window = nullptr;
-    SDL_Renderer* renderer = nullptr;
-    std::unique_ptr<Engine> engine;
 };
 
 static void set_pixel(Engine* engine, int x, int y, int index)
@@ -187,7 +127,7 @@ TEST(PlanesTest, ConversionMatchesBitOrderAndPaletteOnRandomPlanes)
 
 TEST_F(ScreenTest, PlanesAreShownThroughThePaletteLeftmostPixelInBitSeven)
 {
-    start(0);
+    open_screen(0);
     engine->vram_planes[0][0] = 0x80;                        // pixel (0,0): index 1
     engine->vram_planes[1][VRAM_BYTES_PER_LINE + 1] = 0x01;  // pixel (15,1): index 2
     set_pixel(engine.get(), 639, 399, 7);
@@ -205,7 +145,7 @@ TEST_F(ScreenTest, PlanesAreShownThroughThePaletteLeftmostPixelInBitSeven)
 
 TEST_F(ScreenTest, PlanesStayAt640By400AndAreStretchedInHdMode)
 {
-    start(1);
+    open_screen(1);
     set_pixel(engine.get(), 3, 2, 5);
     compose();
     int w = 0;
@@ -227,7 +167,7 @@ TEST_F(ScreenTest, PlanesStayAt640By400AndAreStretchedInHdMode)
 
 TEST_F(ScreenTest, InitSetsDefaultsAndATransparentCanvasOfTheLogicalSize)
 {
-    start(1);
+    open_screen(1);
     EXPECT_EQ(memcmp(engine->palette, DEFAULT_PALETTE, sizeof engine->palette), 0);
     EXPECT_EQ(engine->palette[5], 0xFF00FFFFu);
     EXPECT_EQ(engine->palette_spare, 0xFFFFFFFFu);
@@ -308,7 +248,7 @@ TEST(TintTest, FollowsTheBrightnessOfEntriesOneToSeven)
 
 TEST_F(ScreenTest, LayersStackPlanesCanvasSpritesTextBottomToTop)
 {
-    start(0);
+    open_screen(0);
     engine->palette[0] = 0xFF0000FF;  // planes blue
     fill_canvas({0, 0, 40, 10}, 255, 0, 0);
     ImageSlot& slot = engine->image_slots[9];
@@ -317,12 +257,7 @@ TEST_F(ScreenTest, LayersStackPlanesCanvasSpritesTextBottomToTop)
     slot.sd_h = 10;
     slot.loaded = 1;
     slot.sprite_visible = 1;
-    engine->text_layer = make_layer(0, 0, 0, 0);
-    SDL_SetRenderTarget(renderer, engine->text_layer);
-    SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255);
-    SDL_Rect text = {0, 0, 10, 10};
-    SDL_RenderFillRect(renderer, &text);
-    SDL_SetRenderTarget(renderer, nullptr);
+    make_text_layer({0, 0, 10, 10});
 
     compose();
     const std::vector<uint32_t> pixels = read_output();
@@ -334,18 +269,13 @@ TEST_F(ScreenTest, LayersStackPlanesCanvasSpritesTextBottomToTop)
 
 TEST_F(ScreenTest, TintDimsCanvasAndTextButNotThePlanesAndModulationIsReset)
 {
-    start(0);
+    open_screen(0);
     engine->palette[0] = 0xFFFFFFFF;
     engine->palette[7] = 0xFF000000;
     gfx_update_tint(engine.get());
     ASSERT_EQ(engine->tint[0], 191);
     fill_canvas({0, 0, 10, 10}, 255, 255, 255);
-    engine->text_layer = make_layer(0, 0, 0, 0);
-    SDL_SetRenderTarget(renderer, engine->text_layer);
-    SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255);
-    SDL_Rect text = {20, 0, 10, 10};
-    SDL_RenderFillRect(renderer, &text);
-    SDL_SetRenderTarget(renderer, nullptr);
+    make_text_layer({20, 0, 10, 10});
 
     compose();
     const std::vector<uint32_t> pixels = read_output();
@@ -361,7 +291,7 @@ TEST_F(ScreenTest, TintDimsCanvasAndTextButNotThePlanesAndModulationIsReset)
 
 TEST_F(ScreenTest, OneChannelBelowFullIsAppliedAndAFullTintLeavesModulationAlone)
 {
-    start(0);
+    open_screen(0);
     engine->palette[0] = 0xFF000000;
     fill_canvas({0, 0, 10, 10}, 255, 255, 255);
     engine->tint[2] = 254;
@@ -406,7 +336,7 @@ static std::vector<int> every(int first, int step, int past)
 
 TEST_F(ScreenTest, ScanlinesDarkenEveryOtherRowStartingAtRowOne)
 {
-    start(0);
+    open_screen(0);
     engine->palette[0] = 0xFFFFFFFF;
     engine->scanlines = 1;
     compose();
@@ -423,7 +353,7 @@ TEST_F(ScreenTest, ScanlinesDarkenEveryOtherRowStartingAtRowOne)
 
 TEST_F(ScreenTest, ScanlinesAreOneOutputPixelThickInADoubledWindow)
 {
-    start(0, 1280, 800);
+    open_screen(0, 1280, 800);
     engine->palette[0] = 0xFFFFFFFF;
     engine->scanlines = 1;
     compose();
@@ -437,7 +367,7 @@ TEST_F(ScreenTest, ScanlinesAreOneOutputPixelThickInADoubledWindow)
 TEST_F(ScreenTest, ScanlinesCoverOnlyTheLetterboxedPicture)
 {
     // A 2:1 window shows the 16:10 picture between bars 80 pixels wide.
-    start(0, 800, 400);
+    open_screen(0, 800, 400);
     engine->palette[0] = 0xFFFFFFFF;
     engine->scanlines = 1;
     SDL_SetRenderDrawColor(renderer, 255, 255, 255, 255);
@@ -455,7 +385,7 @@ TEST_F(ScreenTest, ScanlinesCoverOnlyTheLetterboxedPicture)
 
 TEST_F(ScreenTest, NoScanlinesWhenTheSettingIsOff)
 {
-    start(0);
+    open_screen(0);
     engine->palette[0] = 0xFFFFFFFF;
     compose();
     EXPECT_TRUE(dark_rows(read_output(), 640, 400, 0).empty());
@@ -474,9 +404,9 @@ static SDL_ScaleMode scale_mode(SDL_Texture* texture)
 
 TEST_F(ScreenTest, SmoothingInHdModeMakesEveryScreenTextureLinear)
 {
-    start(1);
+    open_screen(1);
     compose();  // makes the planes texture
-    engine->text_layer = make_layer(0, 0, 0, 0);
+    engine->text_layer = make_layer();
     engine->image_slots[0].tex_sd = make_picture(8, 8, 0xFFFFFFFF);
     engine->image_slots[255].tex_hd = make_picture(16, 16, 0xFFFFFFFF);
 
@@ -499,7 +429,7 @@ TEST_F(ScreenTest, SmoothingInHdModeMakesEveryScreenTextureLinear)
 
 TEST_F(ScreenTest, SmoothingInSdModeAlwaysSelectsNearest)
 {
-    start(0);
+    open_screen(0);
     engine->antialias = 1;
     engine->image_slots[3].tex_sd = make_picture(8, 8, 0xFFFFFFFF);
     SDL_SetTextureScaleMode(engine->canvas_texture, SDL_ScaleModeLinear);
@@ -512,7 +442,7 @@ TEST_F(ScreenTest, SmoothingInSdModeAlwaysSelectsNearest)
 
 TEST_F(ScreenTest, RestoreLayersRefillsTheCanvasWithTheOpaquePlanes)
 {
-    start(1);
+    open_screen(1);
     fill_canvas({0, 0, 100, 100}, 255, 0, 0);
     engine->palette[0] = 0xFF123456;
     set_pixel(engine.get(), 639, 399, 7);
