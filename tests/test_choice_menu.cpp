@@ -236,11 +236,7 @@ protected:
 
     Pixels draw_overlay()
     {
-        SDL_Texture* target = make_render_target(SCREEN_WIDTH, SCREEN_HEIGHT);
-        menu_draw_overlay(engine.get());
-        Pixels pixels = read_render_target(target);
-        SDL_DestroyTexture(target);
-        return pixels;
+        return draw_to_target(SCREEN_WIDTH, SCREEN_HEIGHT, [&] { menu_draw_overlay(engine.get()); });
     }
 
     bool blank(const Pixels& pixels)

@@ -9,20 +9,6 @@
 
 namespace {
 
-const std::string DEFAULT_FILE =
-    "; Kavrel Engine Configuration\n"
-    "scale_to_screen=0\n"
-    "use_hd_graphics=0\n"
-    "use_scanlines=0\n"
-    "use_antialiasing=0\n"
-    "mute_audio=0\n"
-    "game_speed=1\n"
-    "window_x=-1\n"
-    "window_y=-1\n"
-    "window_w=-1\n"
-    "window_h=-1\n"
-    "script_lang=\n";
-
 // Loads config text from a file in a scratch folder.
 bool load_text(const ScratchDir& dir, const std::string& text)
 {
@@ -78,7 +64,7 @@ TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLines)
     cfg_load(dir.file("absent.ini").c_str());
     std::string path = dir.file("config.ini");
     cfg_save(path.c_str());
-    EXPECT_EQ(read_text_file(path), DEFAULT_FILE);
+    EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
 }
 
 TEST(ConfigTest, EverySettingSurvivesSaveAndLoad)

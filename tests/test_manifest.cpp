@@ -3,7 +3,7 @@
 #include "archive.h"
 #include "engine.h"
 #include "kvr_writer.h"
-#include "stb_compress.h"
+#include "render_fixture.h"
 #include "test_support.h"
 
 #include <SDL.h>
@@ -209,11 +209,7 @@ static std::vector<uint8_t> make_png(int w, int h, uint8_t tag)
             p[2] = static_cast<uint8_t>(y * 16);
             p[3] = static_cast<uint8_t>(128 + x);
         }
-    int len = 0;
-    uint8_t* png = stbi_write_png_to_mem(rgba.data(), w * 4, w, h, 4, &len);
-    std::vector<uint8_t> out(png, png + len);
-    free(png);
-    return out;
+    return encode_png(w, h, rgba.data());
 }
 
 class ManifestLoadTest : public ::testing::Test {
@@ -221,11 +217,7 @@ protected:
     void SetUp() override
     {
         dir.enter();
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window = SDL_CreateWindow("manifest", 0, 0, 64, 40, 0);
-        ASSERT_NE(window, nullptr) << SDL_GetError();
-        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
-        ASSERT_NE(renderer, nullptr) << SDL_GetError();
+        ASSERT_NE(renderer, nullptr);
     }
 
     void TearDown() override
@@ -233,11 +225,6 @@ protected:
         arc_close(&g_arc_base);
         arc_close(&g_arc_hd);
         g_bgm_track_count = 0;
-        if (renderer)
-            SDL_DestroyRenderer(renderer);
-        if (window)
-            SDL_DestroyWindow(window);
-        SDL_Quit();
     }
 
     void write_archive(const char* file_name, std::vector<KvrInputEntry> entries, uint32_t flags = 0)
@@ -252,7 +239,6 @@ protected:
     {
         auto engine = std::make_unique<Engine>();
         engine_init(engine.get(), hd_mode);
-        engine->window = window;
         engine->renderer = renderer;
         return engine;
     }
@@ -260,22 +246,18 @@ protected:
     // The texture's pixels as R, G, B, A bytes.
     std::vector<uint8_t> read_texture(SDL_Texture* texture, int w, int h)
     {
-        SDL_Texture* target = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888,
-                                                SDL_TEXTUREACCESS_TARGET, w, h);
-        SDL_SetRenderTarget(renderer, target);
         SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_NONE);
-        SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+        const Pixels rgba = draw_to_target(w, h, [&] { SDL_RenderCopy(renderer, texture, nullptr, nullptr); });
         SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
-        std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
-        SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ABGR8888, pixels.data(), w * 4);
-        SDL_SetRenderTarget(renderer, nullptr);
-        SDL_DestroyTexture(target);
-        return pixels;
+        std::vector<uint8_t> bytes;
+        for (uint32_t pixel : rgba)
+            for (int shift : {24, 16, 8, 0})
+                bytes.push_back(static_cast<uint8_t>(pixel >> shift));
+        return bytes;
     }
 
     ScratchDir dir;
-    SDL_Window* window = nullptr;
-    SDL_Renderer* renderer = nullptr;
+    SDL_Renderer* renderer = test_renderer();
 };
 
 static KvrInputEntry text_entry(const char* name, const std::string& text)

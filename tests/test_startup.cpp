@@ -7,21 +7,11 @@
 #include "test_support.h"
 
 #include <chrono>
+#include <functional>
+#include <string>
 #include <thread>
-
-static const char DEFAULT_CONFIG[] =
-    "; Kavrel Engine Configuration\n"
-    "scale_to_screen=0\n"
-    "use_hd_graphics=0\n"
-    "use_scanlines=0\n"
-    "use_antialiasing=0\n"
-    "mute_audio=0\n"
-    "game_speed=1\n"
-    "window_x=-1\n"
-    "window_y=-1\n"
-    "window_w=-1\n"
-    "window_h=-1\n"
-    "script_lang=\n";
+#include <utility>
+#include <vector>
 
 static void put_archive(const ScratchDir& dir, const std::string& name, uint32_t flags = 0)
 {
@@ -51,7 +41,7 @@ static void put_base(const ScratchDir& dir, const std::string& name = "base.dat"
 
 static std::string config_with(const std::string& line_to_replace, const std::string& replacement)
 {
-    std::string config = DEFAULT_CONFIG;
+    std::string config = DEFAULT_CONFIG_INI;
     config.replace(config.find(line_to_replace), line_to_replace.size(), replacement);
     return config;
 }
@@ -78,36 +68,47 @@ TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
     ProgramResult result = run_kavrel(dir.path());
 
     EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
     EXPECT_EQ(result.err.find("Configuration Warning"), std::string::npos);
 }
 
-TEST(StartupTest, MissingBaseArchiveEndsWithStatusOne)
+TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
 {
-    ScratchDir dir;
-    put_archive(dir, "script.dat");
+    struct Case {
+        const char* what;
+        std::function<void(const ScratchDir&)> lay_out;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"base archive", [](const ScratchDir& dir) { put_archive(dir, "script.dat"); },
+         {"Missing Archive", "base.dat was not found.\n\nThis file is required to run the game.\n"
+                             "Please reinstall the game."}},
+        {"scenario archive", [](const ScratchDir& dir) { put_base(dir, "dat/base.dat"); },
+         {"script.dat was not found.\n\nThis file is required to run the game."}},
+        {"manifest",
+         [](const ScratchDir& dir) {
+             put_archive(dir, "base.dat");
+             put_archive(dir, "script.dat");
+         },
+         {"Kavrel Engine: manifest.json missing from base.dat"}},
+        {"picture",
+         [](const ScratchDir& dir) {
+             put_base(dir, "base.dat", R"({"images": [{"id": 7, "x": 0, "y": 0, "vram": 0}]})");
+             put_archive(dir, "script.dat");
+         },
+         {"Kavrel Engine - Missing Asset: img/007.png"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        c.lay_out(dir);
 
-    ProgramResult result = run_kavrel(dir.path());
+        ProgramResult result = run_kavrel(dir.path());
 
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err.find("Missing Archive"), std::string::npos);
-    EXPECT_NE(result.err.find("base.dat was not found.\n\nThis file is required to run the game.\n"
-                              "Please reinstall the game."),
-              std::string::npos)
-        << result.err;
-}
-
-TEST(StartupTest, MissingScenarioArchiveEndsWithStatusOne)
-{
-    ScratchDir dir;
-    put_base(dir, "dat/base.dat");
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err.find("script.dat was not found.\n\nThis file is required to run the game."),
-              std::string::npos)
-        << result.err;
+        EXPECT_EQ(result.exit_status, 1);
+        for (const std::string& message : c.messages)
+            EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
 }
 
 TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
@@ -122,122 +123,54 @@ TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
     EXPECT_NE(result.err.find("HD Assets Missing: hd.dat was not found.\n\nHD Graphics mode has been disabled."),
               std::string::npos)
         << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
     // The first instance stops before the scenario check; only the new one,
     // started in SD mode, gets as far as missing script.dat.
     std::string err = wait_for_text(dir.file(".kavrel-stderr"), "script.dat was not found");
     EXPECT_NE(err.find("script.dat was not found"), std::string::npos) << err;
 }
 
-TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
+TEST(StartupTest, SettingsThatCannotBeHonouredAreReportedAndCorrected)
 {
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "hd.dat", 0);
-    put_archive(dir, "script.dat");
-    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, uint32_t>> archives;  // besides base.dat and script.dat
+        const char* line;
+        const char* replacement;
+        const char* message;
+        bool corrected;  // reported with the message and config.ini back to the defaults
+    };
+    const Case cases[] = {
+        {"HD archive without the HD flag", {{"hd.dat", 0}}, "use_hd_graphics=0", "use_hd_graphics=1",
+         "hd.dat was found but it does not contain HD assets.\n\nHD Graphics mode has been disabled.", true},
+        {"HD archive with the HD flag", {{"hd.dat", ARC_FLAG_HD_ASSETS}}, "use_hd_graphics=0",
+         "use_hd_graphics=1", "HD Assets Missing", false},
+        {"missing language archive", {}, "script_lang=", "script_lang=fr",
+         "Language File Missing: script_fr.dat was not found.\n\nThe language has been reset to Japanese.",
+         true},
+        {"present language archive", {{"dat/script_fr.dat", 0}}, "script_lang=", "script_lang=fr",
+         "Language File Missing", false},
+        {"antialiasing without HD", {}, "use_antialiasing=0", "use_antialiasing=1",
+         "Configuration Warning: The following invalid settings were found in config.ini and have been "
+         "corrected:\n\n- Antialiasing requires HD Graphics mode and has been disabled.\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        put_base(dir);
+        put_archive(dir, "script.dat");
+        for (const auto& [name, flags] : c.archives)
+            put_archive(dir, name, flags);
+        const std::string config = config_with(c.line, c.replacement);
+        write_text_file(dir.file("config.ini"), config);
 
-    ProgramResult result = run_kavrel(dir.path());
+        ProgramResult result = run_kavrel(dir.path());
 
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.err.find("hd.dat was found but it does not contain HD assets.\n\n"
-                              "HD Graphics mode has been disabled."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
-}
-
-TEST(StartupTest, HdArchiveWithHdFlagKeepsHdMode)
-{
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "hd.dat", ARC_FLAG_HD_ASSETS);
-    put_archive(dir, "script.dat");
-    std::string hd_config = config_with("use_hd_graphics=0", "use_hd_graphics=1");
-    write_text_file(dir.file("config.ini"), hd_config);
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(result.err.find("HD Assets Missing"), std::string::npos);
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), hd_config);
-}
-
-TEST(StartupTest, MissingLanguageArchiveFallsBackToTheDefaultLanguage)
-{
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "script.dat");
-    write_text_file(dir.file("config.ini"), config_with("script_lang=", "script_lang=fr"));
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.err.find("Language File Missing: script_fr.dat was not found.\n\n"
-                              "The language has been reset to Japanese."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
-}
-
-TEST(StartupTest, PresentLanguageArchiveIsKept)
-{
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "script.dat");
-    put_archive(dir, "dat/script_fr.dat");
-    std::string french = config_with("script_lang=", "script_lang=fr");
-    write_text_file(dir.file("config.ini"), french);
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(result.err.find("Language File Missing"), std::string::npos);
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), french);
-}
-
-TEST(StartupTest, AntialiasingWithoutHdIsCorrectedAndReported)
-{
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "script.dat");
-    write_text_file(dir.file("config.ini"), config_with("use_antialiasing=0", "use_antialiasing=1"));
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_NE(result.err.find("Configuration Warning: The following invalid settings were found in "
-                              "config.ini and have been corrected:\n\n"
-                              "- Antialiasing requires HD Graphics mode and has been disabled.\n"),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
-}
-
-TEST(StartupTest, MissingManifestEndsWithStatusOne)
-{
-    ScratchDir dir;
-    put_archive(dir, "base.dat");
-    put_archive(dir, "script.dat");
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err.find("Kavrel Engine: manifest.json missing from base.dat"), std::string::npos)
-        << result.err;
-}
-
-TEST(StartupTest, MissingPictureIsNamedAndEndsWithStatusOne)
-{
-    ScratchDir dir;
-    put_base(dir, "base.dat", R"({"images": [{"id": 7, "x": 0, "y": 0, "vram": 0}]})");
-    put_archive(dir, "script.dat");
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_NE(result.err.find("Kavrel Engine - Missing Asset: img/007.png"), std::string::npos)
-        << result.err;
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        EXPECT_EQ(result.err.find(c.message) != std::string::npos, c.corrected) << result.err;
+        EXPECT_EQ(read_text_file(dir.file("config.ini")), c.corrected ? DEFAULT_CONFIG_INI : config);
+    }
 }
 
 TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)

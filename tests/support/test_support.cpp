@@ -15,6 +15,20 @@
 
 namespace fs = std::filesystem;
 
+const char DEFAULT_CONFIG_INI[] =
+    "; Kavrel Engine Configuration\n"
+    "scale_to_screen=0\n"
+    "use_hd_graphics=0\n"
+    "use_scanlines=0\n"
+    "use_antialiasing=0\n"
+    "mute_audio=0\n"
+    "game_speed=1\n"
+    "window_x=-1\n"
+    "window_y=-1\n"
+    "window_w=-1\n"
+    "window_h=-1\n"
+    "script_lang=\n";
+
 ScratchDir::ScratchDir()
 {
     std::string pattern = (fs::temp_directory_path() / "kavrel-test-XXXXXX").string();

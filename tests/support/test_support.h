@@ -27,6 +27,9 @@ private:
     std::string previous_cwd_;
 };
 
+// config.ini as the engine writes it when none is found.
+extern const char DEFAULT_CONFIG_INI[];
+
 // Writes bytes to a file, creating its parent folders.
 void write_file(const std::string& path, const Bytes& bytes);
 void write_text_file(const std::string& path, const std::string& text);
