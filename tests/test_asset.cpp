@@ -62,60 +62,64 @@ protected:
     }
 };
 
-TEST_F(AssetTest, ScenarioFilesComeFromTheScenarioArchiveFirst)
+TEST_F(AssetTest, NamesAreRoutedToTheArchiveTheyBelongTo)
 {
-    install(&g_arc_base, {{"S00000.KVL", "base kvl"}, {"S00000.KVY", "base kvy"}});
-    install(&g_arc_script, {{"S00000.KVL", "script kvl"}});
-    EXPECT_EQ(read_asset("S00000.KVL"), "script kvl");
-    EXPECT_EQ(read_asset("assets\\S00000.KVL"), "script kvl");
-    // Missing from the scenario archive: base.dat still answers.
-    EXPECT_EQ(read_asset("S00000.KVY"), "base kvy");
-}
-
-TEST_F(AssetTest, OnlyUpperCaseScenarioSuffixesGoToTheScenarioArchive)
-{
-    install(&g_arc_base, {{"s00000.kvl", "base"}});
-    install(&g_arc_script, {{"s00000.kvl", "script"}, {"splash.png", "script splash"}, {"KVL", "short"}});
-    EXPECT_EQ(read_asset("s00000.kvl"), "base");
-    EXPECT_EQ(read_asset("splash.png"), "<null>");
-    EXPECT_EQ(read_asset("KVL"), "<null>");
-}
-
-TEST_F(AssetTest, ScenarioFilesWithoutScenarioArchiveComeFromBase)
-{
-    install(&g_arc_base, {{"S00000.KVL", "base kvl"}});
-    EXPECT_EQ(read_asset("S00000.KVL"), "base kvl");
-}
-
-TEST_F(AssetTest, HdNamesTryTheWholeNameThenTheHdFolderThenBase)
-{
-    install(&g_arc_base, {{"img/hd/003.png", "base 003"}, {"bgm/hd/track.ogg", "base track"}});
-    install(&g_arc_hd, {{"img/hd/001.png", "hd whole"},
-                        {"hd/001.png", "hd short"},
-                        {"hd/002.png", "hd short 002"},
-                        {"hd/track2.ogg", "hd track2"}});
-    EXPECT_EQ(read_asset("img/hd/001.png"), "hd whole");
-    EXPECT_EQ(read_asset("img/hd/002.png"), "hd short 002");
-    EXPECT_EQ(read_asset("bgm/hd/track2.ogg"), "hd track2");
-    EXPECT_EQ(read_asset("img/hd/003.png"), "base 003");
-    EXPECT_EQ(read_asset("bgm/hd/track.ogg"), "base track");
-    EXPECT_EQ(read_asset("assets\\img\\hd\\002.png"), "hd short 002");
-    EXPECT_EQ(read_asset("./img/hd/002.png"), "hd short 002");
-}
-
-TEST_F(AssetTest, OtherNamesNeverReachHdArchive)
-{
-    install(&g_arc_base, {{"img/001.png", "base"}});
-    install(&g_arc_hd, {{"img/001.png", "hd"}, {"hd/x.png", "hd x"}, {"IMG/hd/y.png", "hd y"}});
-    EXPECT_EQ(read_asset("img/001.png"), "base");
-    EXPECT_EQ(read_asset("hd/x.png"), "<null>");
-    EXPECT_EQ(read_asset("IMG/hd/y.png"), "<null>");
-}
-
-TEST_F(AssetTest, HdNamesWithoutHdArchiveComeFromBase)
-{
-    install(&g_arc_base, {{"img/hd/012.png", "base hd"}, {"hd/012.png", "base short"}});
-    EXPECT_EQ(read_asset("img/hd/012.png"), "base hd");
+    using Entries = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* what;
+        Entries base, script, hd;  // an archive without entries is not opened
+        Entries reads;             // name asked for, answer
+    };
+    const Case cases[] = {
+        {"scenario files come from the scenario archive first",
+         {{"S00000.KVL", "base kvl"}, {"S00000.KVY", "base kvy"}},
+         {{"S00000.KVL", "script kvl"}},
+         {},
+         // Missing from the scenario archive: base.dat still answers.
+         {{"S00000.KVL", "script kvl"}, {"assets\\S00000.KVL", "script kvl"}, {"S00000.KVY", "base kvy"}}},
+        {"only upper-case scenario suffixes go to the scenario archive",
+         {{"s00000.kvl", "base"}},
+         {{"s00000.kvl", "script"}, {"splash.png", "script splash"}, {"KVL", "short"}},
+         {},
+         {{"s00000.kvl", "base"}, {"splash.png", "<null>"}, {"KVL", "<null>"}}},
+        {"scenario files without a scenario archive come from base",
+         {{"S00000.KVL", "base kvl"}},
+         {},
+         {},
+         {{"S00000.KVL", "base kvl"}}},
+        {"HD names try the whole name, then the HD folder, then base",
+         {{"img/hd/003.png", "base 003"}, {"bgm/hd/track.ogg", "base track"}},
+         {},
+         {{"img/hd/001.png", "hd whole"}, {"hd/001.png", "hd short"}, {"hd/002.png", "hd short 002"},
+          {"hd/track2.ogg", "hd track2"}},
+         {{"img/hd/001.png", "hd whole"},
+          {"img/hd/002.png", "hd short 002"},
+          {"bgm/hd/track2.ogg", "hd track2"},
+          {"img/hd/003.png", "base 003"},
+          {"bgm/hd/track.ogg", "base track"},
+          {"assets\\img\\hd\\002.png", "hd short 002"},
+          {"./img/hd/002.png", "hd short 002"}}},
+        {"other names never reach the HD archive",
+         {{"img/001.png", "base"}},
+         {},
+         {{"img/001.png", "hd"}, {"hd/x.png", "hd x"}, {"IMG/hd/y.png", "hd y"}},
+         {{"img/001.png", "base"}, {"hd/x.png", "<null>"}, {"IMG/hd/y.png", "<null>"}}},
+        {"HD names without an HD archive come from base",
+         {{"img/hd/012.png", "base hd"}, {"hd/012.png", "base short"}},
+         {},
+         {},
+         {{"img/hd/012.png", "base hd"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (auto [archive, entries] : {std::pair{&g_arc_base, &c.base}, std::pair{&g_arc_script, &c.script},
+                                        std::pair{&g_arc_hd, &c.hd}})
+            if (!entries->empty())
+                install(archive, *entries);
+        for (const auto& [name, answer] : c.reads)
+            EXPECT_EQ(read_asset(name.c_str()), answer) << name;
+        TearDown();
+    }
 }
 
 TEST_F(AssetTest, FoundButDamagedEntryIsNotLookedForElsewhere)
