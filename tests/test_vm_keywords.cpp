@@ -1,0 +1,339 @@
+// Keywords, text output, newlines and escape sequences.
+#include <gtest/gtest.h>
+
+#include "code_builder.h"
+#include "save.h"
+#include "vm.h"
+#include "../scenario/vm_private.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int32_t NO_SCREEN = -100;  // the hook was not called
+
+int32_t g_hook_answer = SAVE_SLOT_NONE;
+int32_t g_hook_mode = NO_SCREEN;
+
+int32_t answer_slot_screen(Engine*, int32_t mode)
+{
+    g_hook_mode = mode;
+    return g_hook_answer;
+}
+
+class VmKeywordTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        engine = static_cast<Engine*>(calloc(1, sizeof(Engine)));
+        engine_init(engine, 0);
+        engine->slot_screen_hook = answer_slot_screen;
+        engine->vm_vars[VAR_TEXT_SPEED] = 1;
+        engine->vm_vars[VAR_CUR_WINDOW] = 0;
+        engine->text_windows[0].active = 1;
+        g_hook_mode = NO_SCREEN;
+        g_pending_save_slot = -1;
+    }
+
+    void TearDown() override
+    {
+        g_pending_save_slot = -1;
+        free(engine->kvl_data);
+        free(engine->code_base);
+        free(engine);
+    }
+
+    void install(const ScenarioBuilder& scenario, uint32_t pc)
+    {
+        scenario.install(engine);
+        engine->vm_pc = pc;
+    }
+
+    // The bytes are the whole code; vm_pc at pc.
+    void load(const std::string& code, uint32_t pc = 0)
+    {
+        install(ScenarioBuilder(), 0);
+        free(engine->code_base);
+        engine->code_base = static_cast<uint8_t*>(malloc(code.size() + 1));
+        memcpy(engine->code_base, code.data(), code.size());
+        engine->code_size = static_cast<uint32_t>(code.size());
+        engine->vm_pc = pc;
+        for (uint32_t& offset : engine->segment_offsets)
+            offset = UINT32_MAX;  // no segment exists
+    }
+
+    // "[.<keyword>]", run with vm_pc just after the ".".
+    void keyword(const std::string& text)
+    {
+        load("[." + text + "]", 2);
+        vm_exec_keyword(engine);
+    }
+
+    std::string rest() const
+    {
+        return std::string(reinterpret_cast<const char*>(engine->code_base) + engine->vm_pc,
+                           engine->code_size - engine->vm_pc);
+    }
+
+    Engine* engine = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Keywords
+// ---------------------------------------------------------------------------
+
+TEST_F(VmKeywordTest, KeywordsMatchExactlyAndCase)
+{
+    for (const char* other : {"load", "LOADX", "LOA", ""}) {
+        keyword(other);
+        EXPECT_EQ(engine->vm_vars[VAR_LOAD_FLAG], 0) << other;
+        EXPECT_EQ(rest(), "]") << other;
+    }
+    keyword("LOAD \t");
+    EXPECT_EQ(engine->vm_vars[VAR_LOAD_FLAG], 1);
+    EXPECT_EQ(rest(), "]");
+}
+
+TEST_F(VmKeywordTest, LongKeywordIsCutAfterThirtyOneCharacters)
+{
+    const std::string forty = "LOAD" + std::string(27, 'X') + "ABCDEFGHI";
+    keyword(forty);
+    EXPECT_EQ(engine->vm_vars[VAR_LOAD_FLAG], 0);
+    EXPECT_EQ(rest(), "ABCDEFGHI]");  // left for the one-character commands
+}
+
+TEST_F(VmKeywordTest, KeywordAtTheEndOfTheCodeStopsThere)
+{
+    load(".LOAD", 1);
+    vm_exec_keyword(engine);
+    EXPECT_EQ(engine->vm_vars[VAR_LOAD_FLAG], 1);
+    EXPECT_EQ(engine->vm_pc, engine->code_size);
+
+    load(".MUL 5,", 1);
+    engine->vm_vars[5] = 3;
+    vm_exec_keyword(engine);
+    EXPECT_EQ(engine->vm_vars[5], 3);
+    EXPECT_EQ(engine->vm_pc, engine->code_size);
+}
+
+struct ArithmeticCase {
+    const char* text;
+    int32_t start;
+    int32_t expected;
+};
+
+TEST_F(VmKeywordTest, ArithmeticKeywordsWrapAndNeverTrap)
+{
+    const ArithmeticCase cases[] = {
+        {"MUL 8,100000", 100000, 1410065408},  // 10^10 modulo 2^32
+        {"MUL 8,4294967295", 7, -7},
+        {"MUL 1032,3", 7, 21},                 // the index wraps at 1024
+        {"DIV 8,2", -7, -3},                   // truncates toward zero
+        {"DIV 8,0", -7, -7},
+        {"MOD 8,3", -7, -1},                   // the sign of the dividend
+        {"MOD 8,0", -7, -7},
+        {"DIV 8,4294967295", INT32_MIN, INT32_MIN},  // -2^31 / -1 wraps
+        {"MOD 8,4294967295", INT32_MIN, 0},
+        {"DIV 8", 9, 9},                       // a missing operand: nothing
+        {"PROT 8", 9, 0},
+        {"PROT", 9, 9},
+        {"SWAP 8", 9, 9},
+        {"KEY", 9, 9},
+    };
+    for (const ArithmeticCase& c : cases) {
+        engine->vm_vars[8] = c.start;
+        keyword(c.text);
+        EXPECT_EQ(engine->vm_vars[8], c.expected) << c.text;
+    }
+}
+
+TEST_F(VmKeywordTest, ChangeOneThreeLoadsTheChosenSlot)
+{
+    g_hook_answer = 2;
+    keyword("CHG 1,3");
+    EXPECT_EQ(g_hook_mode, SAVE_SLOT_SCREEN_LOAD);
+    EXPECT_EQ(engine->vm_leave, 0);
+
+    g_hook_mode = NO_SCREEN;
+    keyword("CHG 1,1");
+    EXPECT_EQ(g_hook_mode, NO_SCREEN);
+    keyword("CHG 1");
+    EXPECT_EQ(g_hook_mode, NO_SCREEN);
+}
+
+TEST_F(VmKeywordTest, ChangeJumpsToAnExistingSegment)
+{
+    ScenarioBuilder scenario;
+    scenario.segment(0, Code().cmd(".CHG 0,20")).segment(20, Code().text("A"));
+    install(scenario, 5);  // just after the ".": the head, "[" and "."
+    engine->vm_segment = 0;
+    engine->vm_next_segment = 65534;
+    vm_exec_keyword(engine);
+    EXPECT_EQ(engine->vm_pc, scenario.offset_of(20));
+    EXPECT_EQ(engine->vm_segment, 20u);
+    EXPECT_EQ(engine->vm_leave, 1);
+    EXPECT_EQ(engine->vm_next_segment, 65534u);
+    ASSERT_EQ(engine->dbg_jump_trace_count, 1u);
+    EXPECT_EQ(engine->dbg_jump_trace[0].target_segment, 20);
+    EXPECT_EQ(engine->dbg_jump_trace[0].kind, '.');
+    EXPECT_EQ(engine->dbg_jump_trace[0].segment, 0u);
+
+    engine->vm_leave = 0;
+    load("[.CHG 0,21]", 2);  // no such segment
+    vm_exec_keyword(engine);
+    EXPECT_EQ(engine->vm_leave, 0);
+    EXPECT_EQ(rest(), "]");
+}
+
+TEST_F(VmKeywordTest, SaveKeepsTheChosenSlotForTheNextStep)
+{
+    g_hook_answer = 5;
+    engine->vm_vars[VAR_RESULT] = 9;
+    keyword("SAVE");
+    EXPECT_EQ(g_hook_mode, SAVE_SLOT_SCREEN_SAVE);
+    EXPECT_EQ(g_pending_save_slot, 5);
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 0);
+
+    g_pending_save_slot = -1;
+    g_hook_answer = SAVE_SLOT_NONE;
+    keyword("SAVE");
+    EXPECT_EQ(g_pending_save_slot, -1);
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 1);
+}
+
+TEST_F(VmKeywordTest, WithoutSavedGamesTheScreensAnswerCancelled)
+{
+    engine->slot_screen_hook = nullptr;
+    keyword("SAVE");
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 1);
+    EXPECT_EQ(g_pending_save_slot, -1);
+    EXPECT_EQ(save_write_slot(engine, 0, nullptr, 0), SAVE_RESULT_FAILED);
+    EXPECT_EQ(save_load_slot(engine, 0), SAVE_RESULT_FAILED);
+}
+
+// ---------------------------------------------------------------------------
+// Text output
+// ---------------------------------------------------------------------------
+
+class VmTextTest : public VmKeywordTest {
+protected:
+    void SetUp() override
+    {
+        VmKeywordTest::SetUp();
+        engine->vm_vars[VAR_CUR_WINDOW] = 256;  // the free cursor shows each character's width
+    }
+};
+
+TEST_F(VmTextTest, SingleByteCharactersWaitOnEverySecondOne)
+{
+    engine->vm_vars[VAR_TEXT_SPEED] = 3;
+    load("ab\x82\xa0");
+    vm_exec_text(engine);
+    EXPECT_EQ(engine->wait_frames, 3);
+    EXPECT_EQ(engine->vm_halfwidth_toggle, 1);
+    engine->wait_frames = 0;
+    vm_exec_text(engine);
+    EXPECT_EQ(engine->wait_frames, 0);
+    EXPECT_EQ(engine->vm_halfwidth_toggle, 0);
+    vm_exec_text(engine);
+    EXPECT_EQ(engine->wait_frames, 3);
+    EXPECT_EQ(engine->vm_halfwidth_toggle, 0);  // double-byte text leaves the toggle
+    EXPECT_EQ(engine->text_cursor_x, 8 + 8 + 16);
+    EXPECT_EQ(engine->vm_pc, 4u);
+}
+
+TEST_F(VmTextTest, NoWaitAtTextSpeedZero)
+{
+    engine->vm_vars[VAR_TEXT_SPEED] = 0;
+    load("a\x82\xa0\n");
+    vm_exec_text(engine);
+    vm_exec_text(engine);
+    vm_exec_newline(engine);
+    EXPECT_EQ(engine->wait_frames, 0);
+    EXPECT_EQ(engine->vm_pc, 4u);
+}
+
+TEST_F(VmTextTest, LeadByteAtTheEndIsConsumedAndDrawsNothing)
+{
+    engine->wait_frames = 0;
+    load("\x82");
+    vm_exec_text(engine);
+    EXPECT_EQ(engine->vm_pc, 1u);
+    EXPECT_EQ(engine->text_cursor_x, 0);
+    EXPECT_EQ(engine->wait_frames, 0);
+}
+
+TEST_F(VmTextTest, NewlinePutsCarriageReturnAndLineFeedThenWaits)
+{
+    engine->vm_vars[VAR_TEXT_SPEED] = 4;
+    load("\n");
+    vm_exec_newline(engine);
+    EXPECT_EQ(engine->vm_pc, 1u);
+    EXPECT_EQ(engine->text_cursor_x, 16);  // two characters on the free cursor
+    EXPECT_EQ(engine->wait_frames, 4);
+}
+
+// ---------------------------------------------------------------------------
+// Escape sequences
+// ---------------------------------------------------------------------------
+
+TEST_F(VmTextTest, EscapeYMovesTheCurrentWindowsCursor)
+{
+    engine->vm_vars[VAR_CUR_WINDOW] = 0;
+    load("\x1bY\x21\x22x");
+    vm_exec_escape(engine);
+    EXPECT_EQ(engine->text_windows[0].row, 1);
+    EXPECT_EQ(engine->text_windows[0].col, 2);
+    EXPECT_EQ(rest(), "x");
+
+    load("\x1bY\x05\x10");  // below the bias: 0
+    vm_exec_escape(engine);
+    EXPECT_EQ(engine->text_windows[0].row, 0);
+    EXPECT_EQ(engine->text_windows[0].col, 0);
+}
+
+TEST_F(VmTextTest, EscapeYWithoutWindowMovesTheFreeCursorInScaledCells)
+{
+    engine->hd_mode = 1;
+    load("\x1bY\x21\x22");
+    vm_exec_escape(engine);
+    EXPECT_EQ(engine->text_cursor_x, 32);
+    EXPECT_EQ(engine->text_cursor_y, 32);
+}
+
+TEST_F(VmTextTest, EscapeCutShortByTheEndOfTheCodeDoesNothing)
+{
+    for (const char* code : {"\x1b", "\x1bY", "\x1bY\x21"}) {
+        engine->text_cursor_x = 5;
+        load(code);
+        vm_exec_escape(engine);
+        EXPECT_EQ(engine->vm_pc, engine->code_size) << strlen(code);
+        EXPECT_EQ(engine->text_cursor_x, 5);
+    }
+    load("\x1bZ1");  // unknown: the letter is consumed with the escape
+    vm_exec_escape(engine);
+    EXPECT_EQ(rest(), "1");
+}
+
+TEST_F(VmTextTest, EscapeJClearsCanvasSpritesAndCursors)
+{
+    engine->vm_vars[VAR_CUR_WINDOW] = 0;
+    engine->text_windows[0].col = 4;
+    engine->text_windows[0].row = 3;
+    engine->text_cursor_x = 40;
+    engine->text_cursor_y = 50;
+    engine->image_slots[9].sprite_visible = 1;
+    engine->gfx_log_count = 2;
+    load("\x1bJ");
+    vm_exec_escape(engine);
+    EXPECT_EQ(engine->gfx_log_count, 0);
+    EXPECT_EQ(engine->image_slots[9].sprite_visible, 0);
+    EXPECT_EQ(engine->text_cursor_x + engine->text_cursor_y, 0);
+    EXPECT_EQ(engine->text_windows[0].col + engine->text_windows[0].row, 0);
+    EXPECT_EQ(engine->vm_pc, 2u);
+}
+
+}  // namespace
