@@ -140,6 +140,26 @@ struct BgmTrack {
 extern BgmTrack g_bgm_tracks[BGM_TRACK_CAPACITY];
 extern int32_t g_bgm_track_count;
 
+constexpr int MANIFEST_IMAGE_CAPACITY = 256;
+// Numbers in the manifest that are missing, not numbers or outside 32 bits.
+constexpr int32_t MANIFEST_NO_NUMBER = INT32_MIN;
+
+// One kept element of the manifest's "images" list.
+struct ManifestImage {
+    int32_t id;  // 0 to 255
+    int32_t x;
+    int32_t y;
+    int32_t vram;
+};
+
+// Reads len bytes of manifest text (no zero byte needed; text after the first
+// JSON value is ignored). Appends the kept "images" elements to images while
+// *image_count < MANIFEST_IMAGE_CAPACITY, and the "bgm" elements to tracks while
+// *track_count < BGM_TRACK_CAPACITY. False, with nothing written, when the text
+// does not parse or no memory is left.
+bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images,
+                          int32_t* image_count, BgmTrack* tracks, int32_t* track_count);
+
 // Reads manifest.json into the picture slots and the music table. Ends the
 // process with status 1 (after an error box) on a missing manifest or SD picture.
 void asset_load_manifest(Engine* engine);

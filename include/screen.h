@@ -92,6 +92,27 @@ void gfx_draw_sprites(Engine* engine);
 // Thumbnails and screenshots
 // ---------------------------------------------------------------------------
 
+// Save thumbnails: 8-bit RGB PNGs of this size in both graphics modes.
+constexpr int THUMB_WIDTH = 320;
+constexpr int THUMB_HEIGHT = 200;
+constexpr int THUMB_CHANNELS = 3;
+// A thumbnail's buffer holds at least this many bytes; a PNG beyond it gets
+// THUMB_GROWN_CAPACITY bytes, and one beyond that exactly its own length.
+constexpr int32_t THUMB_BUFFER_CAPACITY = 32768;
+constexpr int32_t THUMB_GROWN_CAPACITY = 65536;
+
+// Composes the game screen off-screen (no choice list, prompt, history view or
+// slot screen) and box-averages it to a THUMB_WIDTH x THUMB_HEIGHT PNG. Returns 1
+// with a malloc'd buffer in *out_png (caller frees) and the PNG's length in
+// *out_size; 0 with both untouched when there is no renderer or something fails.
+// The window's default target is current afterwards.
+int32_t gfx_capture_thumbnail(Engine* engine, uint8_t** out_png, int32_t* out_size);
+
+// Writes the frame drawn so far in the window (overlays included) to path as an
+// RGBA PNG of the size it is shown at, letterbox bars left out, replacing any
+// file of that name. Gives up silently when the frame cannot be read or the
+// file written.
+void gfx_save_screenshot(Engine* engine, const char* path);
 
 // ---------------------------------------------------------------------------
 // Text layer and fonts

@@ -1,0 +1,455 @@
+#include <gtest/gtest.h>
+
+#include "archive.h"
+#include "engine.h"
+#include "kvr_writer.h"
+#include "stb_compress.h"
+#include "test_support.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Reading the manifest text
+// ---------------------------------------------------------------------------
+
+struct ParsedManifest {
+    bool ok = false;
+    std::vector<ManifestImage> images;
+    std::vector<BgmTrack> tracks;
+};
+
+static ParsedManifest parse(const std::string& text)
+{
+    // An exact-size copy: the reader must not rely on a zero byte after the text.
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    ParsedManifest result;
+    result.images.resize(MANIFEST_IMAGE_CAPACITY);
+    result.tracks.resize(BGM_TRACK_CAPACITY);
+    int32_t image_count = 0;
+    int32_t track_count = 0;
+    result.ok = asset_parse_manifest(bytes.data(), bytes.size(), result.images.data(), &image_count,
+                                     result.tracks.data(), &track_count);
+    result.images.resize(static_cast<size_t>(image_count));
+    result.tracks.resize(static_cast<size_t>(track_count));
+    return result;
+}
+
+TEST(ManifestParseTest, NumbersAreTruncatedTowardZero)
+{
+    ParsedManifest m = parse(R"({"images":[{"id":12.9,"x":100.7,"y":-3.9,"vram":7},
+                                             {"id":-0.5,"x":-0.99,"y":0.5,"vram":-2.5}]})");
+    ASSERT_TRUE(m.ok);
+    ASSERT_EQ(m.images.size(), 2u);
+    EXPECT_EQ(m.images[0].id, 12);
+    EXPECT_EQ(m.images[0].x, 100);
+    EXPECT_EQ(m.images[0].y, -3);
+    EXPECT_EQ(m.images[0].vram, 7);
+    EXPECT_EQ(m.images[1].id, 0);
+    EXPECT_EQ(m.images[1].x, 0);
+    EXPECT_EQ(m.images[1].y, 0);
+    EXPECT_EQ(m.images[1].vram, -2);
+}
+
+TEST(ManifestParseTest, UnreadableNumbersBecomeTheSmallestInt32)
+{
+    ParsedManifest m = parse(R"({"images":[
+        {"id":1,"y":"7","vram":2147483648},
+        {"id":2,"x":2147483647.9,"y":-2147483648.9,"vram":-2147483649},
+        {"id":3,"x":1e300,"y":-1e300,"vram":true}]})");
+    ASSERT_EQ(m.images.size(), 3u);
+    EXPECT_EQ(m.images[0].x, INT32_MIN);  // missing
+    EXPECT_EQ(m.images[0].y, INT32_MIN);  // a string
+    EXPECT_EQ(m.images[0].vram, INT32_MIN);
+    EXPECT_EQ(m.images[1].x, INT32_MAX);
+    EXPECT_EQ(m.images[1].y, INT32_MIN);
+    EXPECT_EQ(m.images[1].vram, INT32_MIN);
+    EXPECT_EQ(m.images[2].x, INT32_MIN);
+    EXPECT_EQ(m.images[2].y, INT32_MIN);
+    EXPECT_EQ(m.images[2].vram, INT32_MIN);
+}
+
+TEST(ManifestParseTest, PicturesWithoutAnIdInRangeAreDropped)
+{
+    ParsedManifest m = parse(R"({"images":[{"id":256},{"id":-1},{"x":1},{"id":"4"},{"id":null},
+                                             {"id":255.99},{"id":4294967296},7,[1],{"id":0}]})");
+    ASSERT_EQ(m.images.size(), 2u);
+    EXPECT_EQ(m.images[0].id, 255);
+    EXPECT_EQ(m.images[1].id, 0);
+}
+
+TEST(ManifestParseTest, KeysMatchWithoutRegardToCaseAndTheFirstCounts)
+{
+    ParsedManifest m = parse(R"({"Images":[{"ID":3,"X":1,"Y":2,"VRAM":4,"id":9}],
+                                 "images":[{"id":5}],
+                                 "BGM":[{"Id":6,"INTRO":"a.ogg","Loop":"b.ogg","loop":"c.ogg"}]})");
+    ASSERT_EQ(m.images.size(), 1u);
+    EXPECT_EQ(m.images[0].id, 3);
+    EXPECT_EQ(m.images[0].x, 1);
+    EXPECT_EQ(m.images[0].y, 2);
+    EXPECT_EQ(m.images[0].vram, 4);
+    ASSERT_EQ(m.tracks.size(), 1u);
+    EXPECT_EQ(m.tracks[0].id, 6u);
+    EXPECT_STREQ(m.tracks[0].intro, "a.ogg");
+    EXPECT_STREQ(m.tracks[0].loop, "b.ogg");
+}
+
+TEST(ManifestParseTest, AtMost256PicturesAreKeptAndDroppedOnesDoNotCount)
+{
+    std::string text = R"({"images":[{"id":300},)";
+    for (int i = 0; i < 300; i++)
+        text += "{\"id\":" + std::to_string(i % IMAGE_SLOT_COUNT) + ",\"x\":" + std::to_string(i) + "},";
+    text += R"({"id":1}]})";
+    ParsedManifest m = parse(text);
+    ASSERT_EQ(m.images.size(), 256u);
+    EXPECT_EQ(m.images[0].id, 0);
+    EXPECT_EQ(m.images[255].id, 255);
+    EXPECT_EQ(m.images[255].x, 255);
+}
+
+TEST(ManifestParseTest, AtMost32TracksAreKeptAndTheirIdsAreUnlimited)
+{
+    std::string text = R"({"bgm":[{"id":-1},{"id":4000000000},{"id":4000000000},)";
+    for (int i = 3; i < 40; i++)
+        text += "{\"id\":" + std::to_string(i) + "},";
+    text += "{}]}";
+    ParsedManifest m = parse(text);
+    ASSERT_EQ(m.tracks.size(), 32u);
+    EXPECT_EQ(m.tracks[0].id, 0xFFFFFFFFu);
+    EXPECT_EQ(m.tracks[1].id, 0x80000000u);  // beyond the signed range
+    EXPECT_EQ(m.tracks[2].id, 0x80000000u);
+    EXPECT_EQ(m.tracks[31].id, 31u);
+}
+
+TEST(ManifestParseTest, TrackFileNamesAreCutTo63CharactersOrLeftEmpty)
+{
+    std::string long_name(70, 'n');
+    ParsedManifest m = parse(R"({"bgm":[{"id":1,"intro":")" + long_name + R"(","loop":5},
+                                           "not an object"]})");
+    ASSERT_EQ(m.tracks.size(), 2u);
+    EXPECT_EQ(std::string(m.tracks[0].intro), std::string(63, 'n'));
+    EXPECT_STREQ(m.tracks[0].loop, "");
+    EXPECT_EQ(m.tracks[1].id, 0x80000000u);
+    EXPECT_STREQ(m.tracks[1].intro, "");
+    EXPECT_STREQ(m.tracks[1].loop, "");
+}
+
+TEST(ManifestParseTest, TextAfterTheDocumentIsIgnored)
+{
+    ParsedManifest m = parse(R"({"images":[{"id":1}]}  trailing } garbage {)");
+    ASSERT_TRUE(m.ok);
+    ASSERT_EQ(m.images.size(), 1u);
+}
+
+TEST(ManifestParseTest, EachListIsReadWhenTheOtherIsNotAList)
+{
+    ParsedManifest m = parse(R"({"images":{"id":1},"bgm":[{"id":2}]})");
+    EXPECT_TRUE(m.images.empty());
+    ASSERT_EQ(m.tracks.size(), 1u);
+
+    m = parse(R"({"images":[{"id":1}],"bgm":"none"})");
+    EXPECT_EQ(m.images.size(), 1u);
+    EXPECT_TRUE(m.tracks.empty());
+}
+
+TEST(ManifestParseTest, TextThatDoesNotParseGivesNothing)
+{
+    for (const char* text : {"", "{\"images\":[{\"id\":1}", "images"}) {
+        ParsedManifest m = parse(text);
+        EXPECT_FALSE(m.ok) << text;
+        EXPECT_TRUE(m.images.empty());
+        EXPECT_TRUE(m.tracks.empty());
+    }
+}
+
+// Fills the music table itself, as start-up does.
+static void load_tracks(const std::string& text)
+{
+    ManifestImage images[MANIFEST_IMAGE_CAPACITY];
+    int32_t image_count = 0;
+    g_bgm_track_count = 0;
+    ASSERT_TRUE(asset_parse_manifest(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                                     images, &image_count, g_bgm_tracks, &g_bgm_track_count));
+}
+
+TEST(ManifestTrackTest, LookupReturnsTheFirstTrackWithTheId)
+{
+    load_tracks(R"({"bgm":[{"id":3,"intro":"a"},{"id":3,"intro":"b"},{"id":-2,"intro":"c"}]})");
+    const BgmTrack* track = asset_find_bgm_track(3);
+    ASSERT_NE(track, nullptr);
+    EXPECT_STREQ(track->intro, "a");
+    track = asset_find_bgm_track(0xFFFFFFFEu);
+    ASSERT_NE(track, nullptr);
+    EXPECT_STREQ(track->intro, "c");
+    EXPECT_EQ(asset_find_bgm_track(4), nullptr);
+
+    g_bgm_track_count = 0;
+    EXPECT_EQ(asset_find_bgm_track(3), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Loading pictures into the slots
+// ---------------------------------------------------------------------------
+
+// A w x h picture whose pixels encode their position, so that a texture can be
+// told from any other and checked pixel by pixel.
+static std::vector<uint8_t> make_png(int w, int h, uint8_t tag)
+{
+    std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
+            p[0] = tag;
+            p[1] = static_cast<uint8_t>(x * 16);
+            p[2] = static_cast<uint8_t>(y * 16);
+            p[3] = static_cast<uint8_t>(128 + x);
+        }
+    int len = 0;
+    uint8_t* png = stbi_write_png_to_mem(rgba.data(), w * 4, w, h, 4, &len);
+    std::vector<uint8_t> out(png, png + len);
+    free(png);
+    return out;
+}
+
+class ManifestLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir.enter();
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        window = SDL_CreateWindow("manifest", 0, 0, 64, 40, 0);
+        ASSERT_NE(window, nullptr) << SDL_GetError();
+        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+        ASSERT_NE(renderer, nullptr) << SDL_GetError();
+    }
+
+    void TearDown() override
+    {
+        arc_close(&g_arc_base);
+        arc_close(&g_arc_hd);
+        g_bgm_track_count = 0;
+        if (renderer)
+            SDL_DestroyRenderer(renderer);
+        if (window)
+            SDL_DestroyWindow(window);
+        SDL_Quit();
+    }
+
+    void write_archive(const char* file_name, std::vector<KvrInputEntry> entries, uint32_t flags = 0)
+    {
+        KvrArchiveSpec spec;
+        spec.entries = std::move(entries);
+        spec.flags = flags;
+        ASSERT_TRUE(kvr_write_file(dir.file(file_name), kvr_build_archive(spec)));
+    }
+
+    std::unique_ptr<Engine> make_engine(uint8_t hd_mode)
+    {
+        auto engine = std::make_unique<Engine>();
+        engine_init(engine.get(), hd_mode);
+        engine->window = window;
+        engine->renderer = renderer;
+        return engine;
+    }
+
+    // The texture's pixels as R, G, B, A bytes.
+    std::vector<uint8_t> read_texture(SDL_Texture* texture, int w, int h)
+    {
+        SDL_Texture* target = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888,
+                                                SDL_TEXTUREACCESS_TARGET, w, h);
+        SDL_SetRenderTarget(renderer, target);
+        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_NONE);
+        SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+        std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
+        SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_ABGR8888, pixels.data(), w * 4);
+        SDL_SetRenderTarget(renderer, nullptr);
+        SDL_DestroyTexture(target);
+        return pixels;
+    }
+
+    ScratchDir dir;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+};
+
+static KvrInputEntry text_entry(const char* name, const std::string& text)
+{
+    return KvrInputEntry{name, std::vector<uint8_t>(text.begin(), text.end())};
+}
+
+TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
+{
+    std::vector<uint8_t> png = make_png(5, 3, 77);
+    write_archive("base.dat", {KvrInputEntry{"img/004.png", png, true}});
+    arc_open_base_and_hd();
+
+    SDL_Texture* texture = nullptr;
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(img_load_texture("img/004.png", renderer, &texture, &w, &h));
+    EXPECT_EQ(w, 5u);
+    EXPECT_EQ(h, 3u);
+    Uint32 format = 0;
+    int access = -1;
+    SDL_QueryTexture(texture, &format, &access, nullptr, nullptr);
+    EXPECT_EQ(format, static_cast<Uint32>(SDL_PIXELFORMAT_ABGR8888));
+    EXPECT_EQ(access, SDL_TEXTUREACCESS_STATIC);
+    SDL_BlendMode blend = SDL_BLENDMODE_NONE;
+    SDL_GetTextureBlendMode(texture, &blend);
+    EXPECT_EQ(blend, SDL_BLENDMODE_BLEND);
+
+    std::vector<uint8_t> pixels = read_texture(texture, 5, 3);
+    for (int y = 0; y < 3; y++)
+        for (int x = 0; x < 5; x++) {
+            const uint8_t* p = &pixels[(static_cast<size_t>(y) * 5 + x) * 4];
+            EXPECT_EQ(p[0], 77);
+            EXPECT_EQ(p[1], x * 16);
+            EXPECT_EQ(p[2], y * 16);
+            EXPECT_EQ(p[3], 128 + x);
+        }
+}
+
+TEST_F(ManifestLoadTest, MissingOrUndecodablePictureLeavesTheOutsAlone)
+{
+    write_archive("base.dat", {text_entry("img/001.png", "not a picture")});
+    arc_open_base_and_hd();
+
+    SDL_Texture* texture = reinterpret_cast<SDL_Texture*>(&texture);
+    uint32_t w = 9, h = 9;
+    EXPECT_FALSE(img_load_texture("img/001.png", renderer, &texture, &w, &h));
+    EXPECT_FALSE(img_load_texture("img/002.png", renderer, &texture, &w, &h));
+    EXPECT_EQ(texture, reinterpret_cast<SDL_Texture*>(&texture));
+    EXPECT_EQ(w, 9u);
+    EXPECT_EQ(h, 9u);
+}
+
+TEST_F(ManifestLoadTest, SdModePlacesPicturesAndFillsTheMusicTable)
+{
+    write_archive("base.dat",
+                  {text_entry("manifest.json",
+                              R"({"images":[{"id":12.9,"x":100,"y":50,"vram":3},{"id":-0.5,"y":1}],
+                                  "bgm":[{"id":2,"intro":"bgm/a.ogg","loop":"bgm/b.ogg"}]})"),
+                   KvrInputEntry{"img/012.png", make_png(4, 2, 12)},
+                   KvrInputEntry{"img/000.png", make_png(3, 3, 0)}});
+    auto engine = make_engine(0);
+    engine->image_slots[5].x = 1234;
+
+    asset_load_manifest(engine.get());
+
+    const ImageSlot& slot = engine->image_slots[12];
+    EXPECT_EQ(slot.loaded, 1);
+    ASSERT_NE(slot.tex_sd, nullptr);
+    EXPECT_EQ(slot.sd_w, 4);
+    EXPECT_EQ(slot.sd_h, 2);
+    EXPECT_EQ(read_texture(slot.tex_sd, 4, 2)[0], 12);
+    EXPECT_EQ(slot.x, 100);
+    EXPECT_EQ(slot.y, 100);
+    EXPECT_EQ(slot.home_x, 100);
+    EXPECT_EQ(slot.home_y, 100);
+    EXPECT_EQ(slot.vram, 3);
+    EXPECT_EQ(slot.tex_hd, nullptr);
+    EXPECT_EQ(slot.hd_loaded, 0);
+
+    const ImageSlot& zero = engine->image_slots[0];
+    EXPECT_EQ(zero.loaded, 1);
+    EXPECT_EQ(zero.sd_w, 3);
+    EXPECT_EQ(zero.x, INT32_MIN);  // no "x"
+    EXPECT_EQ(zero.y, 2);
+    EXPECT_EQ(zero.vram, INT32_MIN);
+
+    EXPECT_EQ(engine->image_slots[5].x, 1234);
+    EXPECT_EQ(engine->image_slots[5].loaded, 0);
+
+    ASSERT_EQ(g_bgm_track_count, 1);
+    const BgmTrack* track = asset_find_bgm_track(2);
+    ASSERT_NE(track, nullptr);
+    EXPECT_STREQ(track->loop, "bgm/b.ogg");
+}
+
+TEST_F(ManifestLoadTest, HdModeDoublesPositionsAndToleratesAMissingHdPicture)
+{
+    write_archive("base.dat",
+                  {text_entry("manifest.json",
+                              R"({"images":[{"id":12,"x":100,"y":50},{"id":7,"y":-1}]})"),
+                   KvrInputEntry{"img/012.png", make_png(4, 2, 12)},
+                   KvrInputEntry{"img/007.png", make_png(2, 2, 7)}});
+    write_archive("hd.dat", {KvrInputEntry{"img/hd/012.png", make_png(8, 4, 112)}},
+                  ARC_FLAG_HD_ASSETS);
+    auto engine = make_engine(1);
+
+    asset_load_manifest(engine.get());
+
+    const ImageSlot& slot = engine->image_slots[12];
+    EXPECT_EQ(slot.loaded, 1);
+    EXPECT_EQ(slot.sd_w, 4);
+    EXPECT_EQ(slot.hd_loaded, 1);
+    ASSERT_NE(slot.tex_hd, nullptr);
+    EXPECT_EQ(slot.hd_w, 8);
+    EXPECT_EQ(slot.hd_h, 4);
+    EXPECT_EQ(read_texture(slot.tex_hd, 8, 4)[0], 112);
+    EXPECT_EQ(slot.x, 200);
+    EXPECT_EQ(slot.y, 200);
+
+    const ImageSlot& sd_only = engine->image_slots[7];
+    EXPECT_EQ(sd_only.loaded, 1);
+    EXPECT_EQ(sd_only.hd_loaded, 0);
+    EXPECT_EQ(sd_only.tex_hd, nullptr);
+    EXPECT_EQ(sd_only.x, 0);  // the missing x, doubled with wrap-around
+    EXPECT_EQ(sd_only.y, -4);
+}
+
+TEST_F(ManifestLoadTest, RepeatedPictureIdTakesTheLaterElement)
+{
+    write_archive("base.dat",
+                  {text_entry("manifest.json",
+                              R"({"images":[{"id":3,"x":1,"y":1,"vram":1},{"id":3,"x":2,"y":2,"vram":2}]})"),
+                   KvrInputEntry{"img/003.png", make_png(2, 2, 3)}});
+    auto engine = make_engine(0);
+
+    asset_load_manifest(engine.get());
+
+    EXPECT_EQ(engine->image_slots[3].x, 2);
+    EXPECT_EQ(engine->image_slots[3].y, 4);
+    EXPECT_EQ(engine->image_slots[3].vram, 2);
+    EXPECT_EQ(read_texture(engine->image_slots[3].tex_sd, 2, 2)[0], 3);
+}
+
+TEST_F(ManifestLoadTest, ManifestThatDoesNotParseLoadsNothing)
+{
+    write_archive("base.dat", {text_entry("manifest.json", R"({"images":[{"id":1}],"bgm":[{"id":1}])"),
+                               KvrInputEntry{"img/001.png", make_png(2, 2, 1)}});
+    auto engine = make_engine(0);
+
+    asset_load_manifest(engine.get());
+
+    EXPECT_EQ(engine->image_slots[1].loaded, 0);
+    EXPECT_EQ(engine->image_slots[1].tex_sd, nullptr);
+    EXPECT_EQ(g_bgm_track_count, 0);
+}
+
+// The fatal cases end the process, so they run in a child of their own.
+class ManifestLoadDeathTest : public ManifestLoadTest {};
+
+TEST_F(ManifestLoadDeathTest, MissingManifestEndsWithStatusOne)
+{
+    write_archive("base.dat", {KvrInputEntry{"img/001.png", make_png(2, 2, 1)}});
+    auto engine = make_engine(0);
+    EXPECT_EXIT(asset_load_manifest(engine.get()), ::testing::ExitedWithCode(1),
+                "Kavrel Engine: manifest.json missing from base.dat");
+}
+
+TEST_F(ManifestLoadDeathTest, MissingSdPictureEndsWithItsNameEvenWithAnHdVersion)
+{
+    write_archive("base.dat",
+                  {text_entry("manifest.json", R"({"images":[{"id":1},{"id":42}]})"),
+                   KvrInputEntry{"img/001.png", make_png(2, 2, 1)}});
+    write_archive("hd.dat", {KvrInputEntry{"img/hd/042.png", make_png(4, 4, 42)}}, ARC_FLAG_HD_ASSETS);
+    auto engine = make_engine(1);
+    EXPECT_EXIT(asset_load_manifest(engine.get()), ::testing::ExitedWithCode(1),
+                "Kavrel Engine - Missing Asset: img/042.png");
+}
