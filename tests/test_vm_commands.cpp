@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "code_builder.h"
+#include "vm_fixture.h"
 #include "screen.h"
 #include "vm.h"
 #include "../scenario/vm_private.h"
@@ -14,36 +15,16 @@
 
 namespace {
 
-class VmCommandTest : public ::testing::Test {
+class VmCommandTest : public VmEngineTest {
 protected:
     void SetUp() override
     {
-        engine = static_cast<Engine*>(calloc(1, sizeof(Engine)));
-        engine_init(engine, 0);
+        VmEngineTest::SetUp();
         memcpy(engine->palette, DEFAULT_PALETTE, sizeof engine->palette);
         engine->vm_vars[VAR_TEXT_SPEED] = 1;
         engine->text_windows[0].active = 1;
         engine->text_windows[0].attribute = 0xE1;
         select_window(0);
-    }
-
-    void TearDown() override
-    {
-        free(engine->kvl_data);
-        free(engine->code_base);
-        free(engine);
-    }
-
-    // Makes the given bytes the whole code, with vm_pc at pc.
-    void load(const std::string& code, uint32_t pc = 0)
-    {
-        const Bytes tables = ScenarioBuilder().tables();
-        auto* tables_copy = static_cast<uint8_t*>(malloc(tables.size()));
-        memcpy(tables_copy, tables.data(), tables.size());
-        auto* code_copy = static_cast<uint8_t*>(malloc(code.size() + 1));
-        memcpy(code_copy, code.data(), code.size());
-        script_install(engine, tables_copy, tables.size(), code_copy, code.size());
-        engine->vm_pc = pc;
     }
 
     // Runs one command-mode instruction "[<instruction>]" as vm_step hands it
@@ -52,13 +33,6 @@ protected:
     {
         load("[" + instruction + "]", 2);
         vm_exec_command(engine, static_cast<uint8_t>(instruction[0]));
-    }
-
-    // What the command left unread.
-    std::string rest() const
-    {
-        return std::string(reinterpret_cast<const char*>(engine->code_base) + engine->vm_pc,
-                           engine->code_size - engine->vm_pc);
     }
 
     void select_window(int32_t id) { engine->vm_vars[VAR_CUR_WINDOW] = id; }
@@ -73,8 +47,6 @@ protected:
         slot.home_y = home_y;
         return slot;
     }
-
-    Engine* engine = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -437,7 +409,7 @@ protected:
         SDL_DestroyRenderer(engine->renderer);
         SDL_DestroyWindow(window);
         SDL_Quit();
-        VmCommandTest::TearDown();
+        VmEngineTest::TearDown();
     }
 
     SDL_Window* window = nullptr;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "code_builder.h"
+#include "vm_fixture.h"
 #include "save.h"
 #include "vm.h"
 #include "../scenario/vm_private.h"
@@ -24,12 +25,11 @@ int32_t answer_slot_screen(Engine*, int32_t mode)
     return g_hook_answer;
 }
 
-class VmKeywordTest : public ::testing::Test {
+class VmKeywordTest : public VmEngineTest {
 protected:
     void SetUp() override
     {
-        engine = static_cast<Engine*>(calloc(1, sizeof(Engine)));
-        engine_init(engine, 0);
+        VmEngineTest::SetUp();
         engine->slot_screen_hook = answer_slot_screen;
         engine->vm_vars[VAR_TEXT_SPEED] = 1;
         engine->vm_vars[VAR_CUR_WINDOW] = 0;
@@ -41,28 +41,7 @@ protected:
     void TearDown() override
     {
         g_pending_save_slot = -1;
-        free(engine->kvl_data);
-        free(engine->code_base);
-        free(engine);
-    }
-
-    void install(const ScenarioBuilder& scenario, uint32_t pc)
-    {
-        scenario.install(engine);
-        engine->vm_pc = pc;
-    }
-
-    // The bytes are the whole code; vm_pc at pc.
-    void load(const std::string& code, uint32_t pc = 0)
-    {
-        install(ScenarioBuilder(), 0);
-        free(engine->code_base);
-        engine->code_base = static_cast<uint8_t*>(malloc(code.size() + 1));
-        memcpy(engine->code_base, code.data(), code.size());
-        engine->code_size = static_cast<uint32_t>(code.size());
-        engine->vm_pc = pc;
-        for (uint32_t& offset : engine->segment_offsets)
-            offset = UINT32_MAX;  // no segment exists
+        VmEngineTest::TearDown();
     }
 
     // "[.<keyword>]", run with vm_pc just after the ".".
@@ -72,13 +51,6 @@ protected:
         vm_exec_keyword(engine);
     }
 
-    std::string rest() const
-    {
-        return std::string(reinterpret_cast<const char*>(engine->code_base) + engine->vm_pc,
-                           engine->code_size - engine->vm_pc);
-    }
-
-    Engine* engine = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -168,7 +140,8 @@ TEST_F(VmKeywordTest, ChangeJumpsToAnExistingSegment)
 {
     ScenarioBuilder scenario;
     scenario.segment(0, Code().cmd(".CHG 0,20")).segment(20, Code().text("A"));
-    install(scenario, 5);  // just after the ".": the head, "[" and "."
+    scenario.install(engine);
+    engine->vm_pc = 5;  // just after the ".": the head, "[" and "."
     engine->vm_segment = 0;
     engine->vm_next_segment = 65534;
     vm_exec_keyword(engine);
