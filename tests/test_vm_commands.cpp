@@ -8,6 +8,7 @@
 
 #include <SDL.h>
 
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -87,54 +88,38 @@ TEST_F(VmCommandTest, VariableCommandsTakeTheAmountOnlyAfterADirectComma)
 
 TEST_F(VmCommandTest, VariableChangesAreTracedInASixteenEntryRing)
 {
-    exec("=5,2");
-    EXPECT_EQ(engine->dbg_var_trace_count, 1);
-    const VarTraceEntry& first = engine->dbg_var_trace[0];
-    EXPECT_EQ(first.var, 5u);
-    EXPECT_EQ(first.before, 0);
-    EXPECT_EQ(first.after, 2);
-    EXPECT_EQ(first.op, '=');
-
-    for (int i = 0; i < DBG_VAR_TRACE_SIZE; i++)
+    for (int i = 0; i <= DBG_VAR_TRACE_SIZE; i++)
         exec("+1029,3");
+    exec("+");  // no operand: no change, no entry
     EXPECT_EQ(engine->dbg_var_trace_count, DBG_VAR_TRACE_SIZE + 1);
-    EXPECT_EQ(engine->dbg_var_trace[0].op, '+');
-    EXPECT_EQ(engine->dbg_var_trace[0].before, 2 + 15 * 3);
-    EXPECT_EQ(engine->dbg_var_trace[0].after, 2 + 16 * 3);
-
-    exec("+");  // no operand: no change, no trace
-    EXPECT_EQ(engine->dbg_var_trace_count, DBG_VAR_TRACE_SIZE + 1);
+    const VarTraceEntry& newest = engine->dbg_var_trace[0];
+    EXPECT_EQ(newest.var, 5u);
+    EXPECT_EQ(newest.before, 16 * 3);
+    EXPECT_EQ(newest.after, 17 * 3);
+    EXPECT_EQ(newest.op, '+');
 }
 
-TEST_F(VmCommandTest, WindowAndIgnoredOperandCommandsConsumeTheirOperands)
+TEST_F(VmCommandTest, OperandOnlyCommandsConsumeTheirOperands)
 {
-    exec("A7");
+    engine->gfx_log_count = 3;
+    for (auto [instruction, left] : {std::pair{"A7", "]"}, {"A", "]"}, {"@5,", "]"}, {"|1,,3", "]"},
+                                     {"C1,2,3,4", "]"}, {"B5", "5]"}}) {
+        exec(instruction);
+        EXPECT_EQ(rest(), left) << instruction;
+    }
     EXPECT_EQ(engine->vm_vars[VAR_CUR_WINDOW], 7);
-    exec("A");
-    EXPECT_EQ(engine->vm_vars[VAR_CUR_WINDOW], 7);
-    exec("@5,");
-    EXPECT_EQ(rest(), "]");
-    exec("|1,,3");  // a missing operand does not stop the reads
-    EXPECT_EQ(rest(), "]");
-    exec("B5");     // no command: nothing is read
-    EXPECT_EQ(rest(), "5]");
+    EXPECT_EQ(engine->gfx_log_count, 0);  // "C" cleared the canvas
 }
-
-// ---------------------------------------------------------------------------
-// Control flow
-// ---------------------------------------------------------------------------
 
 TEST_F(VmCommandTest, LeaveCommandsDefaultToNoChain)
 {
-    exec("/");
-    EXPECT_EQ(engine->vm_leave, 1);
-    EXPECT_EQ(engine->vm_next_segment, VM_NEXT_NONE);
-    exec("/12");
-    EXPECT_EQ(engine->vm_next_segment, 12u);
-    exec("\\");
-    EXPECT_EQ(engine->vm_next_segment, VM_NEXT_NONE_ALT);
-    exec("\\65533");
-    EXPECT_EQ(engine->vm_next_segment, VM_NEXT_END_REPEAT);
+    for (auto [instruction, next] : {std::pair{"/", VM_NEXT_NONE}, {"/12", 12u}, {"\\", VM_NEXT_NONE_ALT},
+                                     {"\\65533", VM_NEXT_END_REPEAT}}) {
+        engine->vm_leave = 0;
+        exec(instruction);
+        EXPECT_EQ(engine->vm_leave, 1);
+        EXPECT_EQ(engine->vm_next_segment, next) << instruction;
+    }
 }
 
 TEST_F(VmCommandTest, ChoiceTestRunsItsBlockOnlyForAListedId)
@@ -155,14 +140,7 @@ TEST_F(VmCommandTest, ChoiceTestRunsItsBlockOnlyForAListedId)
         EXPECT_EQ(engine->vm_vars[9], c.ran) << c.ids << " with " << c.choice;
         EXPECT_EQ(rest(), "]") << c.ids;
     }
-}
-
-TEST_F(VmCommandTest, ChoiceTestWithoutBlockStopsOnTheNextByte)
-{
-    engine->choice_result = 3;
-    exec("?3,@x");  // a failed id after the comma goes back to just after it
-    EXPECT_EQ(rest(), "@x]");
-    exec("?@x");
+    exec("?3,@x");  // a failed id goes back to just after its comma; no block follows
     EXPECT_EQ(rest(), "@x]");
 }
 
@@ -173,16 +151,14 @@ TEST_F(VmCommandTest, ChoiceTestWithoutBlockStopsOnTheNextByte)
 int g_pumps = 0;
 void count_pump(Engine*) { g_pumps++; }
 
-TEST_F(VmCommandTest, WaitWithoutOperandBlocksForThePlayer)
+TEST_F(VmCommandTest, WaitBlocksWithoutOperandAndRendersAtLeastOneFrameWithOne)
 {
     engine->wait_frames = 9;
     exec("$");
     EXPECT_EQ(engine->vm_blocked, 1);
     EXPECT_EQ(engine->wait_frames, 0);
-}
 
-TEST_F(VmCommandTest, WaitRendersAtLeastOneFrame)
-{
+    engine->vm_blocked = 0;
     engine->pump_events_cb = count_pump;
     engine->game_speed = 3;
     engine->vm_vars[5] = -4;
@@ -247,16 +223,13 @@ TEST_F(VmCommandTest, ShowPictureSelectsTheSlotAndMovesTheCursorToItsCorner)
     slot.effect_active = 1;
     exec("\"12");
     EXPECT_EQ(engine->current_image, 12);
-    EXPECT_EQ(engine->image_text_x, 20);
-    EXPECT_EQ(engine->image_text_y, 51);
     EXPECT_EQ(slot.x, 16);
     EXPECT_EQ(slot.y, 40);
     EXPECT_EQ(slot.sprite_visible, 0);
     EXPECT_EQ(slot.aux2 + slot.aux3, 0u);
     EXPECT_EQ(slot.effect_active, 1);  // showing keeps the effect
-    EXPECT_EQ(engine->text_cursor_x, 16);
-    EXPECT_EQ(engine->text_cursor_y, 40);
 
+    // Size in columns and 2-line rows, cursor in columns and 2-line rows.
     exec("G20,21,22,23");
     EXPECT_EQ(engine->vm_vars[20], 20);
     EXPECT_EQ(engine->vm_vars[21], 51);
@@ -265,13 +238,11 @@ TEST_F(VmCommandTest, ShowPictureSelectsTheSlotAndMovesTheCursorToItsCorner)
 
     exec("'12");  // selecting also ends the effect
     EXPECT_EQ(slot.effect_active, 0);
-}
 
-TEST_F(VmCommandTest, ShowPictureInHdPutsTheCursorInLowResolutionPixels)
-{
-    engine->hd_mode = 1;
-    load_slot(3, 64, 20, 32, 80);
-    exec("~3");
+    engine->hd_mode = 1;  // the cursor stays in 640x400 pixels
+    slot.home_x = 32;
+    slot.home_y = 80;
+    exec("~12");
     EXPECT_EQ(engine->text_cursor_x, 16);
     EXPECT_EQ(engine->text_cursor_y, 40);
 }
@@ -283,7 +254,7 @@ TEST_F(VmCommandTest, PictureCommandsTraceEvenUnusableSlots)
     exec("\"12");  // not loaded
     exec("~300");  // out of range
     exec("'4");
-    exec("\"");    // no operand: no trace
+    exec("\"");    // no operand: no entry
     EXPECT_EQ(engine->dbg_cmd_trace_count, 3);
     EXPECT_EQ(engine->dbg_cmd_trace[0].command, '"');
     EXPECT_EQ(engine->dbg_cmd_trace[0].operand, 12u);
@@ -294,20 +265,17 @@ TEST_F(VmCommandTest, PictureCommandsTraceEvenUnusableSlots)
     EXPECT_EQ(engine->current_image, 2);
 }
 
-TEST_F(VmCommandTest, ReadBackWritesOnlyTheVariablesNamed)
+TEST_F(VmCommandTest, ReadBackSkipsMissingAndNegativeTargets)
 {
     engine->image_text_x = 5;
     engine->text_cursor_x = 77;
-    engine->text_cursor_y = 33;
-    engine->vm_vars[22] = -9;
+    engine->vm_vars[21] = -9;
     exec("G20");
     EXPECT_EQ(engine->vm_vars[20], 5);
-    EXPECT_EQ(engine->vm_vars[22], -9);
-    exec("G20,21,22,@30");  // variable 30 holds 0, so the fourth goes to variable 0
+    EXPECT_EQ(engine->vm_vars[21], -9);
+    exec("G4294967295,4294967295,22");
     EXPECT_EQ(engine->vm_vars[22], 9);
-    EXPECT_EQ(engine->vm_vars[0], 16);
-    exec("G4294967295,4294967295,22");  // negative names are skipped
-    EXPECT_EQ(engine->vm_vars[1023], 0);
+    EXPECT_EQ(engine->vm_vars[1023], 0);  // -1 would have wrapped to the last variable
 }
 
 TEST_F(VmCommandTest, PlacePictureMovesTheSelectedSlotWithoutDrawing)
@@ -338,52 +306,37 @@ TEST_F(VmCommandTest, PlacePictureMovesTheSelectedSlotWithoutDrawing)
     EXPECT_EQ(engine->blit_x8 + engine->blit_y2, 0);
 }
 
-struct ClearCase {
-    const char* instruction;
-    bool logged;
-    int16_t x, y, w, h;
-    bool hides;
-};
-
 TEST_F(VmCommandTest, ClearRectangleWorksInColumnsAndRows)
 {
-    const ClearCase cases[] = {
-        {";0,0,0,80,200", true, 0, 0, 640, 400, true},
-        {";0,0,0,80,100", true, 0, 0, 640, 200, false},
-        {";1,0,0,80,200", false, 0, 0, 0, 0, false},
-        {";0 1 2 3 4", true, 8, 4, 24, 8, false},
-        {";0,1", true, 8, 0, 0, 0, false},
-        {";", true, 0, 0, 0, 0, false},
+    struct {
+        const char* instruction;
+        int logged;
+        std::array<int, 4> rect;
+        bool hides;
+    } cases[] = {
+        {";0,0,0,80,200", 1, {0, 0, 640, 400}, true},
+        {";0,0,0,80,100", 1, {0, 0, 640, 200}, false},
+        {";1,0,0,80,200", 0, {}, false},
+        {";0 1 2 3 4", 1, {8, 4, 24, 8}, false},
+        {";0,1", 1, {8, 0, 0, 0}, false},
     };
-    for (const ClearCase& c : cases) {
+    for (const auto& c : cases) {
         engine->gfx_log_count = 0;
+        engine->gfx_log[0] = {};
         engine->image_slots[200].sprite_visible = 1;
         exec(c.instruction);
-        ASSERT_EQ(engine->gfx_log_count, c.logged ? 1 : 0) << c.instruction;
+        const GfxCommand& record = engine->gfx_log[0];
+        EXPECT_EQ(engine->gfx_log_count, c.logged) << c.instruction;
+        EXPECT_EQ((std::array<int, 4>{record.rect_x, record.rect_y, record.rect_w, record.rect_h}), c.rect)
+            << c.instruction;
         EXPECT_EQ(engine->image_slots[200].sprite_visible, c.hides ? 0 : 1) << c.instruction;
         EXPECT_EQ(rest(), "]");
-        if (!c.logged)
-            continue;
-        const GfxCommand& record = engine->gfx_log[0];
-        EXPECT_EQ(record.kind, GFX_CMD_CLEAR_RECT);
-        EXPECT_EQ(record.rect_x, c.x) << c.instruction;
-        EXPECT_EQ(record.rect_y, c.y) << c.instruction;
-        EXPECT_EQ(record.rect_w, c.w) << c.instruction;
-        EXPECT_EQ(record.rect_h, c.h) << c.instruction;
     }
     engine->hd_mode = 1;
     engine->gfx_log_count = 0;
-    exec(";0,0,0,80,200");
-    EXPECT_EQ(engine->gfx_log[0].rect_w, 1280);
-    EXPECT_EQ(engine->gfx_log[0].rect_h, 800);
-}
-
-TEST_F(VmCommandTest, ClearCanvasEmptiesTheLogAndConsumesFourOperands)
-{
-    engine->gfx_log_count = 3;
-    exec("C1,2,3,4");
-    EXPECT_EQ(engine->gfx_log_count, 0);
-    EXPECT_EQ(rest(), "]");
+    exec(";0,1,2,3,4");
+    EXPECT_EQ(engine->gfx_log[0].rect_x, 16);
+    EXPECT_EQ(engine->gfx_log[0].rect_h, 16);
 }
 
 // Drawing commands need a canvas: a software renderer on the dummy driver.
@@ -473,7 +426,6 @@ TEST_F(VmCommandTest, MusicRemembersTheTrackAndTracesTheStopOnlyAfterLoad)
     EXPECT_EQ(engine->bgm_track, 5);
     EXPECT_EQ(engine->dbg_cmd_trace[0].command, '#');
     EXPECT_EQ(engine->dbg_cmd_trace[0].operand, 65541u);
-
     exec("#");
     EXPECT_EQ(engine->bgm_track, 0);
     EXPECT_EQ(engine->dbg_cmd_trace_count, 1);
