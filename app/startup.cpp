@@ -5,6 +5,7 @@
 #include "archive.h"
 #include "config.h"
 #include "platform.h"
+#include "screen.h"
 
 #include <SDL.h>
 
@@ -115,6 +116,16 @@ static void open_scenario_archive()
     arc_open_script("");
 }
 
+// The settings that can change during play live in the Engine; g_config is
+// what gets written back.
+static void copy_play_settings(Engine* engine)
+{
+    engine->game_speed = g_config.game_speed;
+    engine->mute = g_config.mute_audio;
+    engine->scanlines = g_config.use_scanlines;
+    engine->antialias = g_config.use_antialiasing;
+}
+
 int app_main(int, char**)
 {
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
@@ -128,6 +139,7 @@ int app_main(int, char**)
 
     if (!open_window(&engine))
         return EXIT_FATAL;
+    gfx_init_screen(&engine);
 
     arc_open_base_and_hd();
     if (!arc_base_loaded()) {
@@ -142,5 +154,15 @@ int app_main(int, char**)
         return EXIT_FATAL;
     }
     open_scenario_archive();
+
+    font_init(engine.renderer, engine.hd_mode);
+    engine.text_layer = text_layer_get();
+
+    hist_init(&engine.history);
+    copy_play_settings(&engine);
+
+    asset_load_manifest(&engine);
+    if (engine.antialias)
+        gfx_set_smoothing(&engine, 1);
     return EXIT_OK;
 }

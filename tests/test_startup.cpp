@@ -31,6 +31,24 @@ static void put_archive(const ScratchDir& dir, const std::string& name, uint32_t
     write_file(dir.file(name), kvr_build_archive(spec));
 }
 
+static const char EMPTY_MANIFEST[] = "{\"images\": [], \"bgm\": []}";
+
+static Bytes text_bytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+// base.dat with a manifest and the pictures it names.
+static void put_base(const ScratchDir& dir, const std::string& name = "base.dat",
+                     const std::string& manifest = EMPTY_MANIFEST,
+                     const std::vector<KvrInputEntry>& pictures = {})
+{
+    KvrArchiveSpec spec;
+    spec.entries.push_back({"manifest.json", text_bytes(manifest), false});
+    spec.entries.insert(spec.entries.end(), pictures.begin(), pictures.end());
+    write_file(dir.file(name), kvr_build_archive(spec));
+}
+
 static std::string config_with(const std::string& line_to_replace, const std::string& replacement)
 {
     std::string config = DEFAULT_CONFIG;
@@ -54,7 +72,7 @@ static std::string wait_for_text(const std::string& path, const std::string& wan
 TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     put_archive(dir, "script.dat");
 
     ProgramResult result = run_kavrel(dir.path());
@@ -82,7 +100,7 @@ TEST(StartupTest, MissingBaseArchiveEndsWithStatusOne)
 TEST(StartupTest, MissingScenarioArchiveEndsWithStatusOne)
 {
     ScratchDir dir;
-    put_archive(dir, "dat/base.dat");
+    put_base(dir, "dat/base.dat");
 
     ProgramResult result = run_kavrel(dir.path());
 
@@ -95,7 +113,7 @@ TEST(StartupTest, MissingScenarioArchiveEndsWithStatusOne)
 TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
 
     ProgramResult result = run_kavrel(dir.path());
@@ -114,7 +132,7 @@ TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
 TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     put_archive(dir, "hd.dat", 0);
     put_archive(dir, "script.dat");
     write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
@@ -132,7 +150,7 @@ TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
 TEST(StartupTest, HdArchiveWithHdFlagKeepsHdMode)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     put_archive(dir, "hd.dat", ARC_FLAG_HD_ASSETS);
     put_archive(dir, "script.dat");
     std::string hd_config = config_with("use_hd_graphics=0", "use_hd_graphics=1");
@@ -148,7 +166,7 @@ TEST(StartupTest, HdArchiveWithHdFlagKeepsHdMode)
 TEST(StartupTest, MissingLanguageArchiveFallsBackToTheDefaultLanguage)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     put_archive(dir, "script.dat");
     write_text_file(dir.file("config.ini"), config_with("script_lang=", "script_lang=fr"));
 
@@ -165,7 +183,7 @@ TEST(StartupTest, MissingLanguageArchiveFallsBackToTheDefaultLanguage)
 TEST(StartupTest, PresentLanguageArchiveIsKept)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     put_archive(dir, "script.dat");
     put_archive(dir, "dat/script_fr.dat");
     std::string french = config_with("script_lang=", "script_lang=fr");
@@ -181,7 +199,7 @@ TEST(StartupTest, PresentLanguageArchiveIsKept)
 TEST(StartupTest, AntialiasingWithoutHdIsCorrectedAndReported)
 {
     ScratchDir dir;
-    put_archive(dir, "base.dat");
+    put_base(dir);
     put_archive(dir, "script.dat");
     write_text_file(dir.file("config.ini"), config_with("use_antialiasing=0", "use_antialiasing=1"));
 
@@ -194,4 +212,30 @@ TEST(StartupTest, AntialiasingWithoutHdIsCorrectedAndReported)
               std::string::npos)
         << result.err;
     EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG);
+}
+
+TEST(StartupTest, MissingManifestEndsWithStatusOne)
+{
+    ScratchDir dir;
+    put_archive(dir, "base.dat");
+    put_archive(dir, "script.dat");
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("Kavrel Engine: manifest.json missing from base.dat"), std::string::npos)
+        << result.err;
+}
+
+TEST(StartupTest, MissingPictureIsNamedAndEndsWithStatusOne)
+{
+    ScratchDir dir;
+    put_base(dir, "base.dat", R"({"images": [{"id": 7, "x": 0, "y": 0, "vram": 0}]})");
+    put_archive(dir, "script.dat");
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_NE(result.err.find("Kavrel Engine - Missing Asset: img/007.png"), std::string::npos)
+        << result.err;
 }
