@@ -4,6 +4,7 @@
 #include "app.h"
 #include "archive.h"
 #include "config.h"
+#include "music.h"
 #include "platform.h"
 #include "screen.h"
 
@@ -131,10 +132,12 @@ int app_main(int, char**)
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
         return EXIT_FATAL;
     create_cursors();
+    bgm_init();
     load_configuration();
 
     Engine engine;
     engine_init(&engine, g_config.use_hd_graphics);
+    bgm_set_hd(engine.hd_mode);
     g_engine = &engine;
 
     if (!open_window(&engine))
@@ -160,6 +163,7 @@ int app_main(int, char**)
 
     hist_init(&engine.history);
     copy_play_settings(&engine);
+    bgm_set_mute(engine.mute);
 
     asset_load_manifest(&engine);
     if (engine.antialias)

@@ -88,6 +88,39 @@ void vm_reset_text_windows(Engine* engine);
 // Draws the choice list or the "Press any key" prompt onto the current render target.
 void menu_draw_overlay(Engine* engine);
 
+// Where the choice list stands, in text-layer pixels: entry i at
+// (origin_x + (i mod columns) x column_width, origin_y + (i div columns) x row_height).
+struct ChoiceGrid {
+    int64_t origin_x, origin_y;
+    int32_t columns;       // at least 1
+    int32_t column_width;  // positive
+    int32_t row_height;    // positive
+};
+
+// The grid from the choice variables, the windows, the layout and the
+// fallback position, by the first origin rule that applies.
+ChoiceGrid menu_choice_grid(const Engine* engine);
+
+// Top-left corner of entry index in the grid.
+void menu_choice_position(const ChoiceGrid* grid, int32_t index, int64_t* x, int64_t* y);
+
+// The index of the accumulated choice whose grid cell holds the point, or -1
+// when the point lies in none (left of or above the grid, in a column past
+// the last, or in a cell past the last entry).
+int32_t menu_choice_at(const Engine* engine, int32_t px, int32_t py);
+
+// The "Press any key" prompt's place and hit rectangle, in text-layer pixels.
+struct PromptRect {
+    int64_t x, y;
+    int32_t w, h;
+};
+
+// The prompt's rectangle from the layout (meaningful once menu_layout_set).
+PromptRect menu_prompt_rect(const Engine* engine);
+
+// True when the point lies inside the prompt's rectangle.
+bool menu_prompt_contains(const Engine* engine, int32_t px, int32_t py);
+
 // ---------------------------------------------------------------------------
 // Diagnostics
 // ---------------------------------------------------------------------------

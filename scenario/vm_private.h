@@ -10,6 +10,10 @@
 // of the code stream goes through here or checks code_size itself.
 int vm_peek(const Engine* engine, uint32_t offset);
 
+// Entry offset and end offset (entry + 3 + length, cut at code_size) of a
+// segment that script_scene_entry finds; false when it has none.
+bool vm_segment_bounds(Engine* engine, uint32_t segment, uint32_t* entry, uint32_t* end);
+
 // Renders one frame synchronously: clear to black, compose, present. Nothing
 // without a renderer.
 void vm_render_frame(Engine* engine);

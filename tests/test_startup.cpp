@@ -239,3 +239,23 @@ TEST(StartupTest, MissingPictureIsNamedAndEndsWithStatusOne)
     EXPECT_NE(result.err.find("Kavrel Engine - Missing Asset: img/007.png"), std::string::npos)
         << result.err;
 }
+
+TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)
+{
+    ScratchDir dir;
+    put_base(dir);
+    put_archive(dir, "script.dat");
+    write_text_file(dir.file("config.ini"), config_with("mute_audio=0", "mute_audio=1"));
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    const size_t opened = result.out.find("[BGM] Audio device opened: 44100 Hz, 2 ch, 4096 samples\n");
+    const size_t hd = result.out.find("[BGM] HD mode: OFF\n");
+    const size_t mute = result.out.find("[BGM] Mute: ON\n");
+    ASSERT_NE(opened, std::string::npos) << result.out;
+    ASSERT_NE(hd, std::string::npos) << result.out;
+    ASSERT_NE(mute, std::string::npos) << result.out;
+    EXPECT_LT(opened, hd);
+    EXPECT_LT(hd, mute);
+}

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "code_builder.h"
-#include "vm_fixture.h"
+#include "vm_code_fixture.h"
 #include "screen.h"
 #include "vm.h"
 #include "../scenario/vm_private.h"
@@ -16,11 +16,11 @@
 
 namespace {
 
-class VmCommandTest : public VmEngineTest {
+class VmCommandTest : public VmCodeTest {
 protected:
     void SetUp() override
     {
-        VmEngineTest::SetUp();
+        VmCodeTest::SetUp();
         memcpy(engine->palette, DEFAULT_PALETTE, sizeof engine->palette);
         engine->vm_vars[VAR_TEXT_SPEED] = 1;
         engine->text_windows[0].active = 1;
@@ -362,7 +362,7 @@ protected:
         SDL_DestroyRenderer(engine->renderer);
         SDL_DestroyWindow(window);
         SDL_Quit();
-        VmEngineTest::TearDown();
+        VmCodeTest::TearDown();
     }
 
     SDL_Window* window = nullptr;

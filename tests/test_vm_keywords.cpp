@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "code_builder.h"
-#include "vm_fixture.h"
+#include "vm_code_fixture.h"
 #include "save.h"
 #include "vm.h"
 #include "../scenario/vm_private.h"
@@ -25,11 +25,11 @@ int32_t answer_slot_screen(Engine*, int32_t mode)
     return g_hook_answer;
 }
 
-class VmKeywordTest : public VmEngineTest {
+class VmKeywordTest : public VmCodeTest {
 protected:
     void SetUp() override
     {
-        VmEngineTest::SetUp();
+        VmCodeTest::SetUp();
         engine->slot_screen_hook = answer_slot_screen;
         engine->vm_vars[VAR_TEXT_SPEED] = 1;
         engine->vm_vars[VAR_CUR_WINDOW] = 0;
@@ -41,7 +41,7 @@ protected:
     void TearDown() override
     {
         g_pending_save_slot = -1;
-        VmEngineTest::TearDown();
+        VmCodeTest::TearDown();
     }
 
     // "[.<keyword>]", run with vm_pc just after the ".".

@@ -107,11 +107,18 @@ Bytes ScenarioBuilder::tables() const
     return out;
 }
 
+ScenarioBuilder& ScenarioBuilder::tail(const Code& bytes)
+{
+    tail_ = bytes;
+    return *this;
+}
+
 Bytes ScenarioBuilder::code() const
 {
     Code all;
     for (const auto& [number, body] : segments_)
         all.block(body);
+    all.text(std::string(tail_.bytes().begin(), tail_.bytes().end()));
     return all.bytes();
 }
 
@@ -126,10 +133,12 @@ uint32_t ScenarioBuilder::offset_of(uint32_t number) const
     return 0xFFFFFFFFu;
 }
 
+// Exactly as large as the bytes, so a sanitized test catches a read past the end.
 static uint8_t* malloc_copy(const Bytes& bytes)
 {
-    uint8_t* copy = static_cast<uint8_t*>(malloc(bytes.size() + 1));
-    memcpy(copy, bytes.data(), bytes.size());
+    uint8_t* copy = static_cast<uint8_t*>(malloc(bytes.empty() ? 1 : bytes.size()));
+    if (!bytes.empty())
+        memcpy(copy, bytes.data(), bytes.size());
     return copy;
 }
 

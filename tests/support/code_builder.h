@@ -37,13 +37,16 @@ public:
     ScenarioBuilder& string(uint32_t number, const std::string& bytes);
     ScenarioBuilder& start(uint16_t segment);
     ScenarioBuilder& param0(uint16_t value);  // written with N1 = 2
+    // Bytes after the last segment, up to the end of the code.
+    ScenarioBuilder& tail(const Code& bytes);
 
     Bytes tables() const;
     Bytes code() const;
     // Offset of segment n's '{' in code().
     uint32_t offset_of(uint32_t number) const;
 
-    // Installs tables and code in the Engine (script_install) and puts the
+    // Installs tables and code in the Engine (script_install, buffers exactly
+    // as large as the files) and puts the
     // interpreter on the start segment's entry, as start-up does.
     void install(Engine* engine) const;
 
@@ -53,4 +56,5 @@ private:
     uint16_t start_ = 0;
     uint16_t param0_ = 0;
     bool has_param0_ = false;
+    Code tail_;
 };

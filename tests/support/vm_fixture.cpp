@@ -1,39 +1,30 @@
 #include "vm_fixture.h"
 
-#include "code_builder.h"
-#include "vm.h"
+#include "screen.h"
 
 #include <cstdlib>
-#include <cstring>
 
-void VmEngineTest::SetUp()
+TestEngine::TestEngine(uint8_t hd_mode) : engine_(std::make_unique<Engine>())
 {
-    engine = static_cast<Engine*>(calloc(1, sizeof(Engine)));
-    engine_init(engine, 0);
+    engine_init(engine_.get(), hd_mode);
 }
 
-void VmEngineTest::TearDown()
+TestEngine::~TestEngine()
 {
-    free(engine->kvl_data);
-    free(engine->code_base);
-    free(engine);
+    hist_clear(&engine_->history);
+    free(engine_->kvl_data);
+    free(engine_->code_base);
 }
 
-void VmEngineTest::load(const std::string& code, uint32_t pc)
+uint32_t run_command(Engine* engine, ScenarioBuilder scenario, const std::string& command,
+                     void (*handler)(Engine*))
 {
-    const Bytes tables = ScenarioBuilder().tables();
-    auto* tables_copy = static_cast<uint8_t*>(malloc(tables.size()));
-    memcpy(tables_copy, tables.data(), tables.size());
-    auto* code_copy = static_cast<uint8_t*>(malloc(code.size() + 1));
-    memcpy(code_copy, code.data(), code.size());
-    script_install(engine, tables_copy, tables.size(), code_copy, code.size());
-    for (uint32_t& offset : engine->segment_offsets)
-        offset = UINT32_MAX;
-    engine->vm_pc = pc;
-}
-
-std::string VmEngineTest::rest() const
-{
-    return std::string(reinterpret_cast<const char*>(engine->code_base) + engine->vm_pc,
-                       engine->code_size - engine->vm_pc);
+    scenario.segment(0, Code().cmd(command));
+    scenario.start(0);
+    scenario.install(engine);
+    // Past the segment's '{' and length, the '[' and the command character.
+    const uint32_t after_command = scenario.offset_of(0) + 3 + 1 + 1;
+    engine->vm_pc = after_command;
+    handler(engine);
+    return engine->vm_pc - after_command;
 }

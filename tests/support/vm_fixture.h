@@ -1,22 +1,31 @@
-// A fixture for interpreter tests: a fresh Engine on the heap and code laid
-// out byte by byte, so a case can run one handler and look at what it left.
+// An Engine for interpreter tests and a way to run one command handler on a
+// line of scenario code.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <cstdint>
+#include <memory>
 #include <string>
 
+#include "code_builder.h"
 #include "engine.h"
 
-class VmEngineTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
+// A start-up Engine (engine_init) that frees its scenario and history with it.
+class TestEngine {
+public:
+    explicit TestEngine(uint8_t hd_mode = 0);
+    ~TestEngine();
+    TestEngine(const TestEngine&) = delete;
+    TestEngine& operator=(const TestEngine&) = delete;
 
-    // Makes the bytes the whole code, with vm_pc at pc and no segment defined.
-    void load(const std::string& code, uint32_t pc = 0);
-    // The bytes from vm_pc to the end of the code.
-    std::string rest() const;
+    Engine* get() const { return engine_.get(); }
+    Engine* operator->() const { return engine_.get(); }
 
-    Engine* engine = nullptr;
+private:
+    std::unique_ptr<Engine> engine_;
 };
+
+// Installs the scenario with segment 0 replaced by "[" command "]", sets
+// vm_pc just after the command's first character and calls handler. Returns
+// how far vm_pc stands past that character afterwards.
+uint32_t run_command(Engine* engine, ScenarioBuilder scenario, const std::string& command,
+                     void (*handler)(Engine*));

@@ -1,0 +1,77 @@
+// Music player: the audio device, tracks made of an intro and a loop, OGG
+// Vorbis decoding on SDL's audio thread, and the "[BGM]" trace lines.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+struct stb_vorbis;
+
+constexpr int32_t BGM_STATE_STOPPED = 0;
+constexpr int32_t BGM_STATE_INTRO = 1;
+constexpr int32_t BGM_STATE_LOOP = 2;
+
+constexpr int BGM_OUTPUT_RATE = 44100;
+constexpr int BGM_OUTPUT_CHANNELS = 2;
+constexpr int BGM_OUTPUT_BUFFER_FRAMES = 4096;
+constexpr int BGM_BYTES_PER_FRAME = BGM_OUTPUT_CHANNELS * 2;  // signed 16-bit samples
+
+// The player's globals, the only data the main thread shares with the audio
+// thread. Invariant: state is BGM_STATE_INTRO only while intro_decoder is set,
+// and each decoder is set only together with its OGG bytes, which it reads.
+struct BgmState {
+    uint32_t device;             // SDL audio device id; 0 while none is open
+    std::atomic<uint8_t> muted;  // written without the device lock, read once per callback pass
+    uint8_t hd_music;            // bgm_play_track tries the HD variant of each file first
+    stb_vorbis* intro_decoder;
+    stb_vorbis* loop_decoder;
+    uint8_t* intro_ogg;  // malloc'd; lives until intro_decoder is closed
+    uint8_t* loop_ogg;
+    int32_t state;  // BGM_STATE_*
+};
+
+// The one player. The decoders, their OGG bytes and state change only under
+// SDL_LockAudioDevice(device), or inside the callback.
+extern BgmState g_bgm;
+
+// Reports a bgm folder beside the game when there is one, then opens SDL's
+// default output (44100 Hz, s16, stereo, 4096 frames) and starts it playing
+// silence. Without a device it reports SDL's error and the game runs silent.
+// Does nothing while a device is already open.
+void bgm_init();
+
+// Stops the current track, then plays the manifest track with this id (intro
+// once, then the loop for ever). A missing record or a track none of whose
+// parts opens is reported and leaves the music stopped. Needs an open device.
+void bgm_play_track(uint32_t id);
+
+// Stops and releases the current track. Needs an open device.
+void bgm_stop();
+
+// Pauses the device; the track keeps its position. Needs an open device.
+void bgm_pause();
+
+// Resumes the device, whatever number of pauses came before. Needs an open device.
+void bgm_resume();
+
+// Sets the mute flag (non-zero is on); muted music keeps advancing in silence.
+// Works with or without a device.
+void bgm_set_mute(uint8_t on);
+
+// Sets whether the next bgm_play_track prefers the HD variants of its files.
+// Works with or without a device.
+void bgm_set_hd(uint8_t on);
+
+// Stops the track and closes the device; afterwards only the two setters act.
+void bgm_shutdown();
+
+// A decoder over the named asset's bytes, which go to *out_ogg and must be
+// freed only after the decoder is closed. Null (and *out_ogg untouched) when
+// the asset is missing or is not OGG Vorbis.
+stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg);
+
+// SDL's audio callback: fills all len bytes of stream with the current track
+// (or silence), moving from intro to loop and rewinding the loop. Runs on the
+// audio thread under the device lock; allocates nothing and never waits.
+void bgm_audio_callback(void* user_data, uint8_t* stream, int len);
