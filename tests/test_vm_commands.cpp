@@ -86,6 +86,22 @@ TEST_F(VmCommandTest, VariableCommandsTakeTheAmountOnlyAfterADirectComma)
     }
 }
 
+TEST_F(VmCommandTest, UnreadOperandsArePassedOverByTheStream)
+{
+    struct {
+        const char* code;
+        int32_t var5;
+    } cases[] = {{"+5 3", 1}, {"=5,2 +5 3", 3}, {"% 3,0 +5", 1}, {"+5 .LOAD 3", 1}};
+    for (const auto& c : cases) {
+        engine->vm_vars[5] = 0;
+        ScenarioBuilder().segment(0, Code().cmd(c.code)).install(engine);
+        while (vm_step(engine)) {
+        }
+        EXPECT_EQ(engine->vm_vars[5], c.var5) << c.code;
+    }
+    EXPECT_EQ(engine->vm_vars[VAR_LOAD_FLAG], 1);
+}
+
 TEST_F(VmCommandTest, VariableChangesAreTracedInASixteenEntryRing)
 {
     for (int i = 0; i <= DBG_VAR_TRACE_SIZE; i++)

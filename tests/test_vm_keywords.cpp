@@ -4,6 +4,7 @@
 #include "code_builder.h"
 #include "vm_code_fixture.h"
 #include "save.h"
+#include "test_support.h"
 #include "vm.h"
 #include "../scenario/vm_private.h"
 
@@ -166,6 +167,19 @@ TEST_F(VmKeywordTest, SaveKeepsTheChosenSlotForTheNextStep)
     keyword("SAVE");
     EXPECT_EQ(g_pending_save_slot, -1);
     EXPECT_EQ(engine->vm_vars[VAR_RESULT], 1);
+}
+
+TEST_F(VmKeywordTest, ChosenSaveIsWrittenBeforeTheNextInstruction)
+{
+    ScratchDir scratch;  // wherever the save goes, not into the source tree
+    scratch.enter();
+    g_hook_answer = 5;
+    ScenarioBuilder().segment(0, Code().cmd(".SAVE +4")).install(engine);
+    while (vm_step(engine)) {
+    }
+    // SAVE answers 0, the failed write makes it 1, then "+4" runs.
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 2);
+    EXPECT_EQ(g_pending_save_slot, -1);
 }
 
 TEST_F(VmKeywordTest, WithoutSavedGamesTheScreensAnswerCancelled)
