@@ -9,6 +9,7 @@
 #include <SDL.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -421,7 +422,7 @@ static void cmd_text_attribute(Engine* engine)
         return;
     const uint16_t colour = static_cast<uint16_t>((n & ATTRIBUTE_COLOUR_MASK) << ATTRIBUTE_COLOUR_SHIFT);
     const bool high = static_cast<int32_t>(n) > ATTRIBUTE_LAST_PLAIN_COLOUR;
-    window->attribute = colour | (high ? ATTRIBUTE_HIGH_COLOUR : ATTRIBUTE_BASE);
+    window->attribute = static_cast<uint16_t>(colour | (high ? ATTRIBUTE_HIGH_COLOUR : ATTRIBUTE_BASE));
 }
 
 // ---------------------------------------------------------------------------
@@ -485,15 +486,17 @@ static constexpr CommandEntry COMMANDS[] = {
     {'~', cmd_show_picture_alt},   // show picture n whole
 };
 
-static constexpr std::array<CommandHandler, 256> build_command_table()
+static constexpr size_t COMMAND_BYTE_VALUES = 256;
+
+static constexpr std::array<CommandHandler, COMMAND_BYTE_VALUES> build_command_table()
 {
-    std::array<CommandHandler, 256> table{};
+    std::array<CommandHandler, COMMAND_BYTE_VALUES> table{};
     for (const CommandEntry& entry : COMMANDS)
         table[entry.command] = entry.handler;
     return table;
 }
 
-static constexpr std::array<CommandHandler, 256> COMMAND_TABLE = build_command_table();
+static constexpr std::array<CommandHandler, COMMAND_BYTE_VALUES> COMMAND_TABLE = build_command_table();
 
 void vm_exec_command(Engine* engine, uint8_t command)
 {

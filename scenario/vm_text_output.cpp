@@ -19,9 +19,16 @@ static constexpr int ESCAPE_POSITION_BIAS = 32;
 static constexpr int CELL_WIDTH = 8;
 static constexpr int CELL_HEIGHT = 16;
 
+// The two ranges of Shift-JIS lead bytes.
+static constexpr int SJIS_LEAD_LOW_FIRST = 0x81;
+static constexpr int SJIS_LEAD_LOW_LAST = 0x9F;
+static constexpr int SJIS_LEAD_HIGH_FIRST = 0xE0;
+static constexpr int SJIS_LEAD_HIGH_LAST = 0xFC;
+
 static bool is_sjis_lead(int byte)
 {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    return (byte >= SJIS_LEAD_LOW_FIRST && byte <= SJIS_LEAD_LOW_LAST) ||
+           (byte >= SJIS_LEAD_HIGH_FIRST && byte <= SJIS_LEAD_HIGH_LAST);
 }
 
 static void set_text_wait(Engine* engine, int32_t wait)
