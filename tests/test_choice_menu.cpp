@@ -5,7 +5,7 @@
 #include "screen.h"
 #include "test_support.h"
 #include "vm.h"
-#include "vm_fixture.h"
+#include "vm_harness.h"
 
 #include <SDL.h>
 
@@ -30,18 +30,19 @@ std::vector<uint32_t> choices(const Engine* engine)
 
 TEST(ChoiceMenuTest, RepeatedIdsAreAddedOnceAndTheMenuOpensOnTheFirst)
 {
-    TestEngine engine;
-    add(engine.get(), "");
+    VmHarness vm;
+    Engine* engine = vm.engine();
+    add(engine, "");
     EXPECT_EQ(engine->vm_vars[VAR_RESULT], -2);  // nothing to choose from
     EXPECT_EQ(engine->choice_result, -2);
     EXPECT_EQ(engine->vm_blocked + engine->choice_active, 0);
 
     engine->choice_cursor = 3;
     for (const char* ids : {"12", "7", "12"})
-        add(engine.get(), ids);
+        add(engine, ids);
     EXPECT_EQ(engine->vm_blocked, 0);
-    add(engine.get(), "");
-    EXPECT_EQ(choices(engine.get()), (std::vector<uint32_t>{12, 7}));
+    add(engine, "");
+    EXPECT_EQ(choices(engine), (std::vector<uint32_t>{12, 7}));
     EXPECT_EQ(engine->choice_cursor, 0);
     EXPECT_EQ(engine->choice_active, 1);
     EXPECT_EQ(engine->vm_blocked, 1);
@@ -50,14 +51,15 @@ TEST(ChoiceMenuTest, RepeatedIdsAreAddedOnceAndTheMenuOpensOnTheFirst)
     std::string ids;
     for (int i = 1; i <= 21; i++)
         ids += std::to_string(i) + ",";
-    add(engine.get(), ids);
+    add(engine, ids);
     ASSERT_EQ(engine->choice_count, MENU_MAX_CHOICES);
     EXPECT_EQ(engine->choice_ids[19], 20u);  // 7 and 12 were there already
 }
 
 TEST(ChoiceMenuTest, OperandListEndsWhereTheLastOperandEnded)
 {
-    TestEngine engine;
+    VmHarness vm;
+    Engine* engine = vm.engine();
     engine->vm_vars[3] = 40;
     struct Case {
         const char* operands;
@@ -67,17 +69,18 @@ TEST(ChoiceMenuTest, OperandListEndsWhereTheLastOperandEnded)
     for (const Case& c : cases) {
         engine->choice_count = 0;
         engine->vm_blocked = 0;
-        EXPECT_EQ(run_command(engine.get(), ScenarioBuilder(), std::string("!") + c.operands, menu_add_or_open), c.pc)
+        EXPECT_EQ(run_command(engine, ScenarioBuilder(), std::string("!") + c.operands, menu_add_or_open), c.pc)
             << c.operands;
     }
-    add(engine.get(), "12,@3");
-    EXPECT_EQ(choices(engine.get()), (std::vector<uint32_t>{12, 40}));
+    add(engine, "12,@3");
+    EXPECT_EQ(choices(engine), (std::vector<uint32_t>{12, 40}));
 }
 
 TEST(ChoiceMenuTest, OpeningTakesTheFallbackFromTheCursorCellOrTheFreeCursor)
 {
     for (uint8_t hd : {0, 1}) {
-        TestEngine engine(hd);
+        VmHarness vm(hd);
+        Engine* engine = vm.engine();
         const int k = hd ? 2 : 1;
         TextWindow& w = engine->text_windows[4];
         w.active = 1;
@@ -88,13 +91,13 @@ TEST(ChoiceMenuTest, OpeningTakesTheFallbackFromTheCursorCellOrTheFreeCursor)
         engine->vm_vars[VAR_CUR_WINDOW] = 4;
         engine->text_cursor_x = 11;
         engine->text_cursor_y = 22;
-        add(engine.get(), "1");
-        add(engine.get(), "");
+        add(engine, "1");
+        add(engine, "");
         EXPECT_EQ(engine->choice_x, 100 + 24 * k);
         EXPECT_EQ(engine->choice_y, 50 + 32 * k);
 
         engine->vm_vars[VAR_CUR_WINDOW] = 256;
-        add(engine.get(), "");
+        add(engine, "");
         EXPECT_EQ(engine->choice_x, 11);
         EXPECT_EQ(engine->choice_y, 22);
     }
@@ -104,12 +107,13 @@ TEST(ChoiceGridTest, FiveChoicesInTwoColumnsInBothModes)
 {
     const std::pair<int64_t, int64_t> sd[] = {{0, 0}, {160, 0}, {0, 16}, {160, 16}, {0, 32}};
     for (uint8_t hd : {0, 1}) {
-        TestEngine engine(hd);
+        VmHarness vm(hd);
+        Engine* engine = vm.engine();
         const int k = hd ? 2 : 1;
         engine->vm_vars[VAR_CHOICE_COLUMNS] = 2;
         engine->choice_x = 30;
         engine->choice_y = 40;
-        ChoiceGrid grid = menu_choice_grid(engine.get());
+        ChoiceGrid grid = menu_choice_grid(engine);
         for (int32_t i = 0; i < 5; i++) {
             int64_t x = 0, y = 0;
             menu_choice_position(&grid, i, &x, &y);
@@ -118,7 +122,7 @@ TEST(ChoiceGridTest, FiveChoicesInTwoColumnsInBothModes)
         }
         engine->vm_vars[VAR_CHOICE_COLUMNS] = -4;
         engine->vm_vars[VAR_CHOICE_ROW_HEIGHT] = 20;
-        grid = menu_choice_grid(engine.get());
+        grid = menu_choice_grid(engine);
         EXPECT_EQ(grid.columns, 1);
         EXPECT_EQ(grid.row_height, 20 * k);
     }
@@ -126,7 +130,8 @@ TEST(ChoiceGridTest, FiveChoicesInTwoColumnsInBothModes)
 
 TEST(ChoiceGridTest, OriginFollowsTheFirstRuleThatApplies)
 {
-    TestEngine engine;
+    VmHarness vm;
+    Engine* engine = vm.engine();
     engine->choice_x = 1;
     engine->choice_y = 2;
     for (int id : {0, 3, 5}) {
@@ -154,7 +159,7 @@ TEST(ChoiceGridTest, OriginFollowsTheFirstRuleThatApplies)
         engine->vm_vars[VAR_CHOICE_WINDOW] = c.choice_window;
         engine->vm_vars[VAR_CUR_WINDOW] = c.cur_window;
         engine->menu_layout_set = c.layout_set;
-        ChoiceGrid grid = menu_choice_grid(engine.get());
+        ChoiceGrid grid = menu_choice_grid(engine);
         EXPECT_EQ(grid.origin_x, c.x) << c.choice_window << "/" << c.cur_window << "/" << int{c.layout_set};
         EXPECT_EQ(grid.origin_y, c.y) << c.choice_window << "/" << c.cur_window << "/" << int{c.layout_set};
     }
@@ -163,7 +168,8 @@ TEST(ChoiceGridTest, OriginFollowsTheFirstRuleThatApplies)
 TEST(ChoiceGridTest, HitTestFindsEntriesAndNothingOutsideThem)
 {
     for (uint8_t hd : {0, 1}) {
-        TestEngine engine(hd);
+        VmHarness vm(hd);
+        Engine* engine = vm.engine();
         const int k = hd ? 2 : 1;
         engine->vm_vars[VAR_CHOICE_COLUMNS] = 2;
         engine->choice_x = 100;
@@ -181,40 +187,41 @@ TEST(ChoiceGridTest, HitTestFindsEntriesAndNothingOutsideThem)
             // Offsets of -1 stay one pixel outside in HD too.
             int32_t x = 100 + (c.x < 0 ? c.x : c.x * k);
             int32_t y = 50 + (c.y < 0 ? c.y : c.y * k);
-            EXPECT_EQ(menu_choice_at(engine.get(), x, y), c.hit) << c.x << "," << c.y << " hd " << int{hd};
+            EXPECT_EQ(menu_choice_at(engine, x, y), c.hit) << c.x << "," << c.y << " hd " << int{hd};
         }
     }
 }
 
 TEST(MenuLayoutTest, SevenValuesSetTheLayoutAndThePromptRectangle)
 {
-    TestEngine engine;
+    VmHarness vm;
+    Engine* engine = vm.engine();
     engine->vm_vars[8] = -3;
-    EXPECT_EQ(run_command(engine.get(), ScenarioBuilder(), "M10,20,0,4,0,2", vm_cmd_menu_layout), 13u);
+    EXPECT_EQ(run_command(engine, ScenarioBuilder(), "M10,20,0,4,0,2", vm_cmd_menu_layout), 13u);
     EXPECT_EQ(engine->menu_layout_set, 0);
 
-    EXPECT_EQ(run_command(engine.get(), ScenarioBuilder(), "M10,20,0,4,0,2,7,", vm_cmd_menu_layout), 16u);
+    EXPECT_EQ(run_command(engine, ScenarioBuilder(), "M10,20,0,4,0,2,7,", vm_cmd_menu_layout), 16u);
     EXPECT_EQ(engine->menu_layout_set, 1);
     EXPECT_EQ(engine->menu_layout[6], 7u);
-    PromptRect prompt = menu_prompt_rect(engine.get());
+    PromptRect prompt = menu_prompt_rect(engine);
     EXPECT_EQ(prompt.x, 80);
     EXPECT_EQ(prompt.y, 352);
     EXPECT_EQ(prompt.w, 104);
     EXPECT_EQ(prompt.h, 16);
-    EXPECT_TRUE(menu_prompt_contains(engine.get(), 80, 352));
-    EXPECT_TRUE(menu_prompt_contains(engine.get(), 183, 367));
-    EXPECT_FALSE(menu_prompt_contains(engine.get(), 184, 352));
-    EXPECT_FALSE(menu_prompt_contains(engine.get(), 80, 368));
-    EXPECT_FALSE(menu_prompt_contains(engine.get(), 79, 360));
+    EXPECT_TRUE(menu_prompt_contains(engine, 80, 352));
+    EXPECT_TRUE(menu_prompt_contains(engine, 183, 367));
+    EXPECT_FALSE(menu_prompt_contains(engine, 184, 352));
+    EXPECT_FALSE(menu_prompt_contains(engine, 80, 368));
+    EXPECT_FALSE(menu_prompt_contains(engine, 79, 360));
 
     // An eighth value is read and dropped; a negative height lifts the prompt,
     // half of it rounded toward zero.
-    EXPECT_EQ(run_command(engine.get(), ScenarioBuilder(), "M1,20,0,@8,0,2,7,99 ", vm_cmd_menu_layout), 18u);
-    EXPECT_EQ(menu_prompt_rect(engine.get()).y, 16 * 19);
+    EXPECT_EQ(run_command(engine, ScenarioBuilder(), "M1,20,0,@8,0,2,7,99 ", vm_cmd_menu_layout), 18u);
+    EXPECT_EQ(menu_prompt_rect(engine).y, 16 * 19);
 
-    TestEngine hd(1);
-    run_command(hd.get(), ScenarioBuilder(), "M10,20,0,4,0,2,7", vm_cmd_menu_layout);
-    prompt = menu_prompt_rect(hd.get());
+    VmHarness hd(1);
+    run_command(hd.engine(), ScenarioBuilder(), "M10,20,0,4,0,2,7", vm_cmd_menu_layout);
+    prompt = menu_prompt_rect(hd.engine());
     EXPECT_EQ(prompt.x, 160);
     EXPECT_EQ(prompt.y, 704);
     EXPECT_EQ(prompt.w, 208);
@@ -232,11 +239,11 @@ protected:
         strings.string(12, "A").string(7, "B");
     }
 
-    void layout() { run_command(engine.get(), strings, "M10,20,0,4,0,2,7", vm_cmd_menu_layout); }
+    void layout() { run_command(engine, strings, "M10,20,0,4,0,2,7", vm_cmd_menu_layout); }
 
     Pixels draw_overlay()
     {
-        return draw_to_target(SCREEN_WIDTH, SCREEN_HEIGHT, [&] { menu_draw_overlay(engine.get()); });
+        return draw_to_target(SCREEN_WIDTH, SCREEN_HEIGHT, [&] { menu_draw_overlay(engine); });
     }
 
     bool blank(const Pixels& pixels)
@@ -248,15 +255,16 @@ protected:
     }
 
     ScratchDir scratch;
-    TestEngine engine;
+    VmHarness vm;
+    Engine* engine = vm.engine();
     ScenarioBuilder strings;
 };
 
 TEST_F(MenuOverlayTest, ListIsDrawnInTheLayoutColoursWithTheCursorHighlighted)
 {
     layout();
-    add(engine.get(), "12,7", strings);
-    add(engine.get(), "", strings);
+    add(engine, "12,7", strings);
+    add(engine, "", strings);
     engine->choice_cursor = 1;
     Pixels p = draw_overlay();
     EXPECT_EQ(pixel_at(p, 640, 80, 320), opaque(0xFFFFFF));
@@ -282,7 +290,7 @@ TEST_F(MenuOverlayTest, KeyWaitShowsGatheredChoicesOrThePrompt)
     engine->choice_x = 200;
     engine->vm_vars[VAR_CUR_WINDOW] = 256;
     engine->vm_blocked = 1;
-    add(engine.get(), "12", strings);
+    add(engine, "12", strings);
     EXPECT_EQ(pixel_at(draw_overlay(), 640, 200, 0), opaque(0x00FFFF));
 
     engine->choice_count = 0;
@@ -297,7 +305,7 @@ TEST_F(MenuOverlayTest, KeyWaitShowsGatheredChoicesOrThePrompt)
 
     engine->vm_blocked = 0;
     EXPECT_TRUE(blank(draw_overlay()));
-    add(engine.get(), "12", strings);
+    add(engine, "12", strings);
     EXPECT_TRUE(blank(draw_overlay()));  // gathered but neither open nor waiting
 }
 

@@ -4,7 +4,7 @@
 #include "screen.h"
 #include "test_support.h"
 #include "vm.h"
-#include "vm_fixture.h"
+#include "vm_harness.h"
 #include "../scenario/vm_private.h"
 
 #include <SDL.h>
@@ -31,13 +31,13 @@ protected:
         scratch.enter();
         ASSERT_TRUE(load_white_font(scratch, 0));
         engine->renderer = test_renderer();
-        vm_reset_text_windows(engine.get());
+        vm_reset_text_windows(engine);
     }
 
     // Runs an 'O' or 'V' command.
     void command(const std::string& text)
     {
-        run_command(engine.get(), scenario, text, text[0] == 'O' ? vm_cmd_define_window : vm_cmd_print_messages);
+        run_command(engine, scenario, text, text[0] == 'O' ? vm_cmd_define_window : vm_cmd_print_messages);
     }
 
     // Window 7: 3 cells by 2 rows from cell (2, 3), i.e. pixels (16, 48) to (40, 80), in red.
@@ -52,7 +52,7 @@ protected:
     void put(const std::string& text)
     {
         for (unsigned char c : text)
-            vm_put_char(engine.get(), c);
+            vm_put_char(engine, c);
     }
 
     Pixels layer() { return read_render_target(text_layer_get()); }
@@ -68,7 +68,8 @@ protected:
     }
 
     ScratchDir scratch;
-    TestEngine engine;
+    VmHarness vm;
+    Engine* engine = vm.engine();
     ScenarioBuilder scenario;
 };
 
@@ -81,12 +82,13 @@ std::vector<int32_t> fields(const TextWindow& w)
 TEST(TextWindowResetTest, WindowZeroCoversTheScreenAndOtherWindowsStay)
 {
     for (uint8_t hd : {0, 1}) {
-        TestEngine engine(hd);
+        VmHarness vm(hd);
+        Engine* engine = vm.engine();
         engine->text_windows[0] = TextWindow{9, 0, 5, 5, 8, 8, 3, 3, 0, 1, 1, {1, 2, 3, 4}};
         engine->text_windows[5] = TextWindow{5, 1, 8, 16, 8, 16, 0, 0, 0xE1, 1, 1, {}};
         engine->vm_vars[VAR_CUR_WINDOW] = 5;
         engine->vm_depth = 4;
-        vm_reset_text_windows(engine.get());
+        vm_reset_text_windows(engine);
 
         const TextWindow& w = engine->text_windows[0];
         const int k = hd ? 2 : 1;
@@ -126,9 +128,9 @@ TEST_F(TextWindowTest, DefineWindowSetsCellsClampsAndNamesItsVariable)
     for (int id = 6; id < TEXT_WINDOW_COUNT; id++)
         ASSERT_EQ(engine->text_windows[id].active, 0) << id;
 
-    TestEngine hd(1);
-    run_command(hd.get(), ScenarioBuilder(), "O3,1,2,10,5", vm_cmd_define_window);
-    EXPECT_EQ(fields(hd->text_windows[3]), (std::vector<int32_t>{3, 1, 16, 64, 160, 128, 0, 0, 0xE1, 10, 4}));
+    VmHarness hd(1);
+    run_command(hd.engine(), ScenarioBuilder(), "O3,1,2,10,5", vm_cmd_define_window);
+    EXPECT_EQ(fields(hd.engine()->text_windows[3]), (std::vector<int32_t>{3, 1, 16, 64, 160, 128, 0, 0, 0xE1, 10, 4}));
 }
 
 TEST_F(TextWindowTest, DefineWindowClearsOnlyItsRectangle)
@@ -154,7 +156,7 @@ TEST_F(TextWindowTest, TextWrapsAtTheRightEdgeAndPairsMayOverhangIt)
     EXPECT_EQ(pixel_at(p, 640, 40, 48), TRANSPARENT);
 
     put("DE");
-    vm_put_char(engine.get(), SJIS_SPACE);
+    vm_put_char(engine, SJIS_SPACE);
     // Drawn two cells wide from the last cell, then the wrap scrolls the window.
     EXPECT_EQ(cursor(w), Cell(0, 1));
     ASSERT_EQ(engine->history.count, 1);
@@ -215,7 +217,7 @@ TEST_F(TextWindowTest, ControlCodesMoveTheCursor)
     for (const Case& c : cases) {
         w->col = 1;
         w->row = 1;
-        vm_put_char(engine.get(), c.code);
+        vm_put_char(engine, c.code);
         EXPECT_EQ(cursor(w), Cell(c.col, c.row)) << c.code;
     }
     // Left and up stop at the edge; right and down do not.
@@ -238,14 +240,14 @@ TEST_F(TextWindowTest, ClearAndScrollCodesActOnTheWindowOnly)
     TextWindow* w = small_window();  // the definition cleared the window
     for (uint16_t clear : {12, 26}) {
         put("AB");
-        vm_put_char(engine.get(), clear);
+        vm_put_char(engine, clear);
         EXPECT_EQ(cursor(w), Cell(0, 0)) << clear;
         EXPECT_EQ(layer_at(16, 48), TRANSPARENT) << clear;
         EXPECT_EQ(layer_at(15, 48), opaque(RED)) << clear;
     }
 
     put("A\r\nB");
-    vm_put_char(engine.get(), 17);
+    vm_put_char(engine, 17);
     EXPECT_EQ(cursor(w), Cell(1, 0));
     EXPECT_EQ(engine->history.count, 1);
     EXPECT_EQ(layer_at(16, 48), opaque(RED));
@@ -266,9 +268,9 @@ TEST_F(TextWindowTest, WithoutAWindowTextOnlyMovesTheFreeCursor)
         engine->vm_vars[VAR_CUR_WINDOW] = s.window;
         engine->renderer = s.renderer ? test_renderer() : nullptr;
         uint16_t x = engine->text_cursor_x;
-        vm_put_char(engine.get(), 'A');
-        vm_put_char(engine.get(), SJIS_SPACE);
-        vm_put_char(engine.get(), 12);
+        vm_put_char(engine, 'A');
+        vm_put_char(engine, SJIS_SPACE);
+        vm_put_char(engine, 12);
         EXPECT_EQ(engine->text_cursor_x, static_cast<uint16_t>(x + 32)) << s.window;
     }
     engine->renderer = test_renderer();
@@ -289,7 +291,7 @@ TEST_F(TextWindowTest, WindowsWithoutCellsTakeTextHarmlessly)
         ASSERT_TRUE(w.cols < 1 || w.rows < 1) << definition;
         for (int i = 0; i < 300; i++) {
             put("A\n\x11\x0C");
-            vm_put_char(engine.get(), SJIS_SPACE);
+            vm_put_char(engine, SJIS_SPACE);
         }
         EXPECT_EQ(engine->history.count, 0) << definition;
         EXPECT_EQ(layer(), before) << definition;
@@ -339,7 +341,7 @@ TEST_F(TextWindowTest, PrintMessagesDrawsEachFromTheWindowStart)
 
     // A blank that is not followed by a comma ends the list.
     engine->wait_frames = 0;
-    EXPECT_EQ(run_command(engine.get(), scenario, "V6 5", vm_cmd_print_messages), 2u);
+    EXPECT_EQ(run_command(engine, scenario, "V6 5", vm_cmd_print_messages), 2u);
     EXPECT_EQ(engine->wait_frames, 0);
     EXPECT_EQ(cursor(w), Cell(0, 1));  // the Z filled the line
 }

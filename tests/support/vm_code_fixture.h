@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "vm_fixture.h"
+#include "vm_harness.h"
 
 class VmCodeTest : public ::testing::Test {
 protected:
@@ -15,6 +15,6 @@ protected:
     // The bytes from vm_pc to the end of the code.
     std::string rest() const;
 
-    TestEngine owner;
-    Engine* engine = owner.get();
+    VmHarness harness;
+    Engine* engine = harness.engine();
 };

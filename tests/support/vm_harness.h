@@ -1,17 +1,19 @@
 // An Engine for interpreter tests: no renderer, a scenario installed from a
-// ScenarioBuilder, and the step, pump and pause hooks counted and scriptable.
+// ScenarioBuilder, the step, pump and pause hooks counted and scriptable, and
+// a way to run one command handler on a line of scenario code.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "code_builder.h"
 #include "engine.h"
 
 class VmHarness {
 public:
-    VmHarness();
+    explicit VmHarness(uint8_t hd_mode = 0);
     ~VmHarness();
     VmHarness(const VmHarness&) = delete;
     VmHarness& operator=(const VmHarness&) = delete;
@@ -36,3 +38,9 @@ public:
 private:
     std::unique_ptr<Engine> engine_;
 };
+
+// Installs the scenario with segment 0 replaced by "[" command "]", sets
+// vm_pc just after the command's first character and calls handler. Returns
+// how far vm_pc stands past that character afterwards.
+uint32_t run_command(Engine* engine, ScenarioBuilder scenario, const std::string& command,
+                     void (*handler)(Engine*));
