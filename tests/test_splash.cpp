@@ -35,37 +35,24 @@ Bytes solid_png(int w, int h, uint32_t rgb)
     return bytes;
 }
 
-SDL_Event key_event(uint32_t type, SDL_Keycode key, uint8_t repeat = 0)
+// An event of `type`; detail is its key, mouse button or window event.
+SDL_Event make_event(uint32_t type, int32_t detail = 0, uint8_t repeat = 0)
 {
     SDL_Event e = {};
     e.type = type;
-    e.key.keysym.sym = key;
-    e.key.repeat = repeat;
-    return e;
-}
-
-SDL_Event typed_event(uint32_t type)
-{
-    SDL_Event e = {};
-    e.type = type;
-    return e;
-}
-
-SDL_Event mouse_button(uint32_t type, uint8_t button)
-{
-    SDL_Event e = typed_event(type);
-    e.button.button = button;
-    return e;
-}
-
-SDL_Event window_close()
-{
-    SDL_Event e = typed_event(SDL_WINDOWEVENT);
-    e.window.event = SDL_WINDOWEVENT_CLOSE;
+    if (type == SDL_KEYDOWN || type == SDL_KEYUP) {
+        e.key.keysym.sym = detail;
+        e.key.repeat = repeat;
+    } else if (type == SDL_MOUSEBUTTONDOWN || type == SDL_MOUSEBUTTONUP) {
+        e.button.button = static_cast<uint8_t>(detail);
+    } else if (type == SDL_WINDOWEVENT) {
+        e.window.event = static_cast<uint8_t>(detail);
+    }
     return e;
 }
 
 void push(SDL_Event e) { SDL_PushEvent(&e); }
+void push(uint32_t type, int32_t detail = 0) { push(make_event(type, detail)); }
 
 // An SD engine on the shared software renderer with a white font, drawing
 // into a 640x400 target so every picture the screen presents can be read.
@@ -107,35 +94,28 @@ class SplashDeathTest : public SplashTest {};
 
 TEST(SplashLayoutTest, GeometryMatchesBothModesWithTruncatedProducts)
 {
-    const SplashGeometry sd = splash_geometry(0);
-    const SplashGeometry hd = splash_geometry(1);
-    const std::vector<std::vector<int32_t>> rows = {
-        {sd.line_pitch, sd.half_h, sd.version_x, sd.version_y, sd.lines_y, sd.bar_x, sd.bar_y,
-         sd.bar_w, sd.prompt_x, sd.prompt_y},
-        {hd.line_pitch, hd.half_h, hd.version_x, hd.version_y, hd.lines_y, hd.bar_x, hd.bar_y,
-         hd.bar_w, hd.prompt_x, hd.prompt_y}};
-    EXPECT_EQ(rows[0], (std::vector<int32_t>{18, 200, 304, 211, 232, 128, 328, 384, 212, 360}));
-    EXPECT_EQ(rows[1], (std::vector<int32_t>{36, 400, 608, 423, 464, 256, 656, 768, 424, 720}));
-    EXPECT_EQ(sd.screen_w * 2, hd.screen_w);
-    EXPECT_EQ(sd.char_h * 2, hd.char_h);
+    auto row = [](const SplashGeometry& g) {
+        return std::vector<int32_t>{g.screen_w, g.char_h, g.line_pitch, g.half_h, g.version_x,
+                                    g.version_y, g.lines_y, g.bar_x, g.bar_y, g.bar_w,
+                                    g.prompt_x, g.prompt_y};
+    };
+    EXPECT_EQ(row(splash_geometry(0)),
+              (std::vector<int32_t>{640, 16, 18, 200, 304, 211, 232, 128, 328, 384, 212, 360}));
+    EXPECT_EQ(row(splash_geometry(1)),
+              (std::vector<int32_t>{1280, 32, 36, 400, 608, 423, 464, 256, 656, 768, 424, 720}));
 }
 
 TEST(SplashLayoutTest, LogoIsCentredInTheTopHalfAndScaledUpOrDown)
 {
-    struct Case {
-        int32_t screen_w, half_h, iw, ih;
-        SplashRect want;
-    };
-    for (const Case& c : std::vector<Case>{
-             {640, 200, 640, 400, {160, 0, 320, 200}},
-             {640, 200, 800, 300, {144, 34, 352, 132}},
-             {640, 200, 100, 50, {144, 12, 352, 176}},
-             {1280, 400, 640, 400, {320, 0, 640, 400}},
-             {640, 200, 0, 10, {0, 0, 0, 0}}}) {
-        const SplashRect r = splash_logo_rect(c.screen_w, c.half_h, c.iw, c.ih);
-        EXPECT_EQ((std::vector<int32_t>{r.x, r.y, r.w, r.h}),
-                  (std::vector<int32_t>{c.want.x, c.want.y, c.want.w, c.want.h}))
-            << c.iw << "x" << c.ih << " on " << c.screen_w;
+    const std::vector<std::vector<int32_t>> cases = {
+        // screen_w, half_h, image w, h -> x, y, w, h
+        {640, 200, 640, 400, 160, 0, 320, 200},  {640, 200, 800, 300, 144, 34, 352, 132},
+        {640, 200, 100, 50, 144, 12, 352, 176},  {1280, 400, 640, 400, 320, 0, 640, 400},
+        {640, 200, 0, 10, 0, 0, 0, 0}};
+    for (const auto& c : cases) {
+        const SplashRect r = splash_logo_rect(c[0], c[1], c[2], c[3]);
+        EXPECT_EQ((std::vector<int32_t>{r.x, r.y, r.w, r.h}), std::vector<int32_t>(c.begin() + 4, c.end()))
+            << c[2] << "x" << c[3] << " on " << c[0];
     }
 }
 
@@ -166,11 +146,8 @@ TEST_F(SplashTest, StagesShowCentredLinesTurningGreenAndFillTheBar)
     EXPECT_EQ(pixel_at(first, SD_W, 244, 232), opaque(0xFFFFFF));
     EXPECT_EQ(pixel_at(first, SD_W, 243, 232), BLACK);
     EXPECT_EQ(pixel_at(first, SD_W, 304, 211), opaque(0x888888));
-    EXPECT_EQ(pixel_at(first, SD_W, 303, 211), BLACK);
     EXPECT_EQ(pixel_at(first, SD_W, 128, 328), BAR_TRACK);
-    EXPECT_EQ(pixel_at(first, SD_W, 511, 330), BAR_TRACK);
     EXPECT_EQ(pixel_at(first, SD_W, 512, 328), BLACK);
-    EXPECT_EQ(pixel_at(first, SD_W, 128, 331), BLACK);
 
     splash_status(engine.get(), "Initializing audio");
     splash_status(engine.get(), "Loading image assets");
@@ -205,20 +182,19 @@ TEST_F(SplashTest, NinthStageIsDroppedAndLongTextIsCut)
 TEST_F(SplashTest, OnlySpaceAClickOrATouchStartsTheGame)
 {
     const std::vector<SDL_Event> starts = {
-        key_event(SDL_KEYDOWN, SDLK_SPACE), key_event(SDL_KEYDOWN, SDLK_SPACE, 1),
-        mouse_button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT),
-        mouse_button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT), typed_event(SDL_FINGERDOWN)};
+        make_event(SDL_KEYDOWN, SDLK_SPACE), make_event(SDL_KEYDOWN, SDLK_SPACE, 1),
+        make_event(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT),
+        make_event(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT), make_event(SDL_FINGERDOWN)};
     for (size_t i = 0; i < starts.size(); i++) {
         SCOPED_TRACE(i);
         splash_activate(nullptr, 0, 0, 0);
-        push(key_event(SDL_KEYDOWN, SDLK_RETURN));
-        push(key_event(SDL_KEYUP, SDLK_SPACE));
-        push(mouse_button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT));
-        push(typed_event(SDL_MOUSEMOTION));
-        push(typed_event(SDL_MOUSEWHEEL));
-        push(typed_event(SDL_FINGERUP));
+        for (uint32_t ignored : {SDL_MOUSEMOTION, SDL_MOUSEWHEEL, SDL_FINGERUP})
+            push(ignored);
+        push(SDL_KEYDOWN, SDLK_RETURN);
+        push(SDL_KEYUP, SDLK_SPACE);
+        push(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT);
         push(starts[i]);
-        push(typed_event(SDL_USEREVENT));
+        push(SDL_USEREVENT);
 
         splash_finish(engine.get(), 0);
 
@@ -234,7 +210,7 @@ TEST_F(SplashTest, OnlySpaceAClickOrATouchStartsTheGame)
 
 Uint32 push_space(Uint32, void*)
 {
-    push(key_event(SDL_KEYDOWN, SDLK_SPACE));
+    push(SDL_KEYDOWN, SDLK_SPACE);
     return 0;
 }
 
@@ -243,7 +219,7 @@ TEST_F(SplashTest, FinishedScreenStaysUpForTheMinimumThenPromptsUntilSpace)
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_TIMER), 0);
     splash_activate(nullptr, 0, 0, 0);
     splash_status(engine.get(), "Loading scripts");
-    push(key_event(SDL_KEYDOWN, SDLK_SPACE));  // pressed too early: dropped with the wait
+    push(SDL_KEYDOWN, SDLK_SPACE);  // pressed too early: dropped with the wait
     const SDL_TimerID timer = SDL_AddTimer(300, push_space, nullptr);
 
     const uint32_t start = SDL_GetTicks();
@@ -259,29 +235,22 @@ TEST_F(SplashTest, FinishedScreenStaysUpForTheMinimumThenPromptsUntilSpace)
     EXPECT_EQ(pixel_at(p, SD_W, 128 + 96, 328), BAR_TRACK);
 }
 
-TEST_F(SplashTest, WithoutTheScreenStagesShowNothingAndFinishDoesNotWait)
-{
-    g_splash = SplashState{};
-    splash_status(engine.get(), "Initializing engine");
-    EXPECT_EQ(g_splash.line_count, 0);
-
-    push(key_event(SDL_KEYDOWN, SDLK_SPACE));
-    splash_finish(engine.get(), 1000);
-    SDL_Event next = {};
-    EXPECT_EQ(SDL_PollEvent(&next), 1);  // not taken by a wait
-}
-
-TEST_F(SplashTest, RunWithoutAUsableImageLeavesTheScreenDown)
+TEST_F(SplashTest, WithoutAUsableImageLoadingGoesStraightThrough)
 {
     write_file(scratch.file("assets/splash.png"), Bytes{'n', 'o', 't', ' ', 'p', 'n', 'g'});
     EXPECT_EQ(splash_run(engine.get()), -1);
     EXPECT_EQ(g_splash.active, 0);
 
+    splash_status(engine.get(), "Initializing engine");
+    EXPECT_EQ(g_splash.line_count, 0);
+    push(SDL_KEYDOWN, SDLK_SPACE);
+    splash_finish(engine.get(), 1000);
+    SDL_Event next = {};
+    EXPECT_EQ(SDL_PollEvent(&next), 1);  // no wait took it
+
     write_file(scratch.file("splash.png"), solid_png(4, 4, 0xFF0000));
-    Engine* no_renderer = engine.get();
-    no_renderer->renderer = nullptr;
-    EXPECT_EQ(splash_run(no_renderer), -1);
-    EXPECT_EQ(g_splash.active, 0);
+    engine->renderer = nullptr;
+    EXPECT_EQ(splash_run(engine.get()), -1);
 }
 
 TEST_F(SplashTest, RunFadesInTheArchivesImageOverLooseFiles)
@@ -308,16 +277,15 @@ TEST_F(SplashTest, RunFadesInTheArchivesImageOverLooseFiles)
 TEST_F(SplashDeathTest, QuitOrWindowCloseEndsTheProgramWhileTheScreenIsUp)
 {
     write_file(scratch.file("splash.png"), solid_png(4, 4, 0xFF0000));
-    EXPECT_EXIT((push(typed_event(SDL_QUIT)), splash_run(engine.get())),
-                ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT((push(SDL_QUIT), splash_run(engine.get())), ::testing::ExitedWithCode(0), "");
 
     splash_activate(nullptr, 0, 0, 0);
-    EXPECT_EXIT((push(window_close()), splash_status(engine.get(), "Loading scripts")),
+    EXPECT_EXIT((push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_CLOSE),
+                 splash_status(engine.get(), "Loading scripts")),
                 ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT((push(typed_event(SDL_QUIT)), splash_finish(engine.get(), 100)),
-                ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT((push(key_event(SDL_KEYDOWN, SDLK_a)), push(window_close()),
-                 push(key_event(SDL_KEYDOWN, SDLK_SPACE)), splash_finish(engine.get(), 0)),
+    EXPECT_EXIT((push(SDL_QUIT), splash_finish(engine.get(), 100)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT((push(SDL_KEYDOWN, SDLK_a), push(SDL_WINDOWEVENT, SDL_WINDOWEVENT_CLOSE),
+                 push(SDL_KEYDOWN, SDLK_SPACE), splash_finish(engine.get(), 0)),
                 ::testing::ExitedWithCode(0), "");
 }
 
