@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive.h"
+#include "code_builder.h"
 #include "kvr_writer.h"
 #include "test_support.h"
 
@@ -18,6 +19,16 @@ static void put_archive(const ScratchDir& dir, const std::string& name, uint32_t
     KvrArchiveSpec spec;
     spec.flags = flags;
     spec.entries.push_back({"readme.txt", {'k', 'v', 'r'}, false});
+    write_file(dir.file(name), kvr_build_archive(spec));
+}
+
+// A scenario archive holding the pair S00000.KVL / S00000.KVY.
+static void put_script(const ScratchDir& dir, const std::string& name = "script.dat",
+                       const ScenarioBuilder& scenario = ScenarioBuilder().segment(0, Code().text("A")))
+{
+    KvrArchiveSpec spec;
+    spec.entries.push_back({"S00000.KVL", scenario.tables(), false});
+    spec.entries.push_back({"S00000.KVY", scenario.code(), true});
     write_file(dir.file(name), kvr_build_archive(spec));
 }
 
@@ -63,7 +74,7 @@ TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
+    put_script(dir);
 
     ProgramResult result = run_kavrel(dir.path());
 
@@ -72,15 +83,18 @@ TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
     EXPECT_EQ(result.err.find("Configuration Warning"), std::string::npos);
 }
 
+// What a case lays out in the scratch folder before kavrel starts.
+using Layout = std::function<void(const ScratchDir&)>;
+
 TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
 {
     struct Case {
         const char* what;
-        std::function<void(const ScratchDir&)> lay_out;
+        Layout lay_out;
         std::vector<std::string> messages;
     };
     const Case cases[] = {
-        {"base archive", [](const ScratchDir& dir) { put_archive(dir, "script.dat"); },
+        {"base archive", [](const ScratchDir& dir) { put_script(dir); },
          {"Missing Archive", "base.dat was not found.\n\nThis file is required to run the game.\n"
                              "Please reinstall the game."}},
         {"scenario archive", [](const ScratchDir& dir) { put_base(dir, "dat/base.dat"); },
@@ -88,13 +102,13 @@ TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
         {"manifest",
          [](const ScratchDir& dir) {
              put_archive(dir, "base.dat");
-             put_archive(dir, "script.dat");
+             put_script(dir);
          },
          {"Kavrel Engine: manifest.json missing from base.dat"}},
         {"picture",
          [](const ScratchDir& dir) {
              put_base(dir, "base.dat", R"({"images": [{"id": 7, "x": 0, "y": 0, "vram": 0}]})");
-             put_archive(dir, "script.dat");
+             put_script(dir);
          },
          {"Kavrel Engine - Missing Asset: img/007.png"}},
     };
@@ -134,23 +148,25 @@ TEST(StartupTest, SettingsThatCannotBeHonouredAreReportedAndCorrected)
 {
     struct Case {
         const char* what;
-        std::vector<std::pair<std::string, uint32_t>> archives;  // besides base.dat and script.dat
+        Layout extra;  // besides base.dat and script.dat
         const char* line;
         const char* replacement;
         const char* message;
         bool corrected;  // reported with the message and config.ini back to the defaults
     };
     const Case cases[] = {
-        {"HD archive without the HD flag", {{"hd.dat", 0}}, "use_hd_graphics=0", "use_hd_graphics=1",
+        {"HD archive without the HD flag", [](const ScratchDir& dir) { put_archive(dir, "hd.dat", 0); },
+         "use_hd_graphics=0", "use_hd_graphics=1",
          "hd.dat was found but it does not contain HD assets.\n\nHD Graphics mode has been disabled.", true},
-        {"HD archive with the HD flag", {{"hd.dat", ARC_FLAG_HD_ASSETS}}, "use_hd_graphics=0",
+        {"HD archive with the HD flag",
+         [](const ScratchDir& dir) { put_archive(dir, "hd.dat", ARC_FLAG_HD_ASSETS); }, "use_hd_graphics=0",
          "use_hd_graphics=1", "HD Assets Missing", false},
-        {"missing language archive", {}, "script_lang=", "script_lang=fr",
+        {"missing language archive", [](const ScratchDir&) {}, "script_lang=", "script_lang=fr",
          "Language File Missing: script_fr.dat was not found.\n\nThe language has been reset to Japanese.",
          true},
-        {"present language archive", {{"dat/script_fr.dat", 0}}, "script_lang=", "script_lang=fr",
-         "Language File Missing", false},
-        {"antialiasing without HD", {}, "use_antialiasing=0", "use_antialiasing=1",
+        {"present language archive", [](const ScratchDir& dir) { put_script(dir, "dat/script_fr.dat"); },
+         "script_lang=", "script_lang=fr", "Language File Missing", false},
+        {"antialiasing without HD", [](const ScratchDir&) {}, "use_antialiasing=0", "use_antialiasing=1",
          "Configuration Warning: The following invalid settings were found in config.ini and have been "
          "corrected:\n\n- Antialiasing requires HD Graphics mode and has been disabled.\n",
          true},
@@ -159,9 +175,8 @@ TEST(StartupTest, SettingsThatCannotBeHonouredAreReportedAndCorrected)
         SCOPED_TRACE(c.what);
         ScratchDir dir;
         put_base(dir);
-        put_archive(dir, "script.dat");
-        for (const auto& [name, flags] : c.archives)
-            put_archive(dir, name, flags);
+        put_script(dir);
+        c.extra(dir);
         const std::string config = config_with(c.line, c.replacement);
         write_text_file(dir.file("config.ini"), config);
 
@@ -177,7 +192,7 @@ TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
+    put_script(dir);
     write_text_file(dir.file("config.ini"), config_with("mute_audio=0", "mute_audio=1"));
 
     ProgramResult result = run_kavrel(dir.path());
@@ -191,4 +206,27 @@ TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)
     ASSERT_NE(mute, std::string::npos) << result.out;
     EXPECT_LT(opened, hd);
     EXPECT_LT(hd, mute);
+}
+
+TEST(StartupTest, ScenarioThatCannotStartEndsWithStatusOneSilently)
+{
+    const std::pair<const char*, Layout> cases[] = {
+        {"scenario archive without the scenario", [](const ScratchDir& dir) { put_archive(dir, "script.dat"); }},
+        // Segment 5 lies inside the table with an offset past the code.
+        {"start segment without an entry",
+         [](const ScratchDir& dir) {
+             put_script(dir, "script.dat", ScenarioBuilder().segment(0, Code()).segment(6, Code()).start(5));
+         }},
+    };
+    for (const auto& [what, lay_out] : cases) {
+        SCOPED_TRACE(what);
+        ScratchDir dir;
+        put_base(dir);
+        lay_out(dir);
+
+        ProgramResult result = run_kavrel(dir.path());
+
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, "");
+    }
 }
