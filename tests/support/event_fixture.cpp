@@ -7,12 +7,6 @@ static uint32_t id_of(SDL_Window* window)
     return window ? SDL_GetWindowID(window) : 0;
 }
 
-static void push(SDL_Event* event)
-{
-    event->common.timestamp = SDL_GetTicks();
-    SDL_PushEvent(event);
-}
-
 void push_key(SDL_Window* window, int32_t sym)
 {
     SDL_Event event{};
@@ -20,7 +14,7 @@ void push_key(SDL_Window* window, int32_t sym)
     event.key.windowID = id_of(window);
     event.key.state = SDL_PRESSED;
     event.key.keysym.sym = sym;
-    push(&event);
+    SDL_PushEvent(&event);
 }
 
 void push_motion(SDL_Window* window, int32_t x, int32_t y)
@@ -30,7 +24,7 @@ void push_motion(SDL_Window* window, int32_t x, int32_t y)
     event.motion.windowID = id_of(window);
     event.motion.x = x;
     event.motion.y = y;
-    push(&event);
+    SDL_PushEvent(&event);
 }
 
 void push_button(SDL_Window* window, int32_t x, int32_t y, uint8_t button)
@@ -40,15 +34,9 @@ void push_button(SDL_Window* window, int32_t x, int32_t y, uint8_t button)
     event.button.windowID = id_of(window);
     event.button.button = button;
     event.button.state = SDL_PRESSED;
-    event.button.clicks = 1;
     event.button.x = x;
     event.button.y = y;
-    push(&event);
-}
-
-void push_left_click(SDL_Window* window, int32_t x, int32_t y)
-{
-    push_button(window, x, y, SDL_BUTTON_LEFT);
+    SDL_PushEvent(&event);
 }
 
 void push_wheel(SDL_Window* window, int32_t y)
@@ -57,8 +45,7 @@ void push_wheel(SDL_Window* window, int32_t y)
     event.type = SDL_MOUSEWHEEL;
     event.wheel.windowID = id_of(window);
     event.wheel.y = y;
-    event.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
-    push(&event);
+    SDL_PushEvent(&event);
 }
 
 void push_window_event(SDL_Window* window, uint8_t kind, int32_t data1, int32_t data2)
@@ -69,14 +56,14 @@ void push_window_event(SDL_Window* window, uint8_t kind, int32_t data1, int32_t 
     event.window.event = kind;
     event.window.data1 = data1;
     event.window.data2 = data2;
-    push(&event);
+    SDL_PushEvent(&event);
 }
 
-void push_quit()
+void push_plain(uint32_t type)
 {
     SDL_Event event{};
-    event.type = SDL_QUIT;
-    push(&event);
+    event.type = type;
+    SDL_PushEvent(&event);
 }
 
 void drain_events()
