@@ -7,6 +7,7 @@
 #include "music.h"
 #include "platform.h"
 #include "screen.h"
+#include "vm.h"
 
 #include <SDL.h>
 
@@ -25,6 +26,8 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FATAL = 1;
 constexpr int CONFIG_WARNING_CAPACITY = 600;
 constexpr int MESSAGE_CAPACITY = 256;
+// A failed scenario load leaves the loading screen up this long before the program ends.
+constexpr uint32_t SCRIPT_FAILURE_DELAY_MS = 2000;
 
 static void create_cursors()
 {
@@ -54,10 +57,9 @@ static void load_configuration()
 
 // Creates the window and its renderer at the start-up placement. False when
 // no window can be made.
-static bool open_window(Engine* engine)
+static bool open_window(Engine* engine, const ScreenRect& placed)
 {
     const int scale = engine_scale(engine);
-    const ScreenRect placed = win_startup_placement_in(g_config, engine->hd_mode, win_usable_bounds(0));
     engine->window = SDL_CreateWindow(WINDOW_TITLE, placed.x, placed.y, placed.w, placed.h,
                                       SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!engine->window)
@@ -127,6 +129,52 @@ static void copy_play_settings(Engine* engine)
     engine->antialias = g_config.use_antialiasing;
 }
 
+// Base, HD and scenario archives, each with what the player is told when it
+// is missing. False when start-up must end, with the exit status in *status.
+static bool check_archives(int* status)
+{
+    arc_open_base_and_hd();
+    if (!arc_base_loaded()) {
+        report_missing_archive("base.dat");
+        *status = EXIT_FATAL;
+        return false;
+    }
+    if (!hd_assets_usable()) {
+        *status = EXIT_OK;
+        return false;
+    }
+    arc_discover_languages();
+    if (!arc_default_script_present()) {
+        report_missing_archive("script.dat");
+        *status = EXIT_FATAL;
+        return false;
+    }
+    open_scenario_archive();
+    return true;
+}
+
+// The "Initializing engine" stage.
+static void init_engine_state(Engine* engine)
+{
+    vm_reset_text_windows(engine);
+    hist_init(&engine->history);
+    copy_play_settings(engine);
+    dbg_reset(engine);
+}
+
+// Puts the interpreter on the start segment the scenario tables name. False
+// when that segment has no entry.
+static bool enter_start_segment(Engine* engine)
+{
+    const uint32_t start = script_start_segment(engine);
+    const uint8_t* entry = script_scene_entry(engine, start);
+    if (!entry)
+        return false;
+    engine->vm_pc = static_cast<uint32_t>(entry - engine->code_base);
+    engine->vm_segment = start;
+    return true;
+}
+
 int app_main(int, char**)
 {
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
@@ -140,33 +188,39 @@ int app_main(int, char**)
     bgm_set_hd(engine.hd_mode);
     g_engine = &engine;
 
-    if (!open_window(&engine))
+    const ScreenRect placed = win_startup_placement_in(g_config, engine.hd_mode, win_usable_bounds(0));
+    if (!open_window(&engine, placed))
         return EXIT_FATAL;
     gfx_init_screen(&engine);
 
-    arc_open_base_and_hd();
-    if (!arc_base_loaded()) {
-        report_missing_archive("base.dat");
-        return EXIT_FATAL;
-    }
-    if (!hd_assets_usable())
-        return EXIT_OK;
-    arc_discover_languages();
-    if (!arc_default_script_present()) {
-        report_missing_archive("script.dat");
-        return EXIT_FATAL;
-    }
-    open_scenario_archive();
+    int status = EXIT_OK;
+    if (!check_archives(&status))
+        return status;
 
     font_init(engine.renderer, engine.hd_mode);
     engine.text_layer = text_layer_get();
+    splash_run(&engine);
 
-    hist_init(&engine.history);
-    copy_play_settings(&engine);
+    splash_status(&engine, "Initializing engine");
+    init_engine_state(&engine);
+
+    splash_status(&engine, "Initializing audio");
     bgm_set_mute(engine.mute);
 
+    splash_status(&engine, "Loading image assets");
     asset_load_manifest(&engine);
     if (engine.antialias)
         gfx_set_smoothing(&engine, 1);
+
+    splash_status(&engine, "Loading scripts");
+    if (!script_load(&engine, SCENARIO_FILE_STEM)) {
+        SDL_Delay(SCRIPT_FAILURE_DELAY_MS);
+        return EXIT_FATAL;
+    }
+    if (!enter_start_segment(&engine))
+        return EXIT_FATAL;
+
+    splash_finish(&engine, 0);
+    SDL_SetWindowSize(engine.window, placed.w, placed.h);
     return EXIT_OK;
 }

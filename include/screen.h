@@ -262,3 +262,93 @@ void hist_draw(HistoryBuffer* buffer, SDL_Renderer* renderer, int32_t x, int32_t
 
 // Closes the view and returns it to the end. Null is ignored.
 void hist_close(HistoryBuffer* buffer);
+
+// ---------------------------------------------------------------------------
+// Splash and loading screen
+// ---------------------------------------------------------------------------
+
+constexpr int SPLASH_MAX_LINES = 8;
+constexpr size_t SPLASH_LINE_CAPACITY = 64;  // 63 characters and the zero byte
+constexpr int32_t SPLASH_STAGE_TOTAL = 4;
+constexpr uint32_t SPLASH_FADE_MS = 1000;
+
+struct SplashRect {
+    int32_t x, y, w, h;
+};
+
+// One status line: a start-up stage, green once it has finished.
+struct SplashLine {
+    char text[SPLASH_LINE_CAPACITY];
+    uint8_t done;
+};
+
+struct SplashState {
+    SDL_Texture* logo;  // owned; null when none
+    SplashRect logo_rect;
+    int32_t version_x, version_y;
+    int32_t screen_w, screen_h;
+    int32_t lines_y;
+    int32_t char_w, char_h;
+    int32_t line_pitch;
+    int32_t bar_y;
+    int32_t stage_total;
+    SplashLine lines[SPLASH_MAX_LINES];  // oldest first
+    int32_t line_count;
+    uint8_t active;  // the loading screen is up
+};
+
+// The loading screen; all zero until splash_run.
+extern SplashState g_splash;
+
+// Every position of the loading screen in one graphics mode.
+struct SplashGeometry {
+    int32_t screen_w, screen_h;
+    int32_t char_w, char_h;
+    int32_t line_pitch;
+    int32_t half_h;
+    int32_t version_x, version_y;
+    int32_t lines_y;
+    int32_t bar_x, bar_y, bar_w;
+    int32_t prompt_x, prompt_y;
+};
+
+// The loading screen's layout in SD (hd zero) or HD mode.
+SplashGeometry splash_geometry(uint8_t hd);
+
+// Where a splash image of image_w x image_h pixels is drawn: centred in the
+// top half_h rows, at most 55% of screen_w wide, scaled up or down. An empty
+// image gives an empty rectangle.
+SplashRect splash_logo_rect(int32_t screen_w, int32_t half_h, int32_t image_w, int32_t image_h);
+
+// The logo's alpha elapsed_ms into the fade-in: 0 rising to 255 at SPLASH_FADE_MS.
+uint8_t splash_fade_alpha(uint32_t elapsed_ms);
+
+// Pixels of the progress bar's fill for `finished` stages, never more than bar_w.
+int32_t splash_bar_fill(int32_t finished, int32_t bar_w, int32_t stage_total);
+
+// Shows the loading screen: loads splash.png (base.dat, then loose files) and
+// fades it in over SPLASH_FADE_MS. 0 when shown; -1, with the screen left
+// inactive, without a renderer or a usable image. A quit ends the program.
+int32_t splash_run(Engine* engine);
+
+// Puts up the loading screen with the given logo (owned from here; may be
+// null) and no status lines, without fading in: splash_run's last step.
+void splash_activate(SDL_Texture* logo, int32_t image_w, int32_t image_h, uint8_t hd);
+
+// Marks the previous stage finished, adds text as a new status line (cut to
+// 63 characters; dropped once SPLASH_MAX_LINES are shown), takes pending
+// events and presents the screen. Does nothing while the screen is inactive.
+void splash_status(Engine* engine, const char* text);
+
+// Marks the last stage finished, keeps the screen up for min_ms, then shows
+// the start prompt until Space, a mouse button or a touch; that event is
+// taken, those behind it stay queued. Releases the logo and leaves the screen
+// inactive. Returns at once (releasing any logo) when the screen is not up.
+// A quit ends the program.
+void splash_finish(Engine* engine, uint32_t min_ms);
+
+// Draws the loading screen into the current target without presenting it.
+void splash_draw(Engine* engine);
+
+// Drops every pending event; a quit or a window close ends the program with status 0.
+void splash_pump_events();

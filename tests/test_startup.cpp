@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archive.h"
+#include "code_builder.h"
 #include "kvr_writer.h"
 #include "test_support.h"
 
@@ -28,6 +29,16 @@ static void put_archive(const ScratchDir& dir, const std::string& name, uint32_t
     KvrArchiveSpec spec;
     spec.flags = flags;
     spec.entries.push_back({"readme.txt", {'k', 'v', 'r'}, false});
+    write_file(dir.file(name), kvr_build_archive(spec));
+}
+
+// A scenario archive holding the pair S00000.KVL / S00000.KVY.
+static void put_script(const ScratchDir& dir, const std::string& name = "script.dat",
+                       const ScenarioBuilder& scenario = ScenarioBuilder().segment(0, Code().text("A")))
+{
+    KvrArchiveSpec spec;
+    spec.entries.push_back({"S00000.KVL", scenario.tables(), false});
+    spec.entries.push_back({"S00000.KVY", scenario.code(), true});
     write_file(dir.file(name), kvr_build_archive(spec));
 }
 
@@ -73,7 +84,7 @@ TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
+    put_script(dir);
 
     ProgramResult result = run_kavrel(dir.path());
 
@@ -85,7 +96,7 @@ TEST(StartupTest, MissingConfigIsWrittenWithTheDefaults)
 TEST(StartupTest, MissingBaseArchiveEndsWithStatusOne)
 {
     ScratchDir dir;
-    put_archive(dir, "script.dat");
+    put_script(dir);
 
     ProgramResult result = run_kavrel(dir.path());
 
@@ -134,7 +145,7 @@ TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
     ScratchDir dir;
     put_base(dir);
     put_archive(dir, "hd.dat", 0);
-    put_archive(dir, "script.dat");
+    put_script(dir);
     write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
 
     ProgramResult result = run_kavrel(dir.path());
@@ -152,7 +163,7 @@ TEST(StartupTest, HdArchiveWithHdFlagKeepsHdMode)
     ScratchDir dir;
     put_base(dir);
     put_archive(dir, "hd.dat", ARC_FLAG_HD_ASSETS);
-    put_archive(dir, "script.dat");
+    put_script(dir);
     std::string hd_config = config_with("use_hd_graphics=0", "use_hd_graphics=1");
     write_text_file(dir.file("config.ini"), hd_config);
 
@@ -167,7 +178,7 @@ TEST(StartupTest, MissingLanguageArchiveFallsBackToTheDefaultLanguage)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
+    put_script(dir);
     write_text_file(dir.file("config.ini"), config_with("script_lang=", "script_lang=fr"));
 
     ProgramResult result = run_kavrel(dir.path());
@@ -184,8 +195,8 @@ TEST(StartupTest, PresentLanguageArchiveIsKept)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
-    put_archive(dir, "dat/script_fr.dat");
+    put_script(dir);
+    put_script(dir, "dat/script_fr.dat");
     std::string french = config_with("script_lang=", "script_lang=fr");
     write_text_file(dir.file("config.ini"), french);
 
@@ -200,7 +211,7 @@ TEST(StartupTest, AntialiasingWithoutHdIsCorrectedAndReported)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
+    put_script(dir);
     write_text_file(dir.file("config.ini"), config_with("use_antialiasing=0", "use_antialiasing=1"));
 
     ProgramResult result = run_kavrel(dir.path());
@@ -218,7 +229,7 @@ TEST(StartupTest, MissingManifestEndsWithStatusOne)
 {
     ScratchDir dir;
     put_archive(dir, "base.dat");
-    put_archive(dir, "script.dat");
+    put_script(dir);
 
     ProgramResult result = run_kavrel(dir.path());
 
@@ -231,7 +242,7 @@ TEST(StartupTest, MissingPictureIsNamedAndEndsWithStatusOne)
 {
     ScratchDir dir;
     put_base(dir, "base.dat", R"({"images": [{"id": 7, "x": 0, "y": 0, "vram": 0}]})");
-    put_archive(dir, "script.dat");
+    put_script(dir);
 
     ProgramResult result = run_kavrel(dir.path());
 
@@ -244,7 +255,7 @@ TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)
 {
     ScratchDir dir;
     put_base(dir);
-    put_archive(dir, "script.dat");
+    put_script(dir);
     write_text_file(dir.file("config.ini"), config_with("mute_audio=0", "mute_audio=1"));
 
     ProgramResult result = run_kavrel(dir.path());
@@ -258,4 +269,29 @@ TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)
     ASSERT_NE(mute, std::string::npos) << result.out;
     EXPECT_LT(opened, hd);
     EXPECT_LT(hd, mute);
+}
+
+TEST(StartupTest, ScenarioArchiveWithoutTheScenarioEndsWithStatusOneSilently)
+{
+    ScratchDir dir;
+    put_base(dir);
+    put_archive(dir, "script.dat");
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(StartupTest, StartSegmentWithoutAnEntryEndsWithStatusOneSilently)
+{
+    ScratchDir dir;
+    put_base(dir);
+    // Segment 5 lies inside the table with an offset past the code.
+    put_script(dir, "script.dat", ScenarioBuilder().segment(0, Code()).segment(6, Code()).start(5));
+
+    ProgramResult result = run_kavrel(dir.path());
+
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "");
 }
