@@ -10,6 +10,7 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <regex>
@@ -239,8 +240,10 @@ TEST_F(EventsTest, ClickOnTheKeyPromptEndsTheWaitEvenWhilePaused)
 
 TEST_F(EventsTest, PauseHoldsTheMusicEvenWhenMuted)
 {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0);
     bgm_init();
+    ASSERT_NE(g_bgm.device, 0u);
     e->mute = 1;
     key(SDLK_F5);
     EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PAUSED);

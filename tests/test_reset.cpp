@@ -9,6 +9,8 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
+
 class ResetTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -123,6 +125,7 @@ TEST_F(ResetTest, WithoutAScenarioThePositionStays)
 
 TEST_F(ResetTest, LiftingThePauseResumesTheMusic)
 {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0);
     bgm_init();
     ASSERT_NE(g_bgm.device, 0u);
