@@ -63,3 +63,85 @@ void win_set_size_centered(SDL_Window* window, int w, int h);
 // Stores the window's position and size in g_config and writes config.ini,
 // unless a change of graphics mode is pending.
 void app_save_window_placement(Engine* engine);
+
+// ---------------------------------------------------------------------------
+// Main loop, pacing and shutdown
+// ---------------------------------------------------------------------------
+
+// The speed tables, indexed by the speed row (PC-98, Normal, Fast, Ultra):
+// wait frames removed per frame, interpreter steps per frame at most, and the
+// sleep after each frame in milliseconds.
+constexpr int SPEED_ROWS = 4;
+constexpr int SPEED_ROW_DEFAULT = 1;
+extern const uint32_t SPEED_WAIT_STEP[SPEED_ROWS];
+extern const uint32_t SPEED_VM_STEPS[SPEED_ROWS];
+extern const uint32_t SPEED_FRAME_DELAY_MS[SPEED_ROWS];
+
+// The speed row of a game_speed value: the value itself in 0..3, else row 1.
+int app_speed_row(int32_t game_speed);
+
+// One pass of the main loop: handle events, count a text wait down or run a
+// batch of interpreter steps, draw and present the frame (writing a pending
+// screenshot), then sleep for the speed row.
+void app_run_frame(Engine* engine);
+
+// Runs passes while g_running is set.
+void app_run_main_loop(Engine* engine);
+
+// The orderly end after the main loop: saves the window placement (unless a
+// graphics mode switch is pending), frees the cursors, the history, the music
+// device, the renderer and the window, and quits SDL. Returns the exit status, 0.
+int app_shutdown(Engine* engine);
+
+// The interpreter's step callback: handles events at most every 16 ms, or at
+// once after the running segment changed, and never while paused. Saves the
+// window placement and ends the process with status 0 when the game is to quit.
+void app_pump_events_throttled(Engine* engine);
+
+// The interpreter's pump callback: handles events; saves the window placement
+// and ends the process with status 0 when the game is to quit.
+void app_pump_events_exit_on_quit(Engine* engine);
+
+// Reset Game: stops the music, clears the canvas, the text layer, the script
+// variables, the sprites, window 0 and the history, takes the play settings
+// from g_config again, lifts the pause and re-enters the start segment. The
+// palette, tint, planes, choice layout and picture-command fields stay.
+void app_reset_game(Engine* engine);
+
+// ---------------------------------------------------------------------------
+// Event handling and input
+// ---------------------------------------------------------------------------
+
+struct TextWindow;
+struct tm;
+
+// Lines one page of the history scrolls when no text window gives its rows.
+constexpr int32_t HISTORY_PAGE_DEFAULT = 25;
+
+// Handles every pending SDL event, then returns. Clears *running on a quit
+// request or a close of the main window; never sets it.
+void app_handle_events(Engine* engine, uint8_t* running);
+
+// The SDL event type that carries a menu command (its id in user.code),
+// registered on the first call; (uint32_t)-1 when SDL has no type left.
+uint32_t app_menu_event_type();
+
+// The text window that VAR_CUR_WINDOW names when it is 0..255 and active, else null.
+const TextWindow* app_current_text_window(const Engine* engine);
+
+// Inverts g_paused, pausing or resuming the music device with it.
+void app_toggle_pause(Engine* engine);
+
+// Sets g_screenshot_path to a file named after the local time in the
+// executable's folder (the working directory when that path would not fit);
+// the main loop writes it after the next frame.
+void app_request_screenshot();
+
+// Formats "<folder>screenshot_YYYYMMDD_HHMMSS.png" into out. False when it
+// had to be cut to capacity.
+bool app_format_screenshot_path(char* out, size_t capacity, const char* folder, const struct tm* when);
+
+// The window size the 16:10 rule wants for a reported client size w x h: the
+// width raised to 640, the height 5/8 of the reported width raised to 400.
+// False when the window already has that size.
+bool app_resize_target(int w, int h, int* want_w, int* want_h);

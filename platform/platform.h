@@ -27,3 +27,8 @@ bool plat_list_files(const char* folder, const char* prefix, const char* suffix,
 // Starts a new instance of this executable in the current working directory.
 // False when it could not be started.
 bool plat_restart_self();
+
+// Writes the folder holding this executable, ending with '/', into out. An
+// empty string when the folder is unknown or does not fit in capacity bytes,
+// so that files meant for it land in the working directory.
+void plat_executable_dir(char* out, size_t capacity);

@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include "app.h"
+#include "config.h"
+#include "event_fixture.h"
+#include "music.h"
+#include "render_fixture.h"
+#include "screen.h"
+#include "vm_fixture.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <regex>
+#include <string>
+
+// The engine's window is the test renderer's own, so that pushed events
+// belong to it and logical coordinates are the window's.
+class EventsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(test_renderer(), nullptr);
+        window = SDL_RenderGetWindow(test_renderer());
+        e->window = window;
+        e->renderer = test_renderer();
+        g_running = 1;
+        g_paused = 0;
+        drain_events();
+    }
+    void TearDown() override { g_paused = 0; }
+
+    void key(SDL_Keycode sym)
+    {
+        push_key(window, sym);
+        handle();
+    }
+    void handle() { app_handle_events(e.get(), &g_running); }
+    void offer_choices(std::initializer_list<uint32_t> ids, bool open)
+    {
+        e->choice_count = 0;
+        for (uint32_t id : ids)
+            e->choice_ids[e->choice_count++] = id;
+        e->choice_active = e->vm_blocked = open;
+    }
+
+    TestEngine e;
+    SDL_Window* window = nullptr;
+};
+
+TEST_F(EventsTest, QuitAndCloseStopTheLoopButOtherWindowsAreIgnored)
+{
+    SDL_Window* other = SDL_CreateWindow("other", 0, 0, 64, 64, SDL_WINDOW_HIDDEN);
+    e->vm_blocked = 1;
+    push_window_event(other, SDL_WINDOWEVENT_CLOSE);
+    push_key(other, SDLK_a);
+    handle();
+    EXPECT_EQ(g_running, 1);
+    EXPECT_EQ(e->vm_blocked, 1);
+    SDL_DestroyWindow(other);
+
+    push_window_event(window, SDL_WINDOWEVENT_CLOSE);
+    handle();
+    EXPECT_EQ(g_running, 0);
+    g_running = 1;
+    push_plain(SDL_QUIT);
+    handle();
+    EXPECT_EQ(g_running, 0);
+}
+
+TEST_F(EventsTest, TabCyclesTheSpeedAndRewritesConfig)
+{
+    ScratchDir scratch;
+    scratch.enter();
+    cfg_load(CONFIG_FILE_NAME);
+    const int32_t cases[][2] = {{0, 1}, {2, 3}, {3, 0}, {-1, 0}, {7, 0}};
+    for (const auto& c : cases) {
+        e->game_speed = c[0];
+        key(SDLK_TAB);
+        EXPECT_EQ(e->game_speed, c[1]) << "from " << c[0];
+        EXPECT_NE(read_text_file(CONFIG_FILE_NAME).find("game_speed=" + std::to_string(c[1])),
+                  std::string::npos);
+    }
+}
+
+TEST_F(EventsTest, ArrowsWrapAroundTheChoicesAndEnterTakesTheHighlight)
+{
+    offer_choices({12, 7, 9}, true);
+    key(SDLK_UP);
+    EXPECT_EQ(e->choice_cursor, 2);
+    key(SDLK_DOWN);
+    key(SDLK_DOWN);
+    EXPECT_EQ(e->choice_cursor, 1);
+    e->history.open = 1;
+    key(SDLK_RETURN);
+    EXPECT_EQ(e->vm_vars[VAR_RESULT], 7);
+    EXPECT_EQ(e->choice_result, 7);
+    EXPECT_EQ(e->choice_count, 0);
+    EXPECT_EQ(e->choice_cursor, 1);
+    EXPECT_EQ(e->vm_blocked + e->choice_active + e->history.open, 0);
+    EXPECT_STREQ(e->dbg_event_log[(e->dbg_event_log_count - 1) % DBG_EVENT_LOG_LINES], ">> SELECT: 2 ([ID 7])");
+
+    // No choices: the arrows leave the highlight at 0.
+    e->choice_cursor = 0;
+    key(SDLK_UP);
+    key(SDLK_DOWN);
+    EXPECT_EQ(e->choice_cursor, 0);
+}
+
+TEST_F(EventsTest, SpaceBeforeTheMenuOpensTakesTheGatheredChoices)
+{
+    offer_choices({12, 7}, false);
+    key(SDLK_SPACE);
+    EXPECT_EQ(e->vm_vars[VAR_RESULT], 12);
+    EXPECT_EQ(e->choice_count, 0);
+    // A highlight left over from a longer menu takes the first entry.
+    offer_choices({12, 7}, false);
+    e->choice_cursor = 5;
+    key(SDLK_SPACE);
+    EXPECT_EQ(e->vm_vars[VAR_RESULT], 12);
+}
+
+TEST_F(EventsTest, OpenMenuIgnoresOtherKeysAndKeepsWaiting)
+{
+    offer_choices({12, 7}, true);
+    key(SDLK_a);
+    key(SDLK_ESCAPE);
+    EXPECT_EQ(e->vm_blocked + e->choice_active, 2);
+    EXPECT_EQ(e->choice_count, 2);
+}
+
+TEST_F(EventsTest, KeyEndsAKeyWaitOnlyWhileNotPaused)
+{
+    e->vm_blocked = 1;
+    key(SDLK_a);
+    EXPECT_EQ(e->vm_blocked, 0);
+
+    // The F5 that pauses keeps the wait, keys do nothing while paused, and the
+    // F5 that resumes ends the wait in the same press.
+    e->vm_blocked = 1;
+    key(SDLK_F5);
+    key(SDLK_a);
+    EXPECT_EQ(g_paused, 1);
+    EXPECT_EQ(e->vm_blocked, 1);
+    key(SDLK_F5);
+    EXPECT_EQ(g_paused, 0);
+    EXPECT_EQ(e->vm_blocked, 0);
+}
+
+TEST_F(EventsTest, HistoryConsumesItsKeysBeforeTheGame)
+{
+    e->vm_blocked = 1;
+    e->history.open = 1;
+    e->history.count = 30;
+    e->history.scroll = 1;
+    key(SDLK_PAGEUP);  // a page is 25 lines without a current window
+    EXPECT_EQ(e->history.scroll, 26);
+    e->text_windows[0].active = 1;
+    e->text_windows[0].rows = 2;
+    key(SDLK_PAGEDOWN);
+    EXPECT_EQ(e->history.scroll, 24);
+    key(SDLK_ESCAPE);
+    EXPECT_EQ(e->history.open, 0);
+    EXPECT_EQ(e->vm_blocked, 1);
+}
+
+TEST_F(EventsTest, MouseOverTheChoiceGrid)
+{
+    // Five choices in two columns from the fallback position (100, 50).
+    offer_choices({21, 22, 23, 24, 25}, true);
+    e->vm_vars[VAR_CHOICE_COLUMNS] = 2;
+    e->choice_x = 100;
+    e->choice_y = 50;
+    push_motion(window, 100 + 165, 50 + 19);
+    handle();
+    EXPECT_EQ(e->choice_cursor, 3);
+    // Right of the last column, past the last entry, left of the origin, a
+    // right button: nothing is hit.
+    const std::pair<int, int> misses[] = {{420, 50}, {265, 83}, {99, 50}};
+    for (auto [x, y] : misses) {
+        push_motion(window, x, y);
+        push_button(window, x, y);
+    }
+    push_button(window, 110, 50, SDL_BUTTON_RIGHT);
+    handle();
+    EXPECT_EQ(e->choice_cursor, 3);
+    EXPECT_EQ(e->choice_count, 5);
+
+    // The wheel moves the highlight over the grid and scrolls the history beside it.
+    SDL_SetWindowSize(window, SCREEN_WIDTH, SCREEN_HEIGHT);  // SDL keeps the pointer inside
+    SDL_WarpMouseInWindow(window, 105, 55);
+    drain_events();
+    push_wheel(window, 1);
+    handle();
+    EXPECT_EQ(e->choice_cursor, 2);
+    e->history.count = 10;
+    SDL_WarpMouseInWindow(window, 105, 110);
+    drain_events();
+    push_wheel(window, 1);
+    handle();
+    EXPECT_EQ(e->choice_cursor, 2);
+    EXPECT_EQ(e->history.open, 1);
+    SDL_SetWindowSize(window, 64, 64);
+
+    push_button(window, 110, 82);
+    handle();
+    EXPECT_EQ(e->choice_result, 25);
+    EXPECT_EQ(e->choice_active, 0);
+}
+
+TEST_F(EventsTest, ClickOnTheKeyPromptEndsTheWaitEvenWhilePaused)
+{
+    // Layout cell (10, 20) with a height of 4 rows: the prompt stands at
+    // cell (10, 22), 104k x 16k.
+    const uint32_t layout[MENU_LAYOUT_VALUES] = {10, 20, 0, 4, 0, 2, 7};
+    memcpy(e->menu_layout, layout, sizeof layout);
+    g_paused = 1;
+    for (uint8_t hd : {0, 1}) {
+        e->hd_mode = hd;
+        const int k = hd ? 2 : 1, x0 = 80 * k, y0 = 352 * k;
+        e->menu_layout_set = 1;
+        e->vm_blocked = 1;
+        push_button(window, x0 + 104 * k, y0);
+        push_button(window, x0, y0 + 16 * k);
+        handle();
+        EXPECT_EQ(e->vm_blocked, 1) << "hd " << int{hd};
+        push_button(window, x0 + 104 * k - 1, y0 + 16 * k - 1);
+        handle();
+        EXPECT_EQ(e->vm_blocked, 0) << "hd " << int{hd};
+    }
+    // Without a layout there is no prompt to click.
+    e->menu_layout_set = 0;
+    e->vm_blocked = 1;
+    push_button(window, 170, 710);
+    handle();
+    EXPECT_EQ(e->vm_blocked, 1);
+}
+
+TEST_F(EventsTest, PauseHoldsTheMusicEvenWhenMuted)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0);
+    bgm_init();
+    ASSERT_NE(g_bgm.device, 0u);
+    e->mute = 1;
+    key(SDLK_F5);
+    EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PAUSED);
+    key(SDLK_F5);
+    EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PLAYING);
+    bgm_shutdown();
+}
+
+TEST_F(EventsTest, ScreenshotIsNamedAfterTheLocalTimeInTheExecutableFolder)
+{
+    struct tm when {};
+    when.tm_year = 2026 - 1900;
+    when.tm_mon = 2;
+    when.tm_mday = 2;
+    when.tm_hour = 14;
+    when.tm_min = 5;
+    when.tm_sec = 9;
+    char path[SCREENSHOT_PATH_CAPACITY];
+    EXPECT_TRUE(app_format_screenshot_path(path, sizeof path, "/games/", &when));
+    EXPECT_STREQ(path, "/games/screenshot_20260302_140509.png");
+    EXPECT_FALSE(app_format_screenshot_path(path, sizeof path, std::string(505, 'd').c_str(), &when));
+
+    key(SDLK_F12);
+    char* base = SDL_GetBasePath();
+    const std::string folder = base, requested = g_screenshot_path;
+    SDL_free(base);
+    g_screenshot_path[0] = '\0';
+    ASSERT_EQ(requested.compare(0, folder.size(), folder), 0) << requested;
+    EXPECT_TRUE(std::regex_match(requested.substr(folder.size()),
+                                 std::regex("screenshot_20[0-9]{6}_[0-9]{6}\\.png")))
+        << requested;
+}
+
+TEST_F(EventsTest, ResizeKeepsSixteenByTen)
+{
+    const int cases[][4] = {{1000, 700, 1000, 625}, {500, 300, 640, 400}, {1280, 800, 1280, 800},
+                            {639, 399, 640, 400},   {1003, 900, 1003, 626}};
+    for (const auto& c : cases) {
+        int w = 0, h = 0;
+        EXPECT_EQ(app_resize_target(c[0], c[1], &w, &h), c[0] != c[2] || c[1] != c[3]);
+        EXPECT_EQ(w * 10000 + h, c[2] * 10000 + c[3]) << c[0] << "x" << c[1];
+    }
+    push_window_event(window, SDL_WINDOWEVENT_RESIZED, 1000, 700);
+    handle();
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    EXPECT_EQ(w * 10000 + h, 1000 * 10000 + 625);
+    SDL_SetWindowSize(window, 64, 64);
+}
+
+TEST_F(EventsTest, LostRenderTargetsAreRefilledFromThePlanes)
+{
+    gfx_init_screen(e.get());
+    memset(e->vram_planes[0], 0xFF, sizeof e->vram_planes[0]);
+    push_plain(SDL_RENDER_TARGETS_RESET);
+    handle();
+    const Pixels canvas = read_render_target(e->canvas_texture);
+    EXPECT_EQ(pixel_at(canvas, SCREEN_WIDTH, 639, 399), opaque(DEFAULT_PALETTE[1] & 0xFFFFFF));
+    SDL_DestroyTexture(e->canvas_texture);
+    SDL_DestroyTexture(e->vram_texture);
+}
+
+TEST_F(EventsTest, MenuCommandEventIsRegisteredOnceAndTakenOffTheQueue)
+{
+    const uint32_t type = app_menu_event_type();
+    EXPECT_GE(type, static_cast<uint32_t>(SDL_USEREVENT));
+    EXPECT_EQ(app_menu_event_type(), type);
+    push_plain(type);
+    handle();
+    EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT), 0);
+}
