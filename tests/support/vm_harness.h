@@ -18,7 +18,7 @@ public:
     VmHarness(const VmHarness&) = delete;
     VmHarness& operator=(const VmHarness&) = delete;
 
-    Engine* engine() { return engine_.get(); }
+    Engine* engine() const { return engine_.get(); }
     int32_t& var(int index) { return engine_->vm_vars[index]; }
 
     // Installs the scenario with vm_pc on its start segment, as start-up does.
