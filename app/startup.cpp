@@ -175,15 +175,28 @@ static bool enter_start_segment(Engine* engine)
     return true;
 }
 
+// The interpreter handles events while it runs synchronously, and waits out
+// the pause, through these.
+static void install_callbacks(Engine* engine)
+{
+    engine->step_cb = app_pump_events_throttled;
+    engine->pump_events_cb = app_pump_events_exit_on_quit;
+    engine->paused_flag_ptr = &g_paused;
+}
+
 int app_main(int, char**)
 {
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
         return EXIT_FATAL;
     create_cursors();
     bgm_init();
+    // Menu commands reach the event handler as this registered event.
+    app_menu_event_type();
     load_configuration();
 
-    Engine engine;
+    // The one Engine lives for the whole run; static storage keeps its
+    // 300-odd kilobytes off the stack.
+    static Engine engine;
     engine_init(&engine, g_config.use_hd_graphics);
     bgm_set_hd(engine.hd_mode);
     g_engine = &engine;
@@ -220,7 +233,12 @@ int app_main(int, char**)
     if (!enter_start_segment(&engine))
         return EXIT_FATAL;
 
+    install_callbacks(&engine);
+
     splash_finish(&engine, 0);
     SDL_SetWindowSize(engine.window, placed.w, placed.h);
-    return EXIT_OK;
+
+    g_running = 1;
+    app_run_main_loop(&engine);
+    return app_shutdown(&engine);
 }

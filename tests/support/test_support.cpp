@@ -87,9 +87,11 @@ bool file_exists(const std::string& path)
     return fs::exists(path);
 }
 
-static int wait_with_timeout(pid_t child, int timeout_seconds)
+static int wait_with_timeout(pid_t child, int timeout_seconds, int interrupt_after_ms)
 {
     for (int waited_ms = 0; waited_ms < timeout_seconds * 1000; waited_ms += 10) {
+        if (waited_ms == interrupt_after_ms)
+            kill(child, SIGINT);
         int status = 0;
         pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child)
@@ -101,7 +103,7 @@ static int wait_with_timeout(pid_t child, int timeout_seconds)
     return -1;
 }
 
-ProgramResult run_kavrel(const std::string& folder, int timeout_seconds)
+ProgramResult run_kavrel(const std::string& folder, int timeout_seconds, int interrupt_after_ms)
 {
     std::string out_path = folder + "/.kavrel-stdout";
     std::string err_path = folder + "/.kavrel-stderr";
@@ -123,7 +125,7 @@ ProgramResult run_kavrel(const std::string& folder, int timeout_seconds)
     }
 
     ProgramResult result;
-    result.exit_status = wait_with_timeout(child, timeout_seconds);
+    result.exit_status = wait_with_timeout(child, timeout_seconds, interrupt_after_ms);
     result.out = read_text_file(out_path);
     result.err = read_text_file(err_path);
     return result;

@@ -45,5 +45,8 @@ struct ProgramResult {
 };
 
 // Runs the built kavrel in the given folder with SDL's dummy drivers and no
-// display, waiting at most timeout_seconds before killing it.
-ProgramResult run_kavrel(const std::string& folder, int timeout_seconds = 20);
+// display. A game that reaches its main loop runs until it is interrupted:
+// with interrupt_after_ms set, it gets SIGINT (a quit, for SDL) after that
+// long. It is killed when it has not ended after timeout_seconds.
+ProgramResult run_kavrel(const std::string& folder, int timeout_seconds = 20,
+                         int interrupt_after_ms = -1);
