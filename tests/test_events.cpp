@@ -6,7 +6,7 @@
 #include "music.h"
 #include "render_fixture.h"
 #include "screen.h"
-#include "vm_fixture.h"
+#include "vm_harness.h"
 
 #include <SDL.h>
 
@@ -37,7 +37,7 @@ protected:
         push_key(window, sym);
         handle();
     }
-    void handle() { app_handle_events(e.get(), &g_running); }
+    void handle() { app_handle_events(e, &g_running); }
     void offer_choices(std::initializer_list<uint32_t> ids, bool open)
     {
         e->choice_count = 0;
@@ -46,7 +46,8 @@ protected:
         e->choice_active = e->vm_blocked = open;
     }
 
-    TestEngine e;
+    VmHarness harness;
+    Engine* const e = harness.engine();
     SDL_Window* window = nullptr;
 };
 
@@ -296,7 +297,7 @@ TEST_F(EventsTest, ResizeKeepsSixteenByTen)
 
 TEST_F(EventsTest, LostRenderTargetsAreRefilledFromThePlanes)
 {
-    gfx_init_screen(e.get());
+    gfx_init_screen(e);
     memset(e->vram_planes[0], 0xFF, sizeof e->vram_planes[0]);
     push_plain(SDL_RENDER_TARGETS_RESET);
     handle();
