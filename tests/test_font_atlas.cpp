@@ -68,6 +68,8 @@ TEST_F(FontAtlasTest, HexParserKeepsWellFormedGlyphsOnly)
     EXPECT_EQ(glyphs_.at(0x65E5).width, 16);
     EXPECT_EQ(glyphs_.at(0x65E5).rows[1], 0x0FF8);
     EXPECT_EQ(glyphs_.count(0x42), 0u);
+    HexGlyphSet none;
+    EXPECT_FALSE(font_atlas_load_hex(dir_->file("missing.hex"), &none));
 }
 
 TEST_F(FontAtlasTest, EveryJisCellRoundTripsThroughTheEnginesShiftJisDecoding)

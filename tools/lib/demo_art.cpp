@@ -201,7 +201,9 @@ void paint_segment(Canvas* c, Point a, Point b, double radius, uint32_t colour)
     paint_box(c, std::min(a.x, b.x) - radius, std::min(a.y, b.y) - radius,
               std::max(a.x, b.x) + radius, std::max(a.y, b.y) + radius,
               [&](int px, int py, double u, double v) {
-                  double t = len2 > 0 ? std::clamp(((u - a.x) * dx + (v - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+                  double t = len2 > 0
+                                 ? std::clamp(((u - a.x) * dx + (v - a.y) * dy) / len2, 0.0, 1.0)
+                                 : 0.0;
                   if (std::hypot(u - (a.x + t * dx), v - (a.y + t * dy)) <= radius)
                       put(c, px, py, colour);
               });
@@ -335,7 +337,8 @@ void draw_forest(Canvas* c)
         if (x > 230 && x < 410)
             continue;  // keep the path open
         double top = 96 + rng_range(&rng, 0, 40);
-        paint_pine(c, x + rng_range(&rng, -6, 6), top, 262 + rng_range(&rng, 0, 16), 52, MID, TRUNK);
+        paint_pine(c, x + rng_range(&rng, -6, 6), top, 262 + rng_range(&rng, 0, 16), 52, MID,
+                   TRUNK);
     }
     for (int i = 0; i < 70; i++) {
         double x = rng_range(&rng, 0, SCREEN_W), y = rng_range(&rng, 270, SCREEN_H);
@@ -364,7 +367,8 @@ void draw_night(Canvas* c)
     // A faint band of the galaxy from the upper left to the lower right.
     paint_box(c, 0, 0, SCREEN_W, 330, [&](int px, int py, double u, double v) {
         double d = (u * 0.57 - v * 0.82 + 20) / 44;
-        double amount = 0.3 * std::exp(-d * d) * (0.7 + 0.3 * std::sin(u * 0.07) * std::sin(v * 0.05));
+        double amount =
+            0.3 * std::exp(-d * d) * (0.7 + 0.3 * std::sin(u * 0.07) * std::sin(v * 0.05));
         if (dither(amount, px, py))
             put(c, px, py, 0x3a4a80);
     });
@@ -444,7 +448,8 @@ void draw_letter(Canvas* c)
 {
     Rng rng = {0x1E77E2u};
     paint_box(c, 0, 0, LETTER_W, LETTER_H, [&](int px, int py, double u, double v) {
-        double dx = (u - LETTER_W / 2.0) / (LETTER_W / 2.0), dy = (v - LETTER_H / 2.0) / (LETTER_H / 2.0);
+        double dx = (u - LETTER_W / 2.0) / (LETTER_W / 2.0),
+               dy = (v - LETTER_H / 2.0) / (LETTER_H / 2.0);
         double edge = std::max(std::fabs(dx), std::fabs(dy));
         uint32_t colour = 0xf2e6c8;
         if (dither((edge - 0.6) * 1.5, px, py))
@@ -483,7 +488,8 @@ void draw_letter(Canvas* c)
                 }
                 double t = static_cast<double>(i) / (loops * STEPS_PER_LOOP);
                 double angle = t * loops * 2 * PI;
-                Point p = {x + t * width - 1.8 * std::sin(angle), base - height * (1 - std::cos(angle)) / 2};
+                Point p = {x + t * width - 1.8 * std::sin(angle),
+                           base - height * (1 - std::cos(angle)) / 2};
                 paint_segment(c, last, p, 0.6, INK);
                 last = p;
             }
@@ -493,7 +499,8 @@ void draw_letter(Canvas* c)
     Point last = {214, 138};
     for (int i = 1; i <= 120; i++) {
         double t = i / 120.0;
-        Point p = {214 + t * 70 - 4 * std::sin(t * 5 * 2 * PI), 138 - 5 * std::sin(t * 5 * PI) * (1 - t * 0.5)};
+        Point p = {214 + t * 70 - 4 * std::sin(t * 5 * 2 * PI),
+                   138 - 5 * std::sin(t * 5 * PI) * (1 - t * 0.5)};
         paint_segment(c, last, p, 0.7, INK);
         last = p;
     }
@@ -503,70 +510,47 @@ void draw_letter(Canvas* c)
     paint_ellipse(c, 44, 134, 4, 4, 0xa83040);
 }
 
-// "Sorvella" in a blocky display face of our own: one string per row, '#' ink.
-struct TitleGlyph {
-    char letter;
-    const char* rows[9];
+// The game's name in a blocky display face of our own, '#' for ink.
+const char* const TITLE_BANNER[] = {
+    ".#####..................................###.###........",
+    "##...##..................................##..##........",
+    "##.......................................##..##........",
+    "##.......#####..##.###..##...##..#####...##..##..####..",
+    ".#####..##...##.###..##.##...##.##...##..##..##.....##.",
+    ".....##.##...##.##......##...##.#######..##..##..#####.",
+    ".....##.##...##.##.......##.##..##.......##..##.##..##.",
+    "##...##.##...##.##.......##.##..##...##..##..##.##..##.",
+    ".#####...#####..##........###....#####..###.###..###.##",
 };
+constexpr int TITLE_ROWS = static_cast<int>(std::size(TITLE_BANNER));
 
-const TitleGlyph TITLE_GLYPHS[] = {
-    {'S', {".#####.", "##...##", "##.....", "##.....", ".#####.", ".....##", ".....##", "##...##", ".#####."}},
-    {'o', {".......", ".......", ".......", ".#####.", "##...##", "##...##", "##...##", "##...##", ".#####."}},
-    {'r', {".......", ".......", ".......", "##.###.", "###..##", "##.....", "##.....", "##.....", "##....."}},
-    {'v', {".......", ".......", ".......", "##...##", "##...##", "##...##", ".##.##.", ".##.##.", "..###.."}},
-    {'e', {".......", ".......", ".......", ".#####.", "##...##", "#######", "##.....", "##...##", ".#####."}},
-    {'l', {"###", ".##", ".##", ".##", ".##", ".##", ".##", ".##", "###"}},
-    {'a', {".......", ".......", ".......", ".####..", "....##.", ".#####.", "##..##.", "##..##.", ".###.##"}},
-};
-constexpr int TITLE_GLYPH_ROWS = 9;
-
-const TitleGlyph* title_glyph(char letter)
+// Gold lettering with a shadow and a lit upper edge on each block, the
+// banner's top-left at (x, y) and each block `cell` pixels square.
+void paint_title_banner(Canvas* c, double x, double y, double cell)
 {
-    for (const TitleGlyph& g : TITLE_GLYPHS) {
-        if (g.letter == letter)
-            return &g;
-    }
-    return nullptr;
-}
-
-int title_width(const char* text)
-{
-    int columns = 0;
-    for (const char* p = text; *p; p++) {
-        const TitleGlyph* g = title_glyph(*p);
-        columns += (g ? static_cast<int>(strlen(g->rows[0])) : 4) + (p[1] ? 1 : 0);
-    }
-    return columns;
-}
-
-// Gold lettering with a shadow and a lit upper edge on each block.
-void paint_title_text(Canvas* c, const char* text, double x, double y, double cell)
-{
+    constexpr double SHADOW = 4;
+    constexpr double HIGHLIGHT = 2;
+    const uint32_t gold[] = {0xfff0b0, 0xf8d080, 0xe0a050, 0xc07838};
+    constexpr int GOLD_BANDS = 3;
     for (int pass = 0; pass < 2; pass++) {
-        double pen = x;
-        for (const char* p = text; *p; p++) {
-            const TitleGlyph* g = title_glyph(*p);
-            int width = g ? static_cast<int>(strlen(g->rows[0])) : 4;
-            for (int r = 0; g && r < TITLE_GLYPH_ROWS; r++) {
-                for (int col = 0; col < width; col++) {
-                    if (g->rows[r][col] != '#')
-                        continue;
-                    double x0 = pen + col * cell, y0 = y + r * cell;
-                    if (pass == 0) {
-                        paint_rect(c, x0 + 4, y0 + 4, x0 + cell + 4, y0 + cell + 4, 0x06040f);
-                        continue;
-                    }
-                    paint_box(c, x0, y0, x0 + cell, y0 + cell, [&](int px, int py, double, double v) {
-                        double t = (v - y) / (TITLE_GLYPH_ROWS * cell) * 3;
-                        const uint32_t gold[] = {0xfff0b0, 0xf8d080, 0xe0a050, 0xc07838};
-                        int i = std::min(static_cast<int>(t), 2);
-                        put(c, px, py, dither(t - i, px, py) ? gold[i + 1] : gold[i]);
-                    });
-                    if (r == 0 || g->rows[r - 1][col] != '#')
-                        paint_rect(c, x0, y0, x0 + cell, y0 + 2, 0xfff8e0);
+        for (int r = 0; r < TITLE_ROWS; r++) {
+            for (int col = 0; TITLE_BANNER[r][col]; col++) {
+                if (TITLE_BANNER[r][col] != '#')
+                    continue;
+                double x0 = x + col * cell, y0 = y + r * cell;
+                if (pass == 0) {
+                    paint_rect(c, x0 + SHADOW, y0 + SHADOW, x0 + cell + SHADOW,
+                               y0 + cell + SHADOW, 0x06040f);
+                    continue;
                 }
+                paint_box(c, x0, y0, x0 + cell, y0 + cell, [&](int px, int py, double, double v) {
+                    double t = (v - y) / (TITLE_ROWS * cell) * GOLD_BANDS;
+                    int i = std::min(static_cast<int>(t), GOLD_BANDS - 1);
+                    put(c, px, py, dither(t - i, px, py) ? gold[i + 1] : gold[i]);
+                });
+                if (r == 0 || TITLE_BANNER[r - 1][col] != '#')
+                    paint_rect(c, x0, y0, x0 + cell, y0 + HIGHLIGHT, 0xfff8e0);
             }
-            pen += (width + 1) * cell;
         }
     }
 }
@@ -584,18 +568,17 @@ void draw_splash(Canvas* c)
         paint_rect(c, SCREEN_W - inset - 1, inset, SCREEN_W - inset, SCREEN_H - inset, colour);
     }
     for (Point corner : {Point{16, 16}, Point{624, 16}, Point{16, 384}, Point{624, 384}})
-        paint_polygon(c, {{corner.x, corner.y - 6}, {corner.x + 6, corner.y}, {corner.x, corner.y + 6},
-                          {corner.x - 6, corner.y}},
+        paint_polygon(c, {{corner.x, corner.y - 6}, {corner.x + 6, corner.y},
+                          {corner.x, corner.y + 6}, {corner.x - 6, corner.y}},
                       0xf8d080);
     paint_glow(c, 540, 74, 60, 0x2a2a68, 0.6);
     paint_box(c, 520, 54, 560, 94, [&](int px, int py, double u, double v) {
         if (in_ellipse(u, v, 540, 74, 18, 18) && !in_ellipse(u, v, 548, 68, 16, 16))
             put(c, px, py, 0xf8f0c0);
     });
-    const char* title = "Sorvella";
     constexpr double CELL = 9;
-    double width = title_width(title) * CELL;
-    paint_title_text(c, title, (SCREEN_W - width) / 2, 130, CELL);
+    double width = strlen(TITLE_BANNER[0]) * CELL;
+    paint_title_banner(c, (SCREEN_W - width) / 2, 130, CELL);
     paint_rect(c, 200, 236, 440, 237, 0x8a6a3a);
     paint_polygon(c, {{320, 230}, {327, 236.5}, {320, 243}, {313, 236.5}}, 0xf8d080);
 }

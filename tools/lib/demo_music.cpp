@@ -17,7 +17,7 @@ constexpr int SEMITONES_PER_OCTAVE = 12;
 constexpr int CHORD_TONES = 3;
 constexpr int MAX_HARMONICS = 6;
 constexpr double CENTS_PER_OCTAVE = 1200.0;
-constexpr double MASTER_GAIN = 0.9;
+constexpr double MASTER_GAIN = 1.3;
 constexpr double PCM_FULL_SCALE = 32767.0;
 
 enum Voice { VOICE_LEAD, VOICE_FLUTE, VOICE_PAD, VOICE_BASS, VOICE_PLUCK };
@@ -320,9 +320,10 @@ std::vector<int16_t> demo_music_render(int track, DemoMusicPart part, bool hd)
     pcm.resize(mix.frames * DEMO_MUSIC_CHANNELS);
     for (size_t i = 0; i < mix.frames; i++) {
         // A gentle saturation instead of a hard clip, should the voices pile up.
-        pcm[i * 2] = static_cast<int16_t>(std::lround(std::tanh(mix.left[i] * MASTER_GAIN) * PCM_FULL_SCALE));
-        pcm[i * 2 + 1] =
-            static_cast<int16_t>(std::lround(std::tanh(mix.right[i] * MASTER_GAIN) * PCM_FULL_SCALE));
+        pcm[i * 2] = static_cast<int16_t>(
+            std::lround(std::tanh(mix.left[i] * MASTER_GAIN) * PCM_FULL_SCALE));
+        pcm[i * 2 + 1] = static_cast<int16_t>(
+            std::lround(std::tanh(mix.right[i] * MASTER_GAIN) * PCM_FULL_SCALE));
     }
     return pcm;
 }

@@ -191,7 +191,8 @@ std::vector<uint32_t> font_atlas_jis_unicode_table()
     for (int row = 0; row < FONT_ATLAS_JIS_ROWS; row++) {
         for (int cell = 0; cell < FONT_ATLAS_JIS_CELLS; cell++) {
             uint16_t sjis = font_atlas_jis_to_sjis(row, cell);
-            char in[SJIS_PAIR_BYTES] = {static_cast<char>(sjis >> 8), static_cast<char>(sjis & 0xFF)};
+            char in[SJIS_PAIR_BYTES] = {static_cast<char>(sjis >> 8),
+                                        static_cast<char>(sjis & 0xFF)};
             unsigned char out[UTF32_BYTES] = {};
             char* in_p = in;
             char* out_p = reinterpret_cast<char*>(out);
