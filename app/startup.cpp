@@ -190,6 +190,8 @@ int app_main(int, char**)
         return EXIT_FATAL;
     create_cursors();
     bgm_init();
+    // Menu commands reach the event handler as this registered event.
+    app_menu_event_type();
     load_configuration();
 
     // The one Engine lives for the whole run; static storage keeps its
