@@ -42,21 +42,12 @@ class FontAtlasTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new ScratchDir();
         ASSERT_EQ(font_atlas_parse_hex(FIXTURE_HEX, sizeof FIXTURE_HEX - 1, &glyphs_), 3u);
-        std::string error;
-        ASSERT_TRUE(font_atlas_write(dir_->path(), glyphs_, &error)) << error;
     }
-    static void TearDownTestSuite()
-    {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    static ScratchDir* dir_;
     static HexGlyphSet glyphs_;
+    ScratchDir dir_;
 };
 
-ScratchDir* FontAtlasTest::dir_ = nullptr;
 HexGlyphSet FontAtlasTest::glyphs_;
 
 }  // namespace
@@ -69,7 +60,7 @@ TEST_F(FontAtlasTest, HexParserKeepsWellFormedGlyphsOnly)
     EXPECT_EQ(glyphs_.at(0x65E5).rows[1], 0x0FF8);
     EXPECT_EQ(glyphs_.count(0x42), 0u);
     HexGlyphSet none;
-    EXPECT_FALSE(font_atlas_load_hex(dir_->file("missing.hex"), &none));
+    EXPECT_FALSE(font_atlas_load_hex(dir_.file("missing.hex"), &none));
 }
 
 TEST_F(FontAtlasTest, EveryJisCellRoundTripsThroughTheEnginesShiftJisDecoding)
@@ -93,10 +84,12 @@ TEST_F(FontAtlasTest, GlyphsLandInTheCellsTheEngineReadsAtBothScales)
         uint32_t codepoint;
     };
     const Case cases[] = {{0x41, 0x41}, {0x93FA, 0x65E5}, {0x82A0, 0x3042}};
+    std::string error;
+    ASSERT_TRUE(font_atlas_write(dir_.path(), glyphs_, &error)) << error;
     const char* names[] = {FONT_ATLAS_SD_NAME, FONT_ATLAS_HD_NAME};
     for (int scale = 1; scale <= 2; scale++) {
         DecodedPng png;
-        load_png(dir_->file(names[scale - 1]), &png);
+        load_png(dir_.file(names[scale - 1]), &png);
         ASSERT_EQ(png.w, FONT_ATLAS_SD_WIDTH * scale);
         ASSERT_EQ(png.h, FONT_ATLAS_SD_HEIGHT * scale);
         for (const Case& c : cases) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <iterator>
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <iterator>
 
 namespace {
 
@@ -19,6 +20,8 @@ constexpr int MAX_HARMONICS = 6;
 constexpr double CENTS_PER_OCTAVE = 1200.0;
 constexpr double MASTER_GAIN = 1.3;
 constexpr double PCM_FULL_SCALE = 32767.0;
+// Each of the two detuned copies of an HD voice; together a little louder than one.
+constexpr double HD_DOUBLE_GAIN = 0.6;
 
 enum Voice { VOICE_LEAD, VOICE_FLUTE, VOICE_PAD, VOICE_BASS, VOICE_PLUCK };
 
@@ -71,7 +74,7 @@ enum Accompaniment { ACCOMP_ARPEGGIO, ACCOMP_WALTZ };
 
 struct SongPart {
     const Chord* chords;  // one per bar
-    int bars;
+    size_t bars;
     const MelodyNote* melody;
     size_t melody_count;
     const int* arpeggio;  // chord-tone steps per eighth (3 and up: an octave higher)
@@ -105,13 +108,11 @@ const int TITLE_LOOP_ARPEGGIO[] = {0, 1, 2, 3, 2, 1, 2, 3};
 
 // Forest: G major waltz, six bars G Em C D Em D, after a two-bar G D intro
 // whose last steps climb to the tune's first note.
-constexpr Chord CHORD_G_LOW = {{55, 59, 62}, 43};
 constexpr Chord CHORD_EM = {{52, 55, 59}, 40};
 constexpr Chord CHORD_C_LOW = {{52, 55, 60}, 48};
 constexpr Chord CHORD_D = {{54, 57, 62}, 50};
-const Chord FOREST_INTRO_CHORDS[] = {CHORD_G_LOW, CHORD_D};
-const Chord FOREST_LOOP_CHORDS[] = {CHORD_G_LOW, CHORD_EM, CHORD_C_LOW,
-                                    CHORD_D,     CHORD_EM, CHORD_D};
+const Chord FOREST_INTRO_CHORDS[] = {CHORD_G, CHORD_D};
+const Chord FOREST_LOOP_CHORDS[] = {CHORD_G, CHORD_EM, CHORD_C_LOW, CHORD_D, CHORD_EM, CHORD_D};
 const MelodyNote FOREST_INTRO_MELODY[] = {{4, 0.5, 62}, {4.5, 0.5, 66}, {5, 1, 69}};
 const MelodyNote FOREST_LOOP_MELODY[] = {
     {0, 2, 74},  {2, 1, 71},  {3, 1.5, 76}, {4.5, 0.5, 74}, {5, 1, 71},  {6, 1, 72},
@@ -119,29 +120,15 @@ const MelodyNote FOREST_LOOP_MELODY[] = {
     {14, 1, 67}, {15, 2, 69}, {17, 1, 66},
 };
 
-template <typename T, size_t N>
-constexpr int count_of(const T (&)[N])
-{
-    return static_cast<int>(N);
-}
-
 const Song SONGS[DEMO_MUSIC_TRACK_COUNT] = {
-    {"title",
-     90,
-     4,
-     VOICE_LEAD,
-     ACCOMP_ARPEGGIO,
-     {{TITLE_INTRO_CHORDS, count_of(TITLE_INTRO_CHORDS), nullptr, 0, TITLE_INTRO_ARPEGGIO},
-      {TITLE_LOOP_CHORDS, count_of(TITLE_LOOP_CHORDS), TITLE_LOOP_MELODY,
+    {"title", 90, 4, VOICE_LEAD, ACCOMP_ARPEGGIO,
+     {{TITLE_INTRO_CHORDS, std::size(TITLE_INTRO_CHORDS), nullptr, 0, TITLE_INTRO_ARPEGGIO},
+      {TITLE_LOOP_CHORDS, std::size(TITLE_LOOP_CHORDS), TITLE_LOOP_MELODY,
        std::size(TITLE_LOOP_MELODY), TITLE_LOOP_ARPEGGIO}}},
-    {"forest",
-     120,
-     3,
-     VOICE_FLUTE,
-     ACCOMP_WALTZ,
-     {{FOREST_INTRO_CHORDS, count_of(FOREST_INTRO_CHORDS), FOREST_INTRO_MELODY,
+    {"forest", 120, 3, VOICE_FLUTE, ACCOMP_WALTZ,
+     {{FOREST_INTRO_CHORDS, std::size(FOREST_INTRO_CHORDS), FOREST_INTRO_MELODY,
        std::size(FOREST_INTRO_MELODY), nullptr},
-      {FOREST_LOOP_CHORDS, count_of(FOREST_LOOP_CHORDS), FOREST_LOOP_MELODY,
+      {FOREST_LOOP_CHORDS, std::size(FOREST_LOOP_CHORDS), FOREST_LOOP_MELODY,
        std::size(FOREST_LOOP_MELODY), nullptr}}},
 };
 
@@ -177,8 +164,8 @@ double envelope(const VoiceShape& shape, double t, double length)
     return level;
 }
 
-// Adds one oscillator: the voice at the given detune and pan, for the note's
-// whole length (its release ends inside it).
+// Adds one oscillator of the voice at the given frequency and pan for the
+// note's whole length; its release ends inside that length.
 void mix_oscillator(Mix* mix, const VoiceShape& shape, bool hd, size_t start, size_t length,
                     double freq, double pan, double gain)
 {
@@ -221,8 +208,8 @@ void mix_note(Mix* mix, Voice voice, bool hd, double beat, double beats, int mid
     double freq = midi_frequency(midi);
     if (hd && shape.hd_detune_cents > 0) {
         double sharp = freq * std::pow(2.0, shape.hd_detune_cents / CENTS_PER_OCTAVE);
-        mix_oscillator(mix, shape, hd, start, length, freq, shape.pan, shape.gain * 0.6);
-        mix_oscillator(mix, shape, hd, start, length, sharp, -shape.pan, shape.gain * 0.6);
+        mix_oscillator(mix, shape, hd, start, length, freq, shape.pan, shape.gain * HD_DOUBLE_GAIN);
+        mix_oscillator(mix, shape, hd, start, length, sharp, -shape.pan, shape.gain * HD_DOUBLE_GAIN);
     } else {
         mix_oscillator(mix, shape, hd, start, length, freq, shape.pan, shape.gain);
     }
@@ -233,7 +220,7 @@ int arpeggio_tone(const Chord& chord, int step)
     return chord.tones[step % CHORD_TONES] + SEMITONES_PER_OCTAVE * (step / CHORD_TONES + 1);
 }
 
-void mix_bar(Mix* mix, const Song& song, const SongPart& part, int bar, bool hd)
+void mix_bar(Mix* mix, const Song& song, const SongPart& part, size_t bar, bool hd)
 {
     const Chord& chord = part.chords[bar];
     double bar_beat = static_cast<double>(bar) * song.beats_per_bar;
@@ -294,7 +281,7 @@ size_t demo_music_part_frames(int track, DemoMusicPart part)
     if (track < 0 || track >= DEMO_MUSIC_TRACK_COUNT)
         return 0;
     const Song& song = SONGS[track];
-    return frames_per_beat(song) * static_cast<size_t>(song.beats_per_bar * song.parts[part].bars);
+    return frames_per_beat(song) * static_cast<size_t>(song.beats_per_bar) * song.parts[part].bars;
 }
 
 std::vector<int16_t> demo_music_render(int track, DemoMusicPart part, bool hd)
@@ -311,7 +298,7 @@ std::vector<int16_t> demo_music_render(int track, DemoMusicPart part, bool hd)
     mix.left.assign(mix.frames, 0.0);
     mix.right.assign(mix.frames, 0.0);
 
-    for (int bar = 0; bar < notes.bars; bar++)
+    for (size_t bar = 0; bar < notes.bars; bar++)
         mix_bar(&mix, song, notes, bar, hd);
     for (size_t i = 0; i < notes.melody_count; i++)
         mix_note(&mix, song.melody_voice, hd, notes.melody[i].beat, notes.melody[i].beats,
