@@ -300,7 +300,7 @@ void Assembler::parse_segment()
 void Assembler::check_references()
 {
     if (segment_offsets_.empty()) {
-        error(line_, "no segment defined");
+        error(1, "no segment defined");
         return;
     }
     if (!has_start_)
