@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kvs_assembler.h"
+#include "vm_harness.h"
 #include "scenario_player.h"
 #include "vm.h"
 
@@ -79,25 +80,26 @@ TEST(KvsAsmTest, TablesHoldTheMessagesSegmentsAndStart)
         "start 4\nvar0 9\nmessage 3 森へ\\n行く\nmessage 1 Stay \\s\n"
         "segment 4 {\n[/2]\n}\nsegment 2 {\nAB\n}\n");
     ASSERT_TRUE(out.errors.empty());
-    TestEngine engine;
+    VmHarness harness;
+    Engine* const engine = harness.engine();
     std::vector<uint8_t> tables = out.tables;
     std::vector<uint8_t> code = out.code;
     auto* tables_copy = static_cast<uint8_t*>(malloc(tables.size()));
     auto* code_copy = static_cast<uint8_t*>(malloc(code.size()));
     memcpy(tables_copy, tables.data(), tables.size());
     memcpy(code_copy, code.data(), code.size());
-    script_install(engine.get(), tables_copy, tables.size(), code_copy, code.size());
+    script_install(engine, tables_copy, tables.size(), code_copy, code.size());
 
-    EXPECT_EQ(script_start_segment(engine.get()), 4u);
+    EXPECT_EQ(script_start_segment(engine), 4u);
     EXPECT_EQ(engine->vm_vars[0], 9);
-    EXPECT_STREQ(script_string(engine.get(), 3), "\x90\x58\x82\xd6\n\x8d\x73\x82\xad");
-    EXPECT_STREQ(script_string(engine.get(), 1), "Stay  ");
-    EXPECT_STREQ(script_string(engine.get(), 2), "");  // a gap holds an empty string
-    EXPECT_STREQ(script_string(engine.get(), 4), "[KVL_ERR]");
+    EXPECT_STREQ(script_string(engine, 3), "\x90\x58\x82\xd6\n\x8d\x73\x82\xad");
+    EXPECT_STREQ(script_string(engine, 1), "Stay  ");
+    EXPECT_STREQ(script_string(engine, 2), "");  // a gap holds an empty string
+    EXPECT_STREQ(script_string(engine, 4), "[KVL_ERR]");
     // Segments lie in the order of the file, each a block of its own length.
-    EXPECT_EQ(script_scene_entry(engine.get(), 4), engine->code_base);
-    EXPECT_EQ(script_scene_entry(engine.get(), 2), engine->code_base + 3 + 4);
-    EXPECT_EQ(script_scene_entry(engine.get(), 3), nullptr);
+    EXPECT_EQ(script_scene_entry(engine, 4), engine->code_base);
+    EXPECT_EQ(script_scene_entry(engine, 2), engine->code_base + 3 + 4);
+    EXPECT_EQ(script_scene_entry(engine, 3), nullptr);
     EXPECT_EQ(bytes_of(code), std::string("{\x04\x00[/2]{\x03\x00" "AB\n", 13));
 }
 

@@ -1,5 +1,6 @@
 #include "scenario_player.h"
 
+#include "app.h"
 #include "vm.h"
 
 #include <cstdlib>
@@ -7,7 +8,6 @@
 
 // Text waits and frame waits would sleep for real: the player skips them.
 constexpr int32_t PLAYER_GAME_SPEED = 16;
-constexpr uint32_t BLOCK_HEAD_SIZE = 3;
 
 static PlayResult* s_recording = nullptr;
 static int32_t s_trace_seen = 0;
@@ -37,33 +37,9 @@ static uint8_t* malloc_copy(const std::vector<uint8_t>& bytes)
     return copy;
 }
 
-// The main loop's chain rule: a chain requested at the top level makes the
-// segment the running one, and the restart segment unless a call is running.
-static void carry_out_chain(Engine* engine)
-{
-    if (!engine->vm_leave)
-        return;
-    const uint8_t* entry = script_scene_entry(engine, engine->vm_next_segment);
-    if (!entry)
-        return;
-    bool in_call = false;
-    for (int32_t i = 0; i < engine->vm_depth && i < VM_STACK_DEPTH; i++)
-        in_call = in_call || engine->vm_stack[i].kind == VM_FRAME_CALL;
-    if (!in_call)
-        engine->vm_restart_segment = static_cast<int32_t>(engine->vm_next_segment);
-    engine->vm_segment = engine->vm_next_segment;
-    engine->vm_pc = static_cast<uint32_t>(entry - engine->code_base);
-    const uint64_t end = uint64_t{engine->vm_pc} + BLOCK_HEAD_SIZE + (entry[1] | (entry[2] << 8));
-    engine->vm_block_end = end > engine->code_size ? engine->code_size : static_cast<uint32_t>(end);
-    engine->vm_leave = 0;
-    engine->vm_next_segment = VM_NEXT_NONE;
-    engine->vm_depth = 0;
-    engine->vm_command_mode = 0;
-}
-
 ScenarioPlayer::ScenarioPlayer()
 {
-    Engine* engine = engine_.get();
+    Engine* engine = engine_.engine();
     engine->game_speed = PLAYER_GAME_SPEED;
     engine->step_cb = skip_waits;
     engine->pump_events_cb = no_events;
@@ -79,7 +55,7 @@ bool ScenarioPlayer::load(const std::string& source)
     output_ = kvs_assemble(source);
     if (!output_.errors.empty())
         return false;
-    Engine* engine = engine_.get();
+    Engine* engine = engine_.engine();
     script_install(engine, malloc_copy(output_.tables), output_.tables.size(), malloc_copy(output_.code),
                    output_.code.size());
     const uint32_t start = script_start_segment(engine);
@@ -93,7 +69,7 @@ bool ScenarioPlayer::load(const std::string& source)
 
 PlayResult ScenarioPlayer::play(const std::function<size_t(const std::vector<uint32_t>&)>& choose, int max_steps)
 {
-    Engine* engine = engine_.get();
+    Engine* engine = engine_.engine();
     PlayResult result;
     s_recording = &result;
     s_trace_seen = engine->dbg_cmd_trace_count;
@@ -114,7 +90,7 @@ PlayResult ScenarioPlayer::play(const std::function<size_t(const std::vector<uin
         result.steps++;
         const uint8_t went_on = vm_step(engine);
         record_new_commands(engine);
-        carry_out_chain(engine);
+        app_carry_out_chain(engine);
         engine->wait_frames = 0;
         if (!went_on && !engine->vm_blocked) {
             result.ended = true;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "kvs_assembler.h"
-#include "vm_fixture.h"
+#include "vm_harness.h"
 
 struct PlayResult {
     bool ended = false;  // the interpreter had nothing left to run
@@ -34,7 +34,7 @@ public:
     // False (with the errors in output()) when it does not assemble.
     bool load(const std::string& source);
     const KvsOutput& output() const { return output_; }
-    Engine* engine() { return engine_.get(); }
+    Engine* engine() { return engine_.engine(); }
 
     // Runs until the interpreter has nothing left to run or max_steps main-loop
     // steps were made. choose picks the index of the entry to take from an
@@ -42,6 +42,6 @@ public:
     PlayResult play(const std::function<size_t(const std::vector<uint32_t>&)>& choose, int max_steps = 200000);
 
 private:
-    TestEngine engine_;
+    VmHarness engine_;
     KvsOutput output_;
 };
