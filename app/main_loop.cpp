@@ -16,7 +16,6 @@ const uint32_t SPEED_VM_STEPS[SPEED_ROWS] = {100, 700, 1000, 3000};
 const uint32_t SPEED_FRAME_DELAY_MS[SPEED_ROWS] = {16, 8, 4, 2};
 
 constexpr uint32_t PUMP_INTERVAL_MS = 16;
-constexpr uint32_t BLOCK_HEAD_SIZE = 3;  // '{' and the u16 length
 constexpr int EXIT_OK = 0;
 
 static uint32_t g_last_pump_ticks = 0;
@@ -46,22 +45,12 @@ void app_carry_out_chain(Engine* engine)
     if (!engine->vm_leave)
         return;
     const uint32_t next = engine->vm_next_segment;
-    const uint8_t* entry = script_scene_entry(engine, next);
-    if (!entry)
+    const bool in_call = call_frame_in_use(engine);
+    if (!vm_enter_segment(engine, next))
         return;
-    if (!call_frame_in_use(engine))
+    if (!in_call)
         engine->vm_restart_segment = static_cast<int32_t>(next);
-    engine->vm_pc = static_cast<uint32_t>(entry - engine->code_base);
-    engine->vm_segment = next;
-    engine->vm_leave = 0;
-    engine->vm_next_segment = VM_NEXT_NONE;
-    // script_scene_entry vouches for the 3-byte head. An end past the code is
-    // cut to code_size, as the interpreter cuts its own segment ends, so that
-    // the segment still ends (and restarts) there.
-    uint64_t end = uint64_t{engine->vm_pc} + BLOCK_HEAD_SIZE + (entry[1] | (entry[2] << 8));
-    engine->vm_block_end = end > engine->code_size ? engine->code_size : static_cast<uint32_t>(end);
     engine->vm_depth = 0;
-    engine->vm_command_mode = 0;
 }
 
 static bool restart_possible(Engine* engine)

@@ -61,6 +61,11 @@ void vm_skip_block(Engine* engine);
 // the operand, carrying out the chains it requests.
 void vm_call_segment(Engine* engine);
 
+// Puts the interpreter at the segment's entry, in text mode, with no leave
+// request: vm_pc, vm_block_end (cut at code_size) and vm_segment. False, with
+// nothing changed, when the segment has no entry.
+bool vm_enter_segment(Engine* engine, uint32_t segment);
+
 // Reads one operand at vm_pc into *out. False when it is missing (*out keeps its value).
 bool vm_read_operand(Engine* engine, uint32_t* out);
 

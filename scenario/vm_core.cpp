@@ -219,18 +219,29 @@ void vm_skip_block(Engine* engine)
     engine->vm_pc = block_end_at(engine, engine->vm_pc, &end) ? end : engine->code_size;
 }
 
-// Hands a segment that keeps chaining to itself to the main loop as its
-// restart segment, with the whole stack dropped.
-static void give_up_self_chain(Engine* engine, uint32_t segment, uint32_t entry, uint32_t end)
+bool vm_enter_segment(Engine* engine, uint32_t segment)
 {
-    engine->vm_restart_segment = static_cast<int32_t>(segment);
-    engine->vm_depth = 0;
-    engine->vm_command_mode = TEXT_MODE;
+    uint32_t entry = 0;
+    uint32_t end = 0;
+    if (!vm_segment_bounds(engine, segment, &entry, &end))
+        return false;
+    engine->vm_pc = entry;
+    engine->vm_block_end = end;
+    engine->vm_segment = segment;
     engine->vm_leave = 0;
     engine->vm_next_segment = VM_NEXT_NONE;
-    engine->vm_pc = entry;
-    engine->vm_segment = segment;
-    engine->vm_block_end = end;
+    engine->vm_command_mode = TEXT_MODE;
+    return true;
+}
+
+// A segment that keeps chaining to itself inside a call is handed to the main
+// loop: it becomes the restart segment of an empty stack, so the synchronous
+// loop cannot run for ever.
+static void give_up_self_chain(Engine* engine, uint32_t segment)
+{
+    vm_enter_segment(engine, segment);
+    engine->vm_restart_segment = static_cast<int32_t>(segment);
+    engine->vm_depth = 0;
 }
 
 void vm_call_segment(Engine* engine)
@@ -245,15 +256,8 @@ void vm_call_segment(Engine* engine)
     for (bool first = true;; first = false) {
         dbg_trace_jump(engine, static_cast<int32_t>(segment), first ? TRACE_CALL : TRACE_CHAIN);
         engine->vm_segment = segment;
-        uint32_t entry = 0;
-        uint32_t end = 0;
-        if (!vm_segment_bounds(engine, segment, &entry, &end))
+        if (!vm_enter_segment(engine, segment))
             break;
-        engine->vm_pc = entry;
-        engine->vm_block_end = end;
-        engine->vm_leave = 0;
-        engine->vm_next_segment = VM_NEXT_NONE;
-        engine->vm_command_mode = TEXT_MODE;
         vm_run_block(engine, VM_BLOCK_RUN);
 
         if (!engine->vm_leave)
@@ -264,7 +268,7 @@ void vm_call_segment(Engine* engine)
         if (next == segment && !engine->vm_blocked && engine->wait_frames == 0) {
             self_chains++;
             if (self_chains > VM_SELF_CHAIN_LIMIT) {
-                give_up_self_chain(engine, segment, entry, end);
+                give_up_self_chain(engine, segment);
                 return;
             }
         }
