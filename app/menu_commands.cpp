@@ -178,11 +178,8 @@ static void command_save(Engine* engine)
     }
     uint8_t* png = nullptr;
     int32_t size = 0;
-    // A save without a thumbnail is still a save.
-    if (!gfx_capture_thumbnail(engine, &png, &size)) {
-        png = nullptr;
-        size = 0;
-    }
+    // A failed capture leaves png null: the save simply has no thumbnail.
+    gfx_capture_thumbnail(engine, &png, &size);
     const int32_t slot = save_slot_screen(engine, SAVE_SLOT_SCREEN_SAVE);
     if (slot >= 0)
         save_write_slot(engine, slot, png, size);
