@@ -156,8 +156,10 @@ static void cycle_speed(Engine* engine)
 static void handle_key(Engine* engine, const SDL_Event& event)
 {
     const SDL_Keycode key = event.key.keysym.sym;
-    if (key == SDLK_F5)
+    if (key == SDLK_F5) {
         app_toggle_pause(engine);
+        win_update_menu_checks(engine->window);
+    }
     if (key == SDLK_F12)
         app_request_screenshot();
     if (hist_handle_event(&engine->history, &event, page_lines(engine)))
@@ -168,6 +170,7 @@ static void handle_key(Engine* engine, const SDL_Event& event)
     switch (key) {
     case SDLK_TAB:
         cycle_speed(engine);
+        win_update_menu_checks(engine->window);
         break;
     case SDLK_DOWN:
         engine->choice_cursor = moved_cursor(engine->choice_cursor, 1, 0, n);
@@ -288,14 +291,16 @@ static void handle_event(Engine* engine, const SDL_Event& event, uint8_t* runnin
         *running = 0;
         return;
     }
-    // Menu commands carry their id in user.code; nothing else in the game
-    // reacts to them.
-    if (event.type == app_menu_event_type())
+    if (event.type == app_menu_event_type()) {
+        app_menu_command(engine, running, event.user.code);
         return;
+    }
     if (event.type == SDL_RENDER_TARGETS_RESET)
         gfx_restore_layers(engine);
 
     const bool main_window = of_main_window(engine, event);
+    if (main_window && menu_bar_handle_event(engine, event))
+        return;
     if (event.type == SDL_MOUSEWHEEL && main_window && !engine->choice_active)
         hist_handle_event(&engine->history, &event, page_lines(engine));
     if (event.type == SDL_KEYDOWN && main_window)

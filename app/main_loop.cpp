@@ -125,6 +125,7 @@ static void draw_frame(Engine* engine)
         if (engine->choice_active || engine->vm_blocked)
             menu_draw_overlay(engine);
         draw_history(engine);
+        menu_bar_draw(engine);
     }
     if (g_screenshot_path[0] != '\0') {
         gfx_save_screenshot(engine, g_screenshot_path);

@@ -76,4 +76,5 @@ void app_reset_game(Engine* engine)
     dbg_reset(engine);
     enter_start_segment(engine);
     lift_pause();
+    win_update_menu_checks(engine->window);
 }

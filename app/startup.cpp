@@ -236,6 +236,7 @@ int app_main(int, char**)
     install_callbacks(&engine);
 
     splash_finish(&engine, 0);
+    win_build_menu_bar(engine.window);
     SDL_SetWindowSize(engine.window, placed.w, placed.h);
 
     g_running = 1;

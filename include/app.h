@@ -150,3 +150,137 @@ bool app_format_screenshot_path(char* out, size_t capacity, const char* folder, 
 // width raised to 640, the height 5/8 of the reported width raised to 400.
 // False when the window already has that size.
 bool app_resize_target(int w, int h, int* want_w, int* want_h);
+
+// ---------------------------------------------------------------------------
+// Menu bar, menu commands and restart
+// ---------------------------------------------------------------------------
+
+union SDL_Event;
+
+constexpr int32_t IDM_PAUSE = 101;
+constexpr int32_t IDM_RESET = 102;
+constexpr int32_t IDM_EXIT = 103;
+constexpr int32_t IDM_SAVE = 104;
+constexpr int32_t IDM_LOAD = 105;
+constexpr int32_t IDM_SCREENSHOT = 106;
+constexpr int32_t IDM_HD_GRAPHICS = 203;
+constexpr int32_t IDM_SCALE_TO_SCREEN = 204;
+constexpr int32_t IDM_MUTE = 301;
+constexpr int32_t IDM_SCANLINES = 302;
+constexpr int32_t IDM_ANTIALIASING = 303;
+constexpr int32_t IDM_SPEED_PC_98 = 309;
+constexpr int32_t IDM_SPEED_NORMAL = 310;
+constexpr int32_t IDM_SPEED_FAST = 311;
+constexpr int32_t IDM_SPEED_ULTRA = 312;
+constexpr int32_t IDM_ABOUT = 401;
+constexpr int32_t IDM_LANGUAGE_BASE = 500;  // + the language's index
+
+constexpr int MENU_ITEM_CAPACITY = 16;
+constexpr size_t MENU_LABEL_CAPACITY = 40;
+
+enum MenuItemKind : uint8_t {
+    MENU_ITEM_COMMAND,
+    MENU_ITEM_SEPARATOR,
+    MENU_ITEM_SUBMENU,
+};
+
+struct MenuItem {
+    MenuItemKind kind;
+    int32_t id;       // command id, 0 for separators and submenus
+    int32_t submenu;  // MenuIndex of a submenu item
+    uint8_t checked;
+    uint8_t enabled;
+    char label[MENU_LABEL_CAPACITY];  // a tab separates the key name shown on the right
+};
+
+struct Menu {
+    char title[MENU_LABEL_CAPACITY];
+    MenuItem items[MENU_ITEM_CAPACITY];
+    int32_t count;
+};
+
+// The bar's four menus come first, in bar order, then the two submenus.
+enum MenuIndex : int32_t {
+    MENU_FILE,
+    MENU_VIEW,
+    MENU_SETTINGS,
+    MENU_HELP,
+    MENU_SPEED,
+    MENU_LANGUAGE,
+    MENU_COUNT,
+};
+constexpr int32_t MENU_BAR_MENUS = MENU_HELP + 1;
+constexpr int32_t MENU_NONE = -1;
+
+// The drawn menu bar: its menus and what is shown and open.
+struct MenuBar {
+    Menu menus[MENU_COUNT];
+    uint8_t built;
+    uint8_t visible;
+    int32_t open;           // the open bar menu, or MENU_NONE
+    int32_t highlight;      // highlighted item of the open menu, or MENU_NONE
+    int32_t open_sub;       // the open submenu, or MENU_NONE
+    int32_t sub_highlight;  // highlighted item of the open submenu, or MENU_NONE
+};
+
+extern MenuBar g_menu_bar;
+
+// Builds the menus (languages from the installed list) once the window
+// exists; without a window there is no menu bar.
+void win_build_menu_bar(SDL_Window* window);
+
+// Sets every check mark and grey state from g_paused, g_config and g_engine.
+void win_update_menu_checks(SDL_Window* window);
+
+// The item carrying command id in any menu, or null.
+MenuItem* menu_find_item(MenuBar* bar, int32_t id);
+
+// Carries out menu command id; ids without a command do nothing. Exit
+// clears *running; HD Graphics and a new language end the process.
+void app_menu_command(Engine* engine, uint8_t* running, int32_t id);
+
+// Starts a new instance and ends this one at once with status 0, without the
+// orderly shutdown.
+[[noreturn]] void app_restart();
+
+// Where the pointer is over the drawn bar, in 640x400 screen units.
+struct MenuHit {
+    int32_t menu;  // MenuIndex, or MENU_NONE when outside the bar and open menus
+    int32_t item;  // item of that menu, or MENU_NONE for a title on the bar
+};
+
+constexpr int32_t MENU_BAR_HEIGHT = 20;  // screen units
+constexpr int32_t MENU_REVEAL_EDGE = 4;  // the pointer this close to the top shows the bar
+
+// What lies under (x, y): a title on a visible bar, an item of the open menu
+// or of its open submenu, or nothing.
+MenuHit menu_bar_hit(const MenuBar& bar, int32_t x, int32_t y);
+
+// Gives an event of the main window to the bar first. True when the bar took
+// it: the game never sees input while a menu is open. A chosen item arrives
+// later as the menu command event.
+bool menu_bar_handle_event(Engine* engine, const SDL_Event& event);
+
+// Draws the bar and its open menus over the frame when shown.
+void menu_bar_draw(Engine* engine);
+
+// ---------------------------------------------------------------------------
+// About panel
+// ---------------------------------------------------------------------------
+
+constexpr int32_t ABOUT_WIDTH = 430;
+constexpr int32_t ABOUT_HEIGHT = 348;
+
+enum AboutHit {
+    ABOUT_HIT_NONE,
+    ABOUT_HIT_LINK,
+    ABOUT_HIT_OK,
+};
+
+// What lies under (x, y), in 640x400 screen units, of the centred panel.
+AboutHit about_hit(int32_t x, int32_t y);
+
+// Shows the about panel over the game's frame and returns once OK, Enter or
+// Esc closed it. A quit request closes it and stays queued for the game.
+// Without a renderer nothing is shown.
+void about_show_dialog(Engine* engine);
