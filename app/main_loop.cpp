@@ -41,7 +41,7 @@ static bool call_frame_in_use(const Engine* engine)
 // from inside a called segment does not become the restart segment: the
 // caller's segment is the one that restarts. A chain to a segment without an
 // entry stays requested for the interpreter to see.
-static void carry_out_chain(Engine* engine)
+void app_carry_out_chain(Engine* engine)
 {
     if (!engine->vm_leave)
         return;
@@ -91,7 +91,7 @@ static void run_batch(Engine* engine)
     const uint32_t steps = SPEED_VM_STEPS[app_speed_row(engine->game_speed)];
     for (uint32_t i = 0; i < steps; i++) {
         const uint8_t went_on = vm_step(engine);
-        carry_out_chain(engine);
+        app_carry_out_chain(engine);
         if (engine->vm_blocked || engine->wait_frames != 0 || !went_on)
             return;
     }

@@ -85,6 +85,11 @@ int app_speed_row(int32_t game_speed);
 // screenshot), then sleep for the speed row.
 void app_run_frame(Engine* engine);
 
+// Carries out a chain the last top-level step requested: the segment becomes
+// the running one (and the restart segment unless a call is running). Does
+// nothing without a request or when the segment has no entry.
+void app_carry_out_chain(Engine* engine);
+
 // Runs passes while g_running is set.
 void app_run_main_loop(Engine* engine);
 

@@ -141,9 +141,9 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     GameProcess game(x, dir.path());
     ASSERT_TRUE(game.wait_for_window(20));
     x.xdotool("mousemove 5 5");  // no window manager: keys go to the window under the pointer
-    pause_ms(1800);              // the splash fades in for a second
+    pause_ms(2500);              // the splash fades in for a second
     x.xdotool("key space");
-    pause_ms(800);
+    pause_ms(1200);
 
     const Picture waiting = take_screenshot(x, dir, 0);
     ASSERT_EQ(waiting.w, 640);
@@ -155,7 +155,7 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     EXPECT_EQ(waiting.rgb(10 * 8 + 4, 10 * 16 + 8), 0xFF0000u);
 
     // Any key ends a key wait, F12 included: the choice menu is open now.
-    pause_ms(600);
+    pause_ms(1000);
     const Picture choosing = take_screenshot(x, dir, 1);
     ASSERT_EQ(choosing.w, 640);
     // The choices stand in a column at the layout's cell (column 10, line 10),
@@ -166,7 +166,7 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     x.xdotool("key Down");
     pause_ms(300);
     x.xdotool("key Return");
-    pause_ms(600);
+    pause_ms(1000);
     const Picture right_branch = take_screenshot(x, dir, 2);
     ASSERT_EQ(right_branch.w, 640);
     EXPECT_EQ(right_branch.rgb(100, 100), 0x000000u);

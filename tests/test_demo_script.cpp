@@ -1,0 +1,90 @@
+// The bundled demo story: both editions assemble, play from the title to the
+// end down either path, and share one structure.
+#include <gtest/gtest.h>
+
+#include "scenario_player.h"
+#include "test_support.h"
+#include "vm.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int MAX_STEPS = 200000;
+constexpr int VAR_PATH = 20;
+constexpr int VAR_STARS = 21;
+constexpr uint32_t CHOICE_LAKE = 1;
+constexpr uint32_t CHOICE_HILL = 2;
+
+// demo/ sits beside tests/ in the source tree.
+std::string demo_file(const char* name)
+{
+    std::string here = __FILE__;
+    return here.substr(0, here.find_last_of('/')) + "/../demo/" + name;
+}
+
+struct Playthrough {
+    PlayResult result;
+    int32_t path;
+    int32_t stars;
+    int32_t last_track;
+};
+
+Playthrough play_demo(const char* file, size_t choice_index)
+{
+    ScenarioPlayer player;
+    const std::string source = read_text_file(demo_file(file));
+    EXPECT_FALSE(source.empty()) << file;
+    const bool loaded = player.load(source);
+    for (const KvsError& error : player.output().errors)
+        ADD_FAILURE() << file << ":" << error.line << ": " << error.message;
+    if (!loaded)
+        return {};
+    Playthrough run;
+    run.result = player.play([&](const std::vector<uint32_t>&) { return choice_index; }, MAX_STEPS);
+    run.path = player.engine()->vm_vars[VAR_PATH];
+    run.stars = player.engine()->vm_vars[VAR_STARS];
+    run.last_track = player.engine()->bgm_track;
+    return run;
+}
+
+TEST(DemoScriptTest, EachEditionPlaysBothPathsToTheEnd)
+{
+    const std::vector<std::pair<char, uint32_t>> expected_start = {
+        {'#', 1}, {'"', 0}, {'#', 2}, {'"', 1}, {'\'', 4}, {'"', 1}, {'"', 3},
+    };
+    for (const char* file : {"script.kvs", "script_en.kvs"}) {
+        const Playthrough lake = play_demo(file, 0);
+        const Playthrough hill = play_demo(file, 1);
+        for (const Playthrough* run : {&lake, &hill}) {
+            SCOPED_TRACE(std::string(file) + (run == &lake ? " lake" : " hill"));
+            EXPECT_TRUE(run->result.ended);
+            ASSERT_EQ(run->result.menus.size(), 1u);
+            EXPECT_EQ(run->result.menus[0], (std::vector<uint32_t>{CHOICE_LAKE, CHOICE_HILL}));
+            EXPECT_GE(run->result.key_waits, 12);
+            ASSERT_GE(run->result.commands.size(), expected_start.size());
+            EXPECT_TRUE(std::equal(expected_start.begin(), expected_start.end(), run->result.commands.begin()));
+            // The ending: the night sky with the title music, then the music stops.
+            EXPECT_EQ(run->result.commands.back(), (std::pair<char, uint32_t>{'"', 2}));
+            EXPECT_EQ(run->last_track, 0);
+        }
+        EXPECT_EQ(lake.path, static_cast<int32_t>(CHOICE_LAKE));
+        EXPECT_EQ(hill.path, static_cast<int32_t>(CHOICE_HILL));
+        EXPECT_LT(lake.stars, hill.stars);
+    }
+}
+
+TEST(DemoScriptTest, BothEditionsShareOneStructure)
+{
+    for (size_t choice : {0u, 1u}) {
+        const Playthrough ja = play_demo("script.kvs", choice);
+        const Playthrough en = play_demo("script_en.kvs", choice);
+        EXPECT_EQ(ja.result.key_waits, en.result.key_waits);
+        EXPECT_EQ(ja.result.commands, en.result.commands);
+        EXPECT_EQ(ja.stars, en.stars);
+    }
+}
+
+}  // namespace

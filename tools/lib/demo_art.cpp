@@ -1,0 +1,660 @@
+#include "demo_art.h"
+
+#include <stb_image_write.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <iterator>
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr int RGBA_CHANNELS = 4;
+constexpr uint8_t OPAQUE = 255;
+constexpr int BAYER_SIZE = 4;
+constexpr double BAYER_LEVELS = 16.0;
+const int BAYER[BAYER_SIZE][BAYER_SIZE] = {
+    {0, 8, 2, 10},
+    {12, 4, 14, 6},
+    {3, 11, 1, 9},
+    {15, 7, 13, 5},
+};
+
+constexpr int SCREEN_W = 640;
+constexpr int SCREEN_H = 400;
+constexpr int PORTRAIT_W = 160;
+constexpr int PORTRAIT_H = 240;
+constexpr int LETTER_W = 320;
+constexpr int LETTER_H = 160;
+
+struct Canvas {
+    int w = 0, h = 0;  // device pixels
+    int scale = 1;  // device pixels per logical pixel
+    std::vector<uint8_t> rgba;
+};
+
+struct Point {
+    double x, y;
+};
+
+// A fixed-seed xorshift generator: the same pictures on every run.
+struct Rng {
+    uint32_t state;
+};
+
+uint32_t rng_next(Rng* rng)
+{
+    uint32_t x = rng->state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    rng->state = x;
+    return x;
+}
+
+double rng_unit(Rng* rng)
+{
+    constexpr double TWO_POW_32 = 4294967296.0;
+    return rng_next(rng) / TWO_POW_32;
+}
+
+double rng_range(Rng* rng, double lo, double hi)
+{
+    return lo + (hi - lo) * rng_unit(rng);
+}
+
+Canvas canvas_new(int logical_w, int logical_h, int scale, bool transparent)
+{
+    Canvas c;
+    c.w = logical_w * scale;
+    c.h = logical_h * scale;
+    c.scale = scale;
+    c.rgba.assign(static_cast<size_t>(c.w) * c.h * RGBA_CHANNELS, 0);
+    if (!transparent) {
+        for (size_t i = 3; i < c.rgba.size(); i += RGBA_CHANNELS)
+            c.rgba[i] = OPAQUE;
+    }
+    return c;
+}
+
+void put(Canvas* c, int px, int py, uint32_t colour)
+{
+    uint8_t* p = &c->rgba[(static_cast<size_t>(py) * c->w + px) * RGBA_CHANNELS];
+    p[0] = static_cast<uint8_t>(colour >> 16);
+    p[1] = static_cast<uint8_t>(colour >> 8);
+    p[2] = static_cast<uint8_t>(colour);
+    p[3] = OPAQUE;
+}
+
+bool opaque_at(const Canvas& c, int px, int py)
+{
+    if (px < 0 || py < 0 || px >= c.w || py >= c.h)
+        return false;
+    return c.rgba[(static_cast<size_t>(py) * c.w + px) * RGBA_CHANNELS + 3] != 0;
+}
+
+// Ordered dithering: true on the share `amount` (0..1) of pixels, spread evenly.
+bool dither(double amount, int px, int py)
+{
+    return amount > (BAYER[py % BAYER_SIZE][px % BAYER_SIZE] + 0.5) / BAYER_LEVELS;
+}
+
+// Calls shade(px, py, u, v) for every device pixel whose centre lies in the
+// logical box, with (u, v) that centre in logical coordinates.
+template <typename Shade>
+void paint_box(Canvas* c, double x0, double y0, double x1, double y1, Shade shade)
+{
+    int s = c->scale;
+    int px0 = std::max(0, static_cast<int>(std::floor(x0 * s)));
+    int py0 = std::max(0, static_cast<int>(std::floor(y0 * s)));
+    int px1 = std::min(c->w, static_cast<int>(std::ceil(x1 * s)));
+    int py1 = std::min(c->h, static_cast<int>(std::ceil(y1 * s)));
+    for (int py = py0; py < py1; py++) {
+        double v = (py + 0.5) / s;
+        for (int px = px0; px < px1; px++)
+            shade(px, py, (px + 0.5) / s, v);
+    }
+}
+
+// A vertical gradient through n colours between y0 and y1, dithered between
+// neighbouring colours rather than blended, as a 16-colour screen would show it.
+void paint_gradient(Canvas* c, double y0, double y1, std::initializer_list<uint32_t> stops)
+{
+    std::vector<uint32_t> colours(stops);
+    int bands = static_cast<int>(colours.size()) - 1;
+    paint_box(c, 0, y0, c->w / c->scale, y1, [&](int px, int py, double, double v) {
+        double t = std::clamp((v - y0) / (y1 - y0), 0.0, 1.0) * bands;
+        int i = std::min(static_cast<int>(t), bands - 1);
+        put(c, px, py, dither(t - i, px, py) ? colours[i + 1] : colours[i]);
+    });
+}
+
+void paint_rect(Canvas* c, double x0, double y0, double x1, double y1, uint32_t colour,
+                double amount = 1.0)
+{
+    paint_box(c, x0, y0, x1, y1, [&](int px, int py, double, double) {
+        if (dither(amount, px, py))
+            put(c, px, py, colour);
+    });
+}
+
+bool in_ellipse(double u, double v, double cx, double cy, double rx, double ry)
+{
+    double dx = (u - cx) / rx, dy = (v - cy) / ry;
+    return dx * dx + dy * dy <= 1.0;
+}
+
+// An ellipse filled with the colour on the share `amount` of its pixels.
+void paint_ellipse(Canvas* c, double cx, double cy, double rx, double ry, uint32_t colour,
+                   double amount = 1.0)
+{
+    paint_box(c, cx - rx, cy - ry, cx + rx, cy + ry, [&](int px, int py, double u, double v) {
+        if (in_ellipse(u, v, cx, cy, rx, ry) && dither(amount, px, py))
+            put(c, px, py, colour);
+    });
+}
+
+// A soft halo: dithered coverage falling off from `strength` at the centre.
+void paint_glow(Canvas* c, double cx, double cy, double r, uint32_t colour, double strength)
+{
+    paint_box(c, cx - r, cy - r, cx + r, cy + r, [&](int px, int py, double u, double v) {
+        double d = std::hypot(u - cx, v - cy) / r;
+        if (d < 1 && dither(strength * (1 - d) * (1 - d), px, py))
+            put(c, px, py, colour);
+    });
+}
+
+bool in_polygon(double u, double v, const std::vector<Point>& pts)
+{
+    bool inside = false;
+    for (size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++) {
+        if ((pts[i].y > v) != (pts[j].y > v) &&
+            u < (pts[j].x - pts[i].x) * (v - pts[i].y) / (pts[j].y - pts[i].y) + pts[i].x)
+            inside = !inside;
+    }
+    return inside;
+}
+
+void paint_polygon(Canvas* c, const std::vector<Point>& pts, uint32_t colour, double amount = 1.0)
+{
+    double x0 = pts[0].x, x1 = pts[0].x, y0 = pts[0].y, y1 = pts[0].y;
+    for (const Point& p : pts) {
+        x0 = std::min(x0, p.x);
+        x1 = std::max(x1, p.x);
+        y0 = std::min(y0, p.y);
+        y1 = std::max(y1, p.y);
+    }
+    paint_box(c, x0, y0, x1, y1, [&](int px, int py, double u, double v) {
+        if (in_polygon(u, v, pts) && dither(amount, px, py))
+            put(c, px, py, colour);
+    });
+}
+
+// A stroke of the given half-width between two points.
+void paint_segment(Canvas* c, Point a, Point b, double radius, uint32_t colour)
+{
+    double dx = b.x - a.x, dy = b.y - a.y;
+    double len2 = dx * dx + dy * dy;
+    paint_box(c, std::min(a.x, b.x) - radius, std::min(a.y, b.y) - radius,
+              std::max(a.x, b.x) + radius, std::max(a.y, b.y) + radius,
+              [&](int px, int py, double u, double v) {
+                  double t = len2 > 0
+                                 ? std::clamp(((u - a.x) * dx + (v - a.y) * dy) / len2, 0.0, 1.0)
+                                 : 0.0;
+                  if (std::hypot(u - (a.x + t * dx), v - (a.y + t * dy)) <= radius)
+                      put(c, px, py, colour);
+              });
+}
+
+// Land below the curve top(u), down to `bottom`.
+template <typename Top>
+void paint_ridge(Canvas* c, double bottom, uint32_t colour, Top top)
+{
+    paint_box(c, 0, 0, c->w / c->scale, bottom, [&](int px, int py, double u, double v) {
+        if (v >= top(u))
+            put(c, px, py, colour);
+    });
+}
+
+// A pine of stacked tiers with its apex at (x, top) and its foot at `base`.
+void paint_pine(Canvas* c, double x, double top, double base, double width, uint32_t leaves,
+                uint32_t trunk)
+{
+    double height = base - top;
+    paint_rect(c, x - width * 0.06, base - height * 0.2, x + width * 0.06, base, trunk);
+    constexpr int TIERS = 3;
+    for (int tier = 0; tier < TIERS; tier++) {
+        double tier_top = top + height * 0.22 * tier;
+        double tier_base = top + height * (0.42 + 0.2 * tier);
+        double half = width * (0.3 + 0.1 * tier);
+        paint_polygon(c, {{x, tier_top}, {x + half, tier_base}, {x - half, tier_base}}, leaves);
+    }
+}
+
+// Sharp stars for a night sky; one in twenty gets a cross of light.
+void paint_stars(Canvas* c, Rng* rng, int count, double x0, double y0, double x1, double y1,
+                 std::initializer_list<uint32_t> colours)
+{
+    std::vector<uint32_t> tints(colours);
+    for (int i = 0; i < count; i++) {
+        double x = rng_range(rng, x0, x1), y = rng_range(rng, y0, y1);
+        uint32_t colour = tints[rng_next(rng) % tints.size()];
+        double size = rng_unit(rng);
+        if (size > 0.95) {
+            paint_segment(c, {x - 3, y}, {x + 3, y}, 0.45, colour);
+            paint_segment(c, {x, y - 3}, {x, y + 3}, 0.45, colour);
+        }
+        paint_ellipse(c, x, y, size > 0.8 ? 0.9 : 0.55, size > 0.8 ? 0.9 : 0.55, colour);
+    }
+}
+
+// A dark rim around every opaque shape of a transparent picture, one logical
+// pixel wide, so a figure reads cleanly over any background.
+void paint_outline(Canvas* c, uint32_t colour)
+{
+    Canvas before = *c;
+    int reach = c->scale;
+    for (int py = 0; py < c->h; py++) {
+        for (int px = 0; px < c->w; px++) {
+            if (opaque_at(before, px, py))
+                continue;
+            bool edge = false;
+            for (int dy = -reach; dy <= reach && !edge; dy++)
+                for (int dx = -reach; dx <= reach && !edge; dx++)
+                    edge = (dx == 0 || dy == 0) && opaque_at(before, px + dx, py + dy);
+            if (edge)
+                put(c, px, py, colour);
+        }
+    }
+}
+
+double far_mountains(double u)
+{
+    // A valley in the middle for the sun to set into.
+    double valley = (u - 320) / 110;
+    return 196 + 24 * std::sin(u * 0.011 + 1.0) + 12 * std::sin(u * 0.029 + 2.0) +
+           5 * std::sin(u * 0.083 + 0.5) + 34 * std::exp(-valley * valley);
+}
+
+constexpr double LAKE_Y = 262;
+
+// Dusk over a mountain lake: the title screen.
+void draw_title(Canvas* c)
+{
+    Rng rng = {0x7A11E5u};
+    paint_gradient(c, 0, LAKE_Y, {0x1a1040, 0x2e1c5c, 0x4a2a78, 0x7a3c86, 0xb0507a, 0xe0705c,
+                                  0xf0a050, 0xf8d080});
+    paint_stars(c, &rng, 45, 0, 0, SCREEN_W, 90, {0xe8e0ff, 0xc8c0f0});
+    paint_glow(c, 320, 214, 150, 0xf8d080, 0.7);
+    paint_ellipse(c, 320, 214, 30, 30, 0xfff0b0);
+    paint_ridge(c, LAKE_Y, 0x5a3c7a, far_mountains);
+    paint_ridge(c, LAKE_Y, 0x2c1c4c, [](double u) {
+        return 236 + 12 * std::sin(u * 0.021 + 4.0) + 7 * std::sin(u * 0.057 + 1.0);
+    });
+    paint_gradient(c, LAKE_Y, SCREEN_H, {0x3a2a6a, 0x241a50, 0x140e30});
+    // The far range mirrored in the water, half-toned.
+    paint_box(c, 0, LAKE_Y, SCREEN_W, SCREEN_H, [&](int px, int py, double u, double v) {
+        if (v - LAKE_Y < (LAKE_Y - far_mountains(u)) * 0.7 && dither(0.5, px, py))
+            put(c, px, py, 0x2a1e58);
+    });
+    for (double y = LAKE_Y + 2; y < 380; y += 3) {
+        double fade = 1 - (y - LAKE_Y) / 130;
+        double w = 70 * fade * rng_range(&rng, 0.4, 1.0);
+        double x = 320 + rng_range(&rng, -6, 6);
+        paint_rect(c, x - w / 2, y, x + w / 2, y + 1, y < 300 ? 0xf8d080 : 0xf0a050);
+    }
+    // The near shore with its pines, in silhouette.
+    constexpr uint32_t SHORE = 0x0c0818;
+    paint_polygon(c, {{0, 330}, {60, 334}, {150, 356}, {230, 400}, {0, 400}}, SHORE);
+    paint_pine(c, 36, 214, 340, 70, SHORE, SHORE);
+    paint_pine(c, 92, 250, 350, 54, SHORE, SHORE);
+    paint_pine(c, 138, 290, 360, 34, SHORE, SHORE);
+    paint_polygon(c, {{640, 372}, {560, 384}, {520, 400}, {640, 400}}, SHORE);
+    for (int i = 0; i < 9; i++) {
+        double x = 548 + i * 9 + rng_range(&rng, -2, 2);
+        paint_segment(c, {x, 390}, {x + rng_range(&rng, -4, 4), 352 + rng_range(&rng, 0, 18)},
+                      0.6, SHORE);
+    }
+}
+
+// A sunny path into a pine wood.
+void draw_forest(Canvas* c)
+{
+    Rng rng = {0xF0E57u};
+    paint_gradient(c, 0, 230, {0x8fc8e4, 0xbfe6f0, 0xe0f0d0});
+    constexpr uint32_t FAR = 0x6a9a98, MID = 0x3e7050, NEAR = 0x1e4430, TRUNK = 0x4a3222;
+    paint_rect(c, 0, 200, SCREEN_W, 232, FAR);
+    for (double x = -10; x < SCREEN_W + 20; x += 13)
+        paint_pine(c, x, 140 + rng_range(&rng, 0, 24), 232, 20, FAR, FAR);
+    paint_gradient(c, 228, SCREEN_H, {0x6aa44a, 0x5a9440, 0x467a34, 0x33602a});
+    paint_polygon(c, {{306, 232}, {334, 232}, {480, 400}, {160, 400}}, 0xa88c58);
+    paint_polygon(c, {{312, 232}, {328, 232}, {430, 400}, {210, 400}}, 0xc8ac74);
+    paint_polygon(c, {{312, 232}, {328, 232}, {430, 400}, {210, 400}}, 0xdcc490, 0.25);
+    for (double x = -20; x < SCREEN_W + 40; x += 38) {
+        if (x > 230 && x < 410)
+            continue;  // keep the path open
+        double top = 96 + rng_range(&rng, 0, 40);
+        paint_pine(c, x + rng_range(&rng, -6, 6), top, 262 + rng_range(&rng, 0, 16), 52, MID,
+                   TRUNK);
+    }
+    for (int i = 0; i < 70; i++) {
+        double x = rng_range(&rng, 0, SCREEN_W), y = rng_range(&rng, 270, SCREEN_H);
+        double path_half = 20 + (y - 232) * 0.95;
+        if (std::fabs(x - 320) < path_half)
+            continue;
+        uint32_t petal = (i % 3 == 0) ? 0xe890b0 : 0xf0e070;
+        paint_ellipse(c, x, y, 1.6, 1.2, petal);
+        paint_ellipse(c, x, y + 2.2, 0.6, 1.0, 0x2e5a26);
+    }
+    paint_pine(c, 40, -30, 350, 170, NEAR, TRUNK);
+    paint_pine(c, 610, -50, 370, 190, NEAR, TRUNK);
+    // Shafts of sunlight slanting through the canopy.
+    paint_box(c, 0, 0, SCREEN_W, 330, [&](int px, int py, double u, double v) {
+        double band = std::sin((u * 0.8 + v * 0.6) * 0.045);
+        if (band > 0.75 && dither(0.18 * (1 - v / 330), px, py))
+            put(c, px, py, 0xf8f8c8);
+    });
+}
+
+// A crescent moon over dark hills and a cottage with a lit window.
+void draw_night(Canvas* c)
+{
+    Rng rng = {0x5EA51u};
+    paint_gradient(c, 0, 330, {0x05081a, 0x0c1430, 0x16244c, 0x243a68, 0x34507a});
+    // A faint band of the galaxy from the upper left to the lower right.
+    paint_box(c, 0, 0, SCREEN_W, 330, [&](int px, int py, double u, double v) {
+        double d = (u * 0.57 - v * 0.82 + 20) / 44;
+        double amount =
+            0.3 * std::exp(-d * d) * (0.7 + 0.3 * std::sin(u * 0.07) * std::sin(v * 0.05));
+        if (dither(amount, px, py))
+            put(c, px, py, 0x3a4a80);
+    });
+    paint_stars(c, &rng, 260, 0, 0, SCREEN_W, 300, {0xffffff, 0xd8e0ff, 0xfff0c0});
+    paint_glow(c, 500, 78, 90, 0x2a3e70, 0.6);
+    paint_box(c, 470, 48, 530, 108, [&](int px, int py, double u, double v) {
+        if (in_ellipse(u, v, 500, 78, 30, 30) && !in_ellipse(u, v, 513, 69, 27, 27))
+            put(c, px, py, 0xf8f0c0);
+    });
+    paint_ridge(c, SCREEN_H, 0x0e1830, [](double u) {
+        return 292 + 14 * std::sin(u * 0.013 + 0.6) + 6 * std::sin(u * 0.041 + 2.0);
+    });
+    constexpr uint32_t NEAR = 0x070c1a;
+    paint_ridge(c, SCREEN_H, NEAR, [](double u) {
+        return 330 + 10 * std::sin(u * 0.017 + 2.4) + 4 * std::sin(u * 0.07);
+    });
+    paint_glow(c, 166, 318, 34, 0xf0c060, 0.35);
+    paint_rect(c, 146, 304, 196, 336, 0x101626);
+    paint_polygon(c, {{140, 306}, {171, 284}, {202, 306}}, 0x0a0e1a);
+    paint_rect(c, 184, 284, 190, 298, 0x0a0e1a);
+    paint_rect(c, 158, 312, 172, 324, 0xf0c060);
+    paint_rect(c, 164.5, 312, 165.5, 324, 0x101626);
+    paint_rect(c, 158, 317.5, 172, 318.5, 0x101626);
+    paint_pine(c, 236, 290, 334, 26, NEAR, NEAR);
+    paint_pine(c, 254, 300, 336, 20, NEAR, NEAR);
+    paint_pine(c, 566, 286, 332, 30, NEAR, NEAR);
+}
+
+// A girl with long dark hair in a teal robe, on a transparent ground.
+void draw_portrait(Canvas* c)
+{
+    constexpr uint32_t HAIR = 0x3a2440, HAIR_LIGHT = 0x6a4470, SKIN = 0xf4d0b4,
+                       SKIN_SHADE = 0xdca88c, ROBE = 0x2c5c74, ROBE_DARK = 0x1c3c50,
+                       ROBE_LIGHT = 0x5a98b0, COLLAR = 0xece4d4, EYE = 0x2a3a6a,
+                       IRIS = 0x4a6aa8, RIBBON = 0xc84860;
+    paint_ellipse(c, 80, 84, 44, 46, HAIR);
+    paint_polygon(c, {{36, 88}, {124, 88}, {134, 206}, {26, 206}}, HAIR);
+    paint_polygon(c, {{20, 240}, {140, 240}, {130, 174}, {106, 152}, {54, 152}, {30, 174}}, ROBE);
+    paint_polygon(c, {{100, 152}, {106, 152}, {130, 174}, {140, 240}, {114, 240}}, ROBE_DARK);
+    paint_polygon(c, {{62, 150}, {98, 150}, {80, 186}}, COLLAR);
+    paint_segment(c, {60, 152}, {80, 190}, 1.0, ROBE_LIGHT);
+    paint_segment(c, {100, 152}, {80, 190}, 1.0, ROBE_LIGHT);
+    paint_rect(c, 72, 126, 88, 156, SKIN);
+    paint_polygon(c, {{71, 150}, {89, 150}, {80, 168}}, SKIN);
+    paint_rect(c, 72, 126, 88, 136, SKIN_SHADE, 0.5);
+    paint_ellipse(c, 80, 98, 31, 34, SKIN);
+    paint_polygon(c, {{50, 100}, {110, 100}, {97, 126}, {80, 136}, {63, 126}}, SKIN);
+    paint_polygon(c, {{44, 100}, {46, 72}, {60, 56}, {80, 50}, {100, 56}, {114, 72}, {116, 100},
+                      {110, 86}, {104, 92}, {100, 84}, {94, 90}, {88, 82}, {82, 89}, {76, 82},
+                      {70, 90}, {64, 84}, {58, 92}, {52, 86}},
+                  HAIR);
+    paint_polygon(c, {{44, 84}, {54, 84}, {52, 142}, {40, 154}}, HAIR);
+    paint_polygon(c, {{106, 84}, {116, 84}, {120, 154}, {108, 142}}, HAIR);
+    // A sheen across the crown.
+    paint_box(c, 50, 40, 110, 70, [&](int px, int py, double u, double v) {
+        double d = std::hypot(u - 80, v - 84);
+        if (d > 30 && d < 34 && v < 64 && dither(0.5, px, py))
+            put(c, px, py, HAIR_LIGHT);
+    });
+    for (double ex : {67.0, 93.0}) {
+        paint_ellipse(c, ex, 105, 4.5, 6, EYE);
+        paint_ellipse(c, ex, 107.5, 3, 2.5, IRIS);
+        paint_ellipse(c, ex + 1.5, 102.5, 1.5, 1.5, 0xffffff);
+        paint_segment(c, {ex - 6, 99}, {ex + 6, 99.5}, 0.9, HAIR);
+        paint_ellipse(c, ex - 5 + (ex > 80 ? 10 : 0), 116, 6, 3, 0xf0a0a0, 0.4);
+    }
+    paint_segment(c, {80, 110}, {81, 113}, 0.5, SKIN_SHADE);
+    paint_segment(c, {76, 122}, {84, 122}, 0.7, 0xc06868);
+    paint_polygon(c, {{110, 64}, {124, 54}, {122, 74}}, RIBBON);
+    paint_polygon(c, {{110, 64}, {100, 50}, {98, 68}}, RIBBON);
+    paint_ellipse(c, 110, 64, 3, 3, 0xe87090);
+    paint_outline(c, 0x181020);
+}
+
+// A written page: lines of flowing strokes, a signature and a wax seal.
+void draw_letter(Canvas* c)
+{
+    Rng rng = {0x1E77E2u};
+    paint_box(c, 0, 0, LETTER_W, LETTER_H, [&](int px, int py, double u, double v) {
+        double dx = (u - LETTER_W / 2.0) / (LETTER_W / 2.0),
+               dy = (v - LETTER_H / 2.0) / (LETTER_H / 2.0);
+        double edge = std::max(std::fabs(dx), std::fabs(dy));
+        uint32_t colour = 0xf2e6c8;
+        if (dither((edge - 0.6) * 1.5, px, py))
+            colour = 0xe2d0a6;
+        if (dither((edge - 0.9) * 6, px, py))
+            colour = 0xc8b080;
+        put(c, px, py, colour);
+    });
+    for (double inset : {6.0, 9.0}) {
+        Point corners[] = {{inset, inset}, {LETTER_W - inset, inset},
+                           {LETTER_W - inset, LETTER_H - inset}, {inset, LETTER_H - inset}};
+        for (int i = 0; i < 4; i++)
+            paint_segment(c, corners[i], corners[(i + 1) % 4], 0.5, 0xb09870);
+    }
+    constexpr uint32_t INK = 0x2c2040;
+    constexpr double LINE_STEP = 15;
+    constexpr int LINES = 7;
+    for (int line = 0; line < LINES; line++) {
+        double base = 30 + line * LINE_STEP;
+        double x = line == 0 ? 24 : 34;
+        double end = line == 0 ? 120 : (line == LINES - 1 ? 170 : 296);
+        while (x < end - 12) {
+            double width = std::min(rng_range(&rng, 12, 40), end - x);
+            int loops = std::max(2, static_cast<int>(width / 5));
+            // Cursive: a forward-moving cycloid whose loops are letters of
+            // x-height, with now and then a tall stroke or a descender.
+            constexpr int STEPS_PER_LOOP = 12;
+            Point last = {x, base};
+            double height = 0;
+            for (int i = 1; i <= loops * STEPS_PER_LOOP; i++) {
+                if ((i - 1) % STEPS_PER_LOOP == 0) {
+                    double kind = rng_unit(&rng);
+                    height = kind < 0.18 ? rng_range(&rng, 7, 9)
+                             : kind < 0.26 ? -rng_range(&rng, 4, 5)
+                                           : rng_range(&rng, 3, 4.5);
+                }
+                double t = static_cast<double>(i) / (loops * STEPS_PER_LOOP);
+                double angle = t * loops * 2 * PI;
+                Point p = {x + t * width - 1.8 * std::sin(angle),
+                           base - height * (1 - std::cos(angle)) / 2};
+                paint_segment(c, last, p, 0.6, INK);
+                last = p;
+            }
+            x += width + rng_range(&rng, 5, 8);
+        }
+    }
+    Point last = {214, 138};
+    for (int i = 1; i <= 120; i++) {
+        double t = i / 120.0;
+        Point p = {214 + t * 70 - 4 * std::sin(t * 5 * 2 * PI),
+                   138 - 5 * std::sin(t * 5 * PI) * (1 - t * 0.5)};
+        paint_segment(c, last, p, 0.7, INK);
+        last = p;
+    }
+    paint_segment(c, {210, 144}, {290, 141}, 0.6, INK);
+    paint_ellipse(c, 44, 134, 11, 11, 0xa83040);
+    paint_ellipse(c, 44, 134, 7, 7, 0xc85060);
+    paint_ellipse(c, 44, 134, 4, 4, 0xa83040);
+}
+
+// The game's name in a blocky display face of our own, '#' for ink.
+const char* const TITLE_BANNER[] = {
+    ".#####..................................###.###........",
+    "##...##..................................##..##........",
+    "##.......................................##..##........",
+    "##.......#####..##.###..##...##..#####...##..##..####..",
+    ".#####..##...##.###..##.##...##.##...##..##..##.....##.",
+    ".....##.##...##.##......##...##.#######..##..##..#####.",
+    ".....##.##...##.##.......##.##..##.......##..##.##..##.",
+    "##...##.##...##.##.......##.##..##...##..##..##.##..##.",
+    ".#####...#####..##........###....#####..###.###..###.##",
+};
+constexpr int TITLE_ROWS = static_cast<int>(std::size(TITLE_BANNER));
+
+// Gold lettering with a shadow and a lit upper edge on each block, the
+// banner's top-left at (x, y) and each block `cell` pixels square.
+void paint_title_banner(Canvas* c, double x, double y, double cell)
+{
+    constexpr double SHADOW = 4;
+    constexpr double HIGHLIGHT = 2;
+    const uint32_t gold[] = {0xfff0b0, 0xf8d080, 0xe0a050, 0xc07838};
+    constexpr int GOLD_BANDS = 3;
+    for (int pass = 0; pass < 2; pass++) {
+        for (int r = 0; r < TITLE_ROWS; r++) {
+            for (int col = 0; TITLE_BANNER[r][col]; col++) {
+                if (TITLE_BANNER[r][col] != '#')
+                    continue;
+                double x0 = x + col * cell, y0 = y + r * cell;
+                if (pass == 0) {
+                    paint_rect(c, x0 + SHADOW, y0 + SHADOW, x0 + cell + SHADOW,
+                               y0 + cell + SHADOW, 0x06040f);
+                    continue;
+                }
+                paint_box(c, x0, y0, x0 + cell, y0 + cell, [&](int px, int py, double, double v) {
+                    double t = (v - y) / (TITLE_ROWS * cell) * GOLD_BANDS;
+                    int i = std::min(static_cast<int>(t), GOLD_BANDS - 1);
+                    put(c, px, py, dither(t - i, px, py) ? gold[i + 1] : gold[i]);
+                });
+                if (r == 0 || TITLE_BANNER[r - 1][col] != '#')
+                    paint_rect(c, x0, y0, x0 + cell, y0 + HIGHLIGHT, 0xfff8e0);
+            }
+        }
+    }
+}
+
+void draw_splash(Canvas* c)
+{
+    Rng rng = {0x5071E11Au};
+    paint_gradient(c, 0, SCREEN_H, {0x0a0820, 0x141038, 0x1e1850, 0x141038, 0x0a0820});
+    paint_stars(c, &rng, 90, 24, 24, SCREEN_W - 24, SCREEN_H - 24, {0x8880c0, 0xc8c0f0, 0xf8e8b0});
+    for (double inset : {14.0, 18.0}) {
+        uint32_t colour = inset < 16 ? 0x3c3470 : 0x2a2456;
+        paint_rect(c, inset, inset, SCREEN_W - inset, inset + 1, colour);
+        paint_rect(c, inset, SCREEN_H - inset - 1, SCREEN_W - inset, SCREEN_H - inset, colour);
+        paint_rect(c, inset, inset, inset + 1, SCREEN_H - inset, colour);
+        paint_rect(c, SCREEN_W - inset - 1, inset, SCREEN_W - inset, SCREEN_H - inset, colour);
+    }
+    for (Point corner : {Point{16, 16}, Point{624, 16}, Point{16, 384}, Point{624, 384}})
+        paint_polygon(c, {{corner.x, corner.y - 6}, {corner.x + 6, corner.y},
+                          {corner.x, corner.y + 6}, {corner.x - 6, corner.y}},
+                      0xf8d080);
+    paint_glow(c, 540, 74, 60, 0x2a2a68, 0.6);
+    paint_box(c, 520, 54, 560, 94, [&](int px, int py, double u, double v) {
+        if (in_ellipse(u, v, 540, 74, 18, 18) && !in_ellipse(u, v, 548, 68, 16, 16))
+            put(c, px, py, 0xf8f0c0);
+    });
+    constexpr double CELL = 9;
+    double width = strlen(TITLE_BANNER[0]) * CELL;
+    paint_title_banner(c, (SCREEN_W - width) / 2, 130, CELL);
+    paint_rect(c, 200, 236, 440, 237, 0x8a6a3a);
+    paint_polygon(c, {{320, 230}, {327, 236.5}, {320, 243}, {313, 236.5}}, 0xf8d080);
+}
+
+struct PictureSpec {
+    int width, height;
+    bool transparent;
+    void (*draw)(Canvas*);
+};
+
+const PictureSpec PICTURES[DEMO_ART_PICTURE_COUNT] = {
+    {SCREEN_W, SCREEN_H, false, draw_title},     {SCREEN_W, SCREEN_H, false, draw_forest},
+    {SCREEN_W, SCREEN_H, false, draw_night},     {PORTRAIT_W, PORTRAIT_H, true, draw_portrait},
+    {LETTER_W, LETTER_H, false, draw_letter},
+};
+
+ArtImage to_image(Canvas&& c)
+{
+    ArtImage image;
+    image.width = c.w;
+    image.height = c.h;
+    image.rgba = std::move(c.rgba);
+    return image;
+}
+
+bool write_png(const std::string& path, const ArtImage& image, std::string* error)
+{
+    if (stbi_write_png(path.c_str(), image.width, image.height, RGBA_CHANNELS, image.rgba.data(),
+                       image.width * RGBA_CHANNELS) == 0) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool demo_art_picture_size(int id, int* width, int* height)
+{
+    if (id < 0 || id >= DEMO_ART_PICTURE_COUNT)
+        return false;
+    *width = PICTURES[id].width;
+    *height = PICTURES[id].height;
+    return true;
+}
+
+ArtImage demo_art_picture(int id, int scale)
+{
+    if (id < 0 || id >= DEMO_ART_PICTURE_COUNT || scale < 1 || scale > DEMO_ART_HD_SCALE)
+        return {};
+    const PictureSpec& spec = PICTURES[id];
+    Canvas c = canvas_new(spec.width, spec.height, scale, spec.transparent);
+    spec.draw(&c);
+    return to_image(std::move(c));
+}
+
+ArtImage demo_art_splash()
+{
+    Canvas c = canvas_new(SCREEN_W, SCREEN_H, 1, false);
+    draw_splash(&c);
+    return to_image(std::move(c));
+}
+
+bool demo_art_write_all(const std::string& folder, std::string* error)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(folder + "/img/hd", ec);
+    for (int id = 0; id < DEMO_ART_PICTURE_COUNT; id++) {
+        char name[32];
+        snprintf(name, sizeof name, "/img/%03d.png", id);
+        if (!write_png(folder + name, demo_art_picture(id, 1), error))
+            return false;
+        snprintf(name, sizeof name, "/img/hd/%03d.png", id);
+        if (!write_png(folder + name, demo_art_picture(id, DEMO_ART_HD_SCALE), error))
+            return false;
+    }
+    return write_png(folder + "/splash.png", demo_art_splash(), error);
+}
