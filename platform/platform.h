@@ -32,3 +32,7 @@ bool plat_restart_self();
 // empty string when the folder is unknown or does not fit in capacity bytes,
 // so that files meant for it land in the working directory.
 void plat_executable_dir(char* out, size_t capacity);
+
+// Creates the folder path (its parent must exist). True when it exists
+// afterwards, whether it was made now or before.
+bool plat_make_dir(const char* path);

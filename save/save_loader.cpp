@@ -1,0 +1,207 @@
+// Loading a slot. The whole file is checked, inflated and decoded into a copy
+// of the Engine first; the running game changes only once all of it holds.
+#include <SDL.h>
+#include <stb_image.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "music.h"
+#include "platform.h"
+#include "save.h"
+#include "save_private.h"
+#include "screen.h"
+
+static const char REFUSAL_TITLE[] = "Incompatible Save";
+static const char WEB_EDITION_MESSAGE[] =
+    "This save was made with a different edition of the engine (web vs desktop/Android) and "
+    "cannot be loaded here.";
+static const char OLD_VERSION_MESSAGE[] =
+    "This save was made with an older engine version (before 0.6) and can no longer be "
+    "loaded.\n\n"
+    "このセーブデータは古いバージョンで作成されており、読み込めません。";
+
+// Reads the head of the file and the compressed stream. Returns OK with the
+// stream in *packed, or the result to give.
+static int32_t read_stream(FILE* file, uint8_t** packed, uint32_t* packed_length,
+                           uint32_t* raw_length)
+{
+    uint8_t head[SAVE_HEADER_BYTES];
+    const size_t got = fread(head, 1, sizeof head, file);
+    if (got < SAVE_MAGIC_BYTES)
+        return SAVE_RESULT_FAILED;
+    if (memcmp(head, SAVE_MAGIC, SAVE_MAGIC_BYTES) != 0) {
+        if (memcmp(head, SAVE_MAGIC_WEB, SAVE_MAGIC_BYTES) != 0)
+            return SAVE_RESULT_FAILED;
+        plat_message_box(PLAT_BOX_WARNING, REFUSAL_TITLE, WEB_EDITION_MESSAGE);
+        return SAVE_RESULT_REFUSED;
+    }
+    if (got < SAVE_HEADER_BYTES)
+        return SAVE_RESULT_FAILED;
+    const SaveHeader header = save_header_read(head);
+    if (header.version == SAVE_VERSION_OLD) {
+        plat_message_box(PLAT_BOX_WARNING, REFUSAL_TITLE, OLD_VERSION_MESSAGE);
+        return SAVE_RESULT_REFUSED;
+    }
+    if (header.version != SAVE_VERSION)
+        return SAVE_RESULT_FAILED;
+
+    uint8_t thumb[SAVE_THUMB_BLOCK_BYTES];
+    if (fread(thumb, 1, sizeof thumb, file) != sizeof thumb)
+        return SAVE_RESULT_FAILED;
+    const uint32_t png_length = save_get_u32(thumb);
+    if (png_length && fseek(file, static_cast<long>(png_length), SEEK_CUR) != 0)
+        return SAVE_RESULT_FAILED;
+    uint8_t lengths[SAVE_LENGTHS_BYTES];
+    if (fread(lengths, 1, sizeof lengths, file) != sizeof lengths)
+        return SAVE_RESULT_FAILED;
+    *raw_length = save_get_u32(lengths);
+    *packed_length = save_get_u32(lengths + 4);
+    if (*packed_length == 0 || *packed_length > SAVE_MAX_COMPRESSED)
+        return SAVE_RESULT_FAILED;
+
+    *packed = static_cast<uint8_t*>(malloc(*packed_length));
+    if (!*packed)
+        return SAVE_RESULT_FAILED;
+    if (fread(*packed, 1, *packed_length, file) != *packed_length) {
+        free(*packed);
+        *packed = nullptr;
+        return SAVE_RESULT_FAILED;
+    }
+    return SAVE_RESULT_OK;
+}
+
+constexpr uint32_t ADLER_MODULUS = 65521;
+constexpr size_t ADLER_BYTES = 4;
+
+static uint32_t adler32(const uint8_t* data, size_t length)
+{
+    uint32_t a = 1;
+    uint32_t b = 0;
+    for (size_t i = 0; i < length; i++) {
+        a = (a + data[i]) % ADLER_MODULUS;
+        b = (b + a) % ADLER_MODULUS;
+    }
+    return b << 16 | a;
+}
+
+// The inflater does not look at the stream's checksum, so a damaged file
+// could otherwise load with damaged values. The trailer is big-endian.
+static bool checksum_matches(const uint8_t* packed, uint32_t packed_length, const uint8_t* body,
+                             uint32_t length)
+{
+    if (packed_length < ADLER_BYTES)
+        return false;
+    const uint8_t* t = packed + packed_length - ADLER_BYTES;
+    const uint32_t stored = static_cast<uint32_t>(t[0]) << 24 | static_cast<uint32_t>(t[1]) << 16 |
+                            static_cast<uint32_t>(t[2]) << 8 | t[3];
+    return stored == adler32(body, length);
+}
+
+// Inflates into a buffer one byte longer than raw_length, so a stream of any
+// other length is caught without letting a hostile one inflate without bound.
+// No body this engine writes is longer than an HD one.
+static uint8_t* inflate_body(const uint8_t* packed, uint32_t packed_length, uint32_t raw_length)
+{
+    if (raw_length > save_body_size(1))
+        return nullptr;
+    const int capacity = static_cast<int>(raw_length) + 1;
+    char* body = static_cast<char*>(malloc(static_cast<size_t>(capacity)));
+    if (!body)
+        return nullptr;
+    const int got = stbi_zlib_decode_buffer(body, capacity, reinterpret_cast<const char*>(packed),
+                                            static_cast<int>(packed_length));
+    if (got != static_cast<int>(raw_length) ||
+        !checksum_matches(packed, packed_length, reinterpret_cast<uint8_t*>(body), raw_length)) {
+        free(body);
+        return nullptr;
+    }
+    return reinterpret_cast<uint8_t*>(body);
+}
+
+// Stored pixels of a layer as native values; null when absent or out of memory.
+static uint32_t* unpack_layer(const uint8_t* stored, uint8_t hd_mode)
+{
+    if (!stored)
+        return nullptr;
+    const size_t count = static_cast<size_t>(save_layer_width(hd_mode)) *
+                         static_cast<size_t>(save_layer_height(hd_mode));
+    uint32_t* pixels = static_cast<uint32_t*>(malloc(count * sizeof(uint32_t)));
+    if (pixels)
+        save_pixels_unpack(stored, pixels, count);
+    return pixels;
+}
+
+static bool upload_layer(SDL_Texture* texture, const uint32_t* pixels, uint8_t hd_mode)
+{
+    if (!texture || !pixels)
+        return false;
+    const int pitch = save_layer_width(hd_mode) * static_cast<int>(SAVE_PIXEL_BYTES);
+    return SDL_UpdateTexture(texture, nullptr, pixels, pitch) == 0;
+}
+
+// Puts the staged state in place, then the layers, the canvas and the music.
+static void commit(Engine* engine, const Engine* staged, const uint32_t* text,
+                   const uint32_t* canvas)
+{
+    memcpy(engine, staged, sizeof *engine);
+    engine->gfx_log_count = 0;
+    upload_layer(text_layer_get(), text, engine->hd_mode);
+    // Without a stored canvas the empty log rebuilds a clear one.
+    if (!upload_layer(engine->canvas_texture, canvas, engine->hd_mode))
+        gfx_replay_log(engine);
+    if (engine->bgm_track && !engine->mute)
+        bgm_play_track(engine->bgm_track);
+    else
+        bgm_stop();
+    engine->palette_changed = 1;
+}
+
+static int32_t restore_body(Engine* engine, const uint8_t* body, uint32_t length)
+{
+    Engine* staged = static_cast<Engine*>(malloc(sizeof(Engine)));
+    if (!staged)
+        return SAVE_RESULT_FAILED;
+    memcpy(staged, engine, sizeof *staged);
+    SaveBodyLayers layers;
+    int32_t result = SAVE_RESULT_FAILED;
+    if (save_body_decode(body, length, staged, &layers)) {
+        uint32_t* text = unpack_layer(layers.text_pixels, staged->hd_mode);
+        uint32_t* canvas = unpack_layer(layers.canvas_pixels, staged->hd_mode);
+        const bool unpacked = (text || !layers.text_pixels) && (canvas || !layers.canvas_pixels);
+        if (unpacked) {
+            commit(engine, staged, text, canvas);
+            result = SAVE_RESULT_OK;
+        }
+        free(text);
+        free(canvas);
+    }
+    free(staged);
+    return result;
+}
+
+int32_t save_load_slot(Engine* engine, int32_t slot)
+{
+    if (static_cast<uint32_t>(slot) >= static_cast<uint32_t>(SAVE_SLOT_COUNT))
+        return SAVE_RESULT_FAILED;
+    char path[SAVE_PATH_CAPACITY];
+    save_build_path(static_cast<uint32_t>(slot), path, sizeof path);
+    FILE* file = fopen(path, "rb");
+    if (!file)
+        return SAVE_RESULT_FAILED;
+    uint8_t* packed = nullptr;
+    uint32_t packed_length = 0;
+    uint32_t raw_length = 0;
+    const int32_t read = read_stream(file, &packed, &packed_length, &raw_length);
+    fclose(file);
+    if (read != SAVE_RESULT_OK)
+        return read;
+    uint8_t* body = inflate_body(packed, packed_length, raw_length);
+    free(packed);
+    if (!body)
+        return SAVE_RESULT_FAILED;
+    const int32_t result = restore_body(engine, body, raw_length);
+    free(body);
+    return result;
+}

@@ -1,0 +1,112 @@
+// Writing a slot: header, thumbnail, then the compressed body. The file is
+// written under a temporary name and renamed over the slot's file only when
+// every byte went out, so a failed save never costs the player the old one.
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "save.h"
+#include "save_private.h"
+#include "screen.h"
+#include "stb_compress.h"
+
+static const char TEMP_SUFFIX[] = ".tmp";
+
+// Reads a whole layer back from the renderer; a missing texture or a failed
+// read-back gives transparent black. Null only when out of memory.
+static uint32_t* read_layer(Engine* engine, SDL_Texture* texture)
+{
+    const int32_t w = save_layer_width(engine->hd_mode);
+    const int32_t h = save_layer_height(engine->hd_mode);
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+    uint32_t* pixels = static_cast<uint32_t*>(calloc(count, sizeof(uint32_t)));
+    if (!pixels || !texture || !engine->renderer)
+        return pixels;
+    if (SDL_SetRenderTarget(engine->renderer, texture) == 0 &&
+        SDL_RenderReadPixels(engine->renderer, nullptr, SDL_PIXELFORMAT_RGBA8888, pixels,
+                             w * static_cast<int>(SAVE_PIXEL_BYTES)) != 0)
+        memset(pixels, 0, count * sizeof(uint32_t));
+    SDL_SetRenderTarget(engine->renderer, nullptr);
+    return pixels;
+}
+
+// The body compressed as a zlib stream; null when memory ran out.
+static uint8_t* pack_body(Engine* engine, int* raw_length, int* packed_length)
+{
+    uint32_t* text = read_layer(engine, text_layer_get());
+    uint32_t* canvas = read_layer(engine, engine->canvas_texture);
+    const size_t size = save_body_size(engine->hd_mode);
+    uint8_t* body = static_cast<uint8_t*>(malloc(size));
+    uint8_t* packed = nullptr;
+    if (text && canvas && body) {
+        save_body_encode(engine, text, canvas, body);
+        *raw_length = static_cast<int>(size);
+        packed = stbi_zlib_compress(body, *raw_length, packed_length, SAVE_COMPRESS_QUALITY);
+    }
+    free(text);
+    free(canvas);
+    free(body);
+    if (packed && *packed_length <= 0) {
+        free(packed);
+        packed = nullptr;
+    }
+    return packed;
+}
+
+static bool write_all(FILE* file, const void* data, size_t size)
+{
+    return size == 0 || fwrite(data, 1, size, file) == size;
+}
+
+static bool write_file(const char* path, Engine* engine, const uint8_t* png, uint32_t png_length,
+                       const uint8_t* packed, int raw_length, int packed_length)
+{
+    uint8_t head[SAVE_HEADER_BYTES + SAVE_THUMB_BLOCK_BYTES];
+    memcpy(head, SAVE_MAGIC, SAVE_MAGIC_BYTES);
+    save_put_u32(head + 4, SAVE_VERSION);
+    save_put_u32(head + 8, engine->vm_segment);
+    save_put_u32(head + 12, static_cast<uint32_t>(time(nullptr)));
+    save_put_u32(head + 16, png_length);
+    save_put_u16(head + 20, SAVE_PREVIEW_W);
+    save_put_u16(head + 22, SAVE_PREVIEW_H);
+    uint8_t lengths[SAVE_LENGTHS_BYTES];
+    save_put_u32(lengths, static_cast<uint32_t>(raw_length));
+    save_put_u32(lengths + 4, static_cast<uint32_t>(packed_length));
+
+    FILE* file = fopen(path, "wb");
+    if (!file)
+        return false;
+    bool ok = write_all(file, head, sizeof head) && write_all(file, png, png_length) &&
+              write_all(file, lengths, sizeof lengths) &&
+              write_all(file, packed, static_cast<size_t>(packed_length));
+    ok = fclose(file) == 0 && ok;
+    return ok;
+}
+
+int32_t save_write_slot(Engine* engine, int32_t slot, const uint8_t* png, int32_t png_size)
+{
+    if (static_cast<uint32_t>(slot) >= static_cast<uint32_t>(SAVE_SLOT_COUNT))
+        return SAVE_RESULT_FAILED;
+    char path[SAVE_PATH_CAPACITY];
+    save_build_path(static_cast<uint32_t>(slot), path, sizeof path);
+    char temp[SAVE_PATH_CAPACITY + sizeof TEMP_SUFFIX];
+    snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
+
+    int raw_length = 0;
+    int packed_length = 0;
+    uint8_t* packed = pack_body(engine, &raw_length, &packed_length);
+    if (!packed)
+        return SAVE_RESULT_FAILED;
+    const uint32_t png_length = png && png_size > 0 ? static_cast<uint32_t>(png_size) : 0;
+    const bool written =
+        write_file(temp, engine, png, png_length, packed, raw_length, packed_length);
+    free(packed);
+    if (!written || rename(temp, path) != 0) {
+        remove(temp);
+        return SAVE_RESULT_FAILED;
+    }
+    return SAVE_RESULT_OK;
+}

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "../save/save_private.h"
+#include "render_fixture.h"
+#include "save.h"
+#include "save_fixture.h"
+
+TEST(SlotScreenTest, MeasuresDoubleInHdAndCellsEndBeforeTheirEdges)
+{
+    const SlotScreenLayout sd = slot_screen_layout(0);
+    EXPECT_EQ(sd.list_top, 22);
+    EXPECT_EQ(sd.row_height, 22);
+    EXPECT_EQ(sd.list_left, 105);
+    EXPECT_EQ(sd.preview_x, 359);
+    const SlotScreenLayout hd = slot_screen_layout(1);
+    EXPECT_EQ(hd.list_top, 44);
+    EXPECT_EQ(hd.row_height, 44);
+    EXPECT_EQ(hd.column_width, 240);
+    EXPECT_EQ(hd.list_left, 210);
+    EXPECT_EQ(hd.preview_x, 718);
+    EXPECT_EQ(hd.preview_w, 320);
+
+    struct Point {
+        int32_t x, y, slot;
+    };
+    const Point points[] = {
+        {105, 22, 0},         {104, 22, SAVE_SLOT_NONE}, {224, 44, 1},
+        {225, 22, SAVE_SLOT_NONE}, {229, 22, 16},       {348, 373, 31},
+        {105, 374, SAVE_SLOT_NONE},
+    };
+    for (const Point& p : points)
+        EXPECT_EQ(slot_screen_hit(&sd, p.x, p.y), p.slot) << p.x << "," << p.y;
+    EXPECT_EQ(slot_screen_hit(&hd, 458, 44), 16);
+}
+
+TEST(SlotScreenTest, CursorStaysInsideTheGrid)
+{
+    struct Move {
+        int32_t from, rows, columns, to;
+    };
+    const Move moves[] = {
+        {15, 1, 0, 15}, {3, 0, 1, 19}, {20, 0, 1, 20}, {20, 0, -1, 4}, {16, -1, 0, 16}, {5, 1, 0, 6},
+    };
+    for (const Move& m : moves)
+        EXPECT_EQ(slot_screen_move(m.from, m.rows, m.columns), m.to) << m.from;
+}
+
+TEST(SlotScreenTest, LinesShowTheLocalDateOrSavedOrDashes)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    char line[SLOT_LINE_CAPACITY];
+    const int32_t march_5_0907 = 1709629620;  // 2024-03-05 09:07 UTC
+    slot_screen_format_line(line, sizeof line, 11, true, march_5_0907);
+    EXPECT_STREQ(line, "12 3/05 09:07");
+    slot_screen_format_line(line, sizeof line, 0, true, 0);
+    EXPECT_STREQ(line, "01  saved");
+    slot_screen_format_line(line, sizeof line, 31, false, march_5_0907);
+    EXPECT_STREQ(line, "32  ------");
+}
+
+class SlotScreenRunTest : public SaveFolderTest {
+protected:
+    void SetUp() override
+    {
+        SaveFolderTest::SetUp();
+        if (!test_renderer())
+            GTEST_SKIP() << "no renderer";
+        engine.reset(new Engine());
+        engine_init(engine.get(), 0);
+        engine->renderer = test_renderer();
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    }
+    static void key(SDL_Keycode sym)
+    {
+        SDL_Event e = {};
+        e.type = SDL_KEYDOWN;
+        e.key.keysym.sym = sym;
+        SDL_PushEvent(&e);
+    }
+    static void click(int32_t x, int32_t y)
+    {
+        SDL_Event e = {};
+        e.type = SDL_MOUSEBUTTONDOWN;
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.x = x;
+        e.button.y = y;
+        SDL_PushEvent(&e);
+    }
+    void store_slot(uint32_t slot, uint32_t version)
+    {
+        SaveFileSpec spec;
+        spec.version = version;
+        std::vector<uint8_t> rgba(320 * 200 * 4, 0x80);
+        spec.png = encode_png(320, 200, rgba.data());
+        write_file(slot_path(slot), build_save_head(spec));
+    }
+    std::unique_ptr<Engine> engine;
+};
+
+TEST_F(SlotScreenRunTest, LoadModeOffersOnlyListedSlots)
+{
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE)
+        << "no saves: nothing to show";
+    store_slot(5, 2);
+    store_slot(7, 3);  // an unknown version counts as empty
+    key(SDLK_DOWN);
+    key(SDLK_RETURN);  // slot 6 is empty
+    click(105, 22 + 7 * 22);
+    key(SDLK_UP);
+    key(SDLK_UP);
+    key(SDLK_RETURN);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), 5);
+    key(SDLK_ESCAPE);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
+}
+
+TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotAndTakesAnyClickedOne)
+{
+    store_slot(0, 1);
+    key(SDLK_KP_ENTER);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 0);
+    click(229 + 5, 22 + 3 * 22 + 5);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 19);
+}
