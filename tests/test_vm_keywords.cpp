@@ -184,7 +184,7 @@ TEST_F(VmKeywordTest, ChosenSaveIsWrittenBeforeTheNextInstruction)
     EXPECT_FALSE(read_file(scratch.file("save_06.dat")).empty());
 }
 
-TEST_F(VmKeywordTest, WithoutSavedGamesTheScreensAnswerCancelled)
+TEST_F(VmKeywordTest, WithoutARendererTheSlotScreenAnswersCancelled)
 {
     engine->slot_screen_hook = nullptr;
     keyword("SAVE");
