@@ -37,18 +37,19 @@ static void take_play_settings(Engine* engine)
     bgm_set_mute(engine->mute);
 }
 
-static void enter_start_segment(Engine* engine)
+bool app_enter_start_segment(Engine* engine)
 {
     const uint32_t start = script_start_segment(engine);
     const uint8_t* entry = script_scene_entry(engine, start);
     if (!entry)
-        return;
+        return false;
     engine->vm_pc = static_cast<uint32_t>(entry - engine->code_base);
     engine->vm_segment = start;
     engine->vm_leave = 0;
     engine->vm_block_end = 0;
     engine->vm_next_segment = VM_NEXT_NONE;
     engine->vm_restart_segment = VM_RESTART_NONE;
+    return true;
 }
 
 // The music device was paused with the game; lifting the pause without
@@ -74,7 +75,7 @@ void app_reset_game(Engine* engine)
     hist_init(&engine->history);
     take_play_settings(engine);
     dbg_reset(engine);
-    enter_start_segment(engine);
+    app_enter_start_segment(engine);
     lift_pause();
     win_update_menu_checks(engine->window);
 }

@@ -162,19 +162,6 @@ static void init_engine_state(Engine* engine)
     dbg_reset(engine);
 }
 
-// Puts the interpreter on the start segment the scenario tables name. False
-// when that segment has no entry.
-static bool enter_start_segment(Engine* engine)
-{
-    const uint32_t start = script_start_segment(engine);
-    const uint8_t* entry = script_scene_entry(engine, start);
-    if (!entry)
-        return false;
-    engine->vm_pc = static_cast<uint32_t>(entry - engine->code_base);
-    engine->vm_segment = start;
-    return true;
-}
-
 // The interpreter handles events while it runs synchronously, and waits out
 // the pause, through these.
 static void install_callbacks(Engine* engine)
@@ -230,7 +217,7 @@ int app_main(int, char**)
         SDL_Delay(SCRIPT_FAILURE_DELAY_MS);
         return EXIT_FATAL;
     }
-    if (!enter_start_segment(&engine))
+    if (!app_enter_start_segment(&engine))
         return EXIT_FATAL;
 
     install_callbacks(&engine);

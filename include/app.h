@@ -113,6 +113,11 @@ void app_pump_events_exit_on_quit(Engine* engine);
 // palette, tint, planes, choice layout and picture-command fields stay.
 void app_reset_game(Engine* engine);
 
+// Puts the interpreter at the top of the start segment the scenario tables
+// name, with no block end, chain or restart segment. False, with nothing
+// changed, when that segment has no entry.
+bool app_enter_start_segment(Engine* engine);
+
 // ---------------------------------------------------------------------------
 // Event handling and input
 // ---------------------------------------------------------------------------
