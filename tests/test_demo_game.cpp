@@ -113,7 +113,7 @@ static void play_to_the_choice(const std::string& script_lang)
     ASSERT_EQ(forest.w, 640);
 
     GameProcess game(x, dir.path());
-    ASSERT_TRUE(game.wait_for_window(20));
+    ASSERT_TRUE(game.wait_for_window(40)) << "the game: " << game.state();
     // No window manager: keys go to the window under the pointer, kept away
     // from the top edge, where the menu bar would open.
     x.xdotool("search --name \"Kavrel Engine\" mousemove --window %1 600 200");

@@ -139,7 +139,7 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     ScratchDir dir;
     put_game(dir);
     GameProcess game(x, dir.path());
-    ASSERT_TRUE(game.wait_for_window(20));
+    ASSERT_TRUE(game.wait_for_window(40)) << "the game: " << game.state();
     // No window manager: keys go to the window under the pointer, kept away
     // from the top edge, where the menu bar would open.
     x.xdotool("search --name \"Kavrel Engine\" mousemove --window %1 600 200");

@@ -88,14 +88,28 @@ GameProcess::~GameProcess()
     }
 }
 
-bool GameProcess::wait_for_window(int timeout_seconds) const
+bool GameProcess::wait_for_window(int timeout_seconds)
 {
     for (int waited = 0; waited < timeout_seconds * 20; waited++) {
         if (session_.xdotool("search --onlyvisible --name \"Kavrel Engine\""))
             return true;
+        if (state() != "running")
+            return false;
         pause_ms(50);
     }
     return false;
+}
+
+std::string GameProcess::state()
+{
+    if (child_ <= 0)
+        return "ended earlier";
+    int status = 0;
+    if (waitpid(child_, &status, WNOHANG) != child_)
+        return "running";
+    child_ = 0;
+    return WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                             : "killed by signal " + std::to_string(WTERMSIG(status));
 }
 
 int GameProcess::quit(int timeout_seconds)

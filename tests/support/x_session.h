@@ -34,8 +34,11 @@ public:
     GameProcess(const GameProcess&) = delete;
     GameProcess& operator=(const GameProcess&) = delete;
 
-    // Waits until the game's window is mapped; false after timeout_seconds.
-    bool wait_for_window(int timeout_seconds) const;
+    // Waits until the game's window is mapped; false after timeout_seconds
+    // or when the game has ended.
+    bool wait_for_window(int timeout_seconds);
+    // How the game ended, for a failure message: "running" or its exit status.
+    std::string state();
     // Sends SIGINT (a quit) and waits; the exit status, -1 if killed.
     int quit(int timeout_seconds);
 
