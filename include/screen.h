@@ -10,6 +10,7 @@
 
 struct SDL_Renderer;
 struct SDL_Texture;
+struct SDL_Color;
 union SDL_Event;
 
 // ---------------------------------------------------------------------------
@@ -57,6 +58,11 @@ void gfx_set_smoothing(Engine* engine, uint8_t on);
 // target and refills the canvas with the opaque planes picture. The pictures
 // that were on the canvas are not redrawn.
 void gfx_restore_layers(Engine* engine);
+
+// Fills a rectangle of the current render target with an RGBA colour,
+// blended by the renderer's draw blend mode.
+void gfx_fill_rect(SDL_Renderer* renderer, const SDL_Color& colour, int32_t x, int32_t y, int32_t w,
+                   int32_t h);
 
 // ---------------------------------------------------------------------------
 // Canvas, picture slots and sprites

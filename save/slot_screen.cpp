@@ -26,16 +26,13 @@ constexpr int32_t NO_PREVIEW_TEXT_HALF = 40;
 constexpr uint32_t FRAME_DELAY_MS = 16;
 constexpr int DECODED_CHANNELS = 4;
 
-struct Rgba {
-    uint8_t r, g, b, a;
-};
-constexpr Rgba FILL_CURSOR = {0, 100, 200, 200};
-constexpr Rgba FILL_CURSOR_EMPTY = {50, 50, 50, 150};
-constexpr Rgba FILL_CELL = {20, 20, 30, 200};
-constexpr Rgba OUTLINE_CELL = {140, 140, 140, 255};
-constexpr Rgba FILL_PANEL = {30, 30, 40, 220};
-constexpr Rgba OUTLINE_PANEL = {100, 100, 120, 255};
-constexpr Rgba FILL_NO_PREVIEW = {15, 15, 20, 255};
+constexpr SDL_Color FILL_CURSOR = {0, 100, 200, 200};
+constexpr SDL_Color FILL_CURSOR_EMPTY = {50, 50, 50, 150};
+constexpr SDL_Color FILL_CELL = {20, 20, 30, 200};
+constexpr SDL_Color OUTLINE_CELL = {140, 140, 140, 255};
+constexpr SDL_Color FILL_PANEL = {30, 30, 40, 220};
+constexpr SDL_Color OUTLINE_PANEL = {100, 100, 120, 255};
+constexpr SDL_Color FILL_NO_PREVIEW = {15, 15, 20, 255};
 
 struct SlotEntry {
     bool used;
@@ -266,14 +263,7 @@ static void handle_events(SlotScreen* s)
 // Drawing
 // ---------------------------------------------------------------------------
 
-static void fill(SDL_Renderer* r, int32_t x, int32_t y, int32_t w, int32_t h, Rgba c)
-{
-    const SDL_Rect rect = {x, y, w, h};
-    SDL_SetRenderDrawColor(r, c.r, c.g, c.b, c.a);
-    SDL_RenderFillRect(r, &rect);
-}
-
-static void outline(SDL_Renderer* r, int32_t x, int32_t y, int32_t w, int32_t h, Rgba c)
+static void outline(SDL_Renderer* r, int32_t x, int32_t y, int32_t w, int32_t h, SDL_Color c)
 {
     const SDL_Rect rect = {x, y, w, h};
     SDL_SetRenderDrawColor(r, c.r, c.g, c.b, c.a);
@@ -293,8 +283,8 @@ static void draw_slot(const SlotScreen* s, int32_t slot)
     const bool unchoosable = s->mode == SAVE_SLOT_SCREEN_LOAD && !used;
     const bool is_cursor = slot == s->cursor;
     if (is_cursor)
-        fill(r, x, y, w, h, unchoosable ? FILL_CURSOR_EMPTY : FILL_CURSOR);
-    fill(r, x, y, w, h, FILL_CELL);
+        gfx_fill_rect(r, unchoosable ? FILL_CURSOR_EMPTY : FILL_CURSOR, x, y, w, h);
+    gfx_fill_rect(r, FILL_CELL, x, y, w, h);
     outline(r, x, y, w, h, OUTLINE_CELL);
     char line[SLOT_LINE_CAPACITY];
     slot_screen_format_line(line, sizeof line, slot, used, s->slots[slot].time);
@@ -309,8 +299,8 @@ static void draw_preview(const SlotScreen* s)
     SDL_Renderer* r = s->engine->renderer;
     const SlotScreenLayout* l = &s->layout;
     const int32_t k = l->k;
-    fill(r, l->preview_x - l->gap, l->list_top - l->gap, l->preview_w + PREVIEW_PANEL_EXTRA_W * k,
-         l->preview_h + PREVIEW_PANEL_EXTRA_H * k, FILL_PANEL);
+    gfx_fill_rect(r, FILL_PANEL, l->preview_x - l->gap, l->list_top - l->gap,
+                  l->preview_w + PREVIEW_PANEL_EXTRA_W * k, l->preview_h + PREVIEW_PANEL_EXTRA_H * k);
     outline(r, l->preview_x - l->gap, l->list_top - l->gap,
             l->preview_w + PREVIEW_PANEL_EXTRA_W * k, l->preview_h + PREVIEW_PANEL_EXTRA_H * k,
             OUTLINE_PANEL);
@@ -318,7 +308,7 @@ static void draw_preview(const SlotScreen* s)
         const SDL_Rect dst = {l->preview_x, l->list_top, l->preview_w, l->preview_h};
         SDL_RenderCopy(r, s->preview, nullptr, &dst);
     } else {
-        fill(r, l->preview_x, l->list_top, l->preview_w, l->preview_h, FILL_NO_PREVIEW);
+        gfx_fill_rect(r, FILL_NO_PREVIEW, l->preview_x, l->list_top, l->preview_w, l->preview_h);
         font_draw_string(r, l->preview_x + l->preview_w / 2 - NO_PREVIEW_TEXT_HALF * k,
                          l->list_top + l->preview_h / 2 - l->gap, "No preview", COLOUR_NO_PREVIEW);
     }
@@ -348,7 +338,7 @@ static void draw(SlotScreen* s)
     SDL_RenderClear(r);
     gfx_compose_frame(s->engine);
     SDL_SetRenderDrawBlendMode(r, SDL_BLENDMODE_BLEND);
-    fill(r, 0, 0, SCREEN_WIDTH * l->k, SCREEN_HEIGHT * l->k, Rgba{0, 0, 0, SHADE_ALPHA});
+    gfx_fill_rect(r, SDL_Color{0, 0, 0, SHADE_ALPHA}, 0, 0, SCREEN_WIDTH * l->k, SCREEN_HEIGHT * l->k);
     const bool saving = s->mode == SAVE_SLOT_SCREEN_SAVE;
     font_draw_string(r, l->list_left, l->inset, saving ? "SAVE GAME" : "LOAD GAME", COLOUR_TITLE);
     for (int32_t slot = 0; slot < SAVE_SLOT_COUNT; slot++)

@@ -68,3 +68,11 @@ void gfx_compose_frame(Engine* engine)
     if (engine->scanlines)
         draw_scanlines(renderer);
 }
+
+void gfx_fill_rect(SDL_Renderer* renderer, const SDL_Color& colour, int32_t x, int32_t y, int32_t w,
+                   int32_t h)
+{
+    SDL_SetRenderDrawColor(renderer, colour.r, colour.g, colour.b, colour.a);
+    const SDL_Rect rect = {x, y, w, h};
+    SDL_RenderFillRect(renderer, &rect);
+}

@@ -28,16 +28,13 @@ constexpr uint32_t HIST_TEXT_COLOUR = 0xFFFFFF;
 constexpr int32_t HIST_ALPHA_TOP = 255;
 constexpr int32_t HIST_ALPHA_FALL = 125;
 
-struct HistColour {
-    uint8_t r, g, b, a;
-};
-constexpr HistColour HIST_PANEL = {10, 10, 20, 240};
-constexpr HistColour HIST_BORDER = {80, 130, 200, 255};
-constexpr HistColour HIST_TRACK = {30, 30, 50, 200};
-constexpr HistColour HIST_THUMB = {100, 170, 255, 220};
-constexpr HistColour HIST_THUMB_DRAGGING = {160, 210, 255, 255};
-constexpr HistColour HIST_HEADER = {160, 80, 20, 230};
-constexpr HistColour HIST_FOOTER = {20, 110, 50, 230};
+constexpr SDL_Color HIST_PANEL = {10, 10, 20, 240};
+constexpr SDL_Color HIST_BORDER = {80, 130, 200, 255};
+constexpr SDL_Color HIST_TRACK = {30, 30, 50, 200};
+constexpr SDL_Color HIST_THUMB = {100, 170, 255, 220};
+constexpr SDL_Color HIST_THUMB_DRAGGING = {160, 210, 255, 255};
+constexpr SDL_Color HIST_HEADER = {160, 80, 20, 230};
+constexpr SDL_Color HIST_FOOTER = {20, 110, 50, 230};
 
 // The ring slot of a line number, for any sign.
 static int32_t hist_slot(int32_t n)
@@ -261,14 +258,6 @@ bool hist_layout(const HistoryBuffer* buffer, int32_t x, int32_t y, int32_t w, i
     return true;
 }
 
-static void hist_fill(SDL_Renderer* renderer, HistColour colour, int32_t x, int32_t y, int32_t w,
-                      int32_t h)
-{
-    SDL_SetRenderDrawColor(renderer, colour.r, colour.g, colour.b, colour.a);
-    SDL_Rect rect = {x, y, w, h};
-    SDL_RenderFillRect(renderer, &rect);
-}
-
 // One kept line, drawn through a texture made for this frame only.
 static void hist_draw_line(SDL_Renderer* renderer, const HistoryEntry& entry, int32_t x, int32_t y,
                            int32_t alpha)
@@ -301,7 +290,7 @@ void hist_draw(HistoryBuffer* buffer, SDL_Renderer* renderer, int32_t x, int32_t
     int32_t lh = newest.h;
 
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
-    hist_fill(renderer, HIST_PANEL, x, y, w, h);
+    gfx_fill_rect(renderer, HIST_PANEL, x, y, w, h);
     SDL_SetRenderDrawColor(renderer, HIST_BORDER.r, HIST_BORDER.g, HIST_BORDER.b, HIST_BORDER.a);
     SDL_Rect panel = {x, y, w, h};
     SDL_RenderDrawRect(renderer, &panel);
@@ -315,14 +304,15 @@ void hist_draw(HistoryBuffer* buffer, SDL_Renderer* renderer, int32_t x, int32_t
     buffer->bar_y = layout.bar_y;
     buffer->bar_h = layout.bar_h;
     if (layout.has_thumb) {
-        hist_fill(renderer, HIST_TRACK, layout.bar_x, layout.bar_y, HIST_BAR_WIDTH, layout.bar_h);
-        hist_fill(renderer, buffer->dragging ? HIST_THUMB_DRAGGING : HIST_THUMB, layout.bar_x,
-                  layout.thumb_y, HIST_BAR_WIDTH, layout.thumb_h);
+        gfx_fill_rect(renderer, HIST_TRACK, layout.bar_x, layout.bar_y, HIST_BAR_WIDTH,
+                      layout.bar_h);
+        gfx_fill_rect(renderer, buffer->dragging ? HIST_THUMB_DRAGGING : HIST_THUMB, layout.bar_x,
+                      layout.thumb_y, HIST_BAR_WIDTH, layout.thumb_h);
     }
 
     if (layout.band > 0) {
-        hist_fill(renderer, HIST_HEADER, x, y, w, layout.band);
-        hist_fill(renderer, HIST_FOOTER, x, y + h - layout.band, w, layout.band);
+        gfx_fill_rect(renderer, HIST_HEADER, x, y, w, layout.band);
+        gfx_fill_rect(renderer, HIST_FOOTER, x, y + h - layout.band, w, layout.band);
         font_draw_string(renderer, x + HIST_TITLE_X, y, HIST_TITLE, HIST_TEXT_COLOUR);
         font_draw_string(renderer, layout.position_x, y, layout.position_text, HIST_TEXT_COLOUR);
     }

@@ -241,14 +241,6 @@ int32_t splash_run(Engine* engine)
     }
 }
 
-static void splash_fill_rect(SDL_Renderer* renderer, SDL_Color colour, int32_t x, int32_t y,
-                             int32_t w, int32_t h)
-{
-    SDL_SetRenderDrawColor(renderer, colour.r, colour.g, colour.b, colour.a);
-    const SDL_Rect rect = {x, y, w, h};
-    SDL_RenderFillRect(renderer, &rect);
-}
-
 void splash_draw(Engine* engine)
 {
     if (!engine || !engine->renderer)
@@ -278,10 +270,10 @@ void splash_draw(Engine* engine)
 
     const int32_t bar_x = splash_bar_x(s.screen_w);
     const int32_t bar_w = s.screen_w - 2 * bar_x;
-    splash_fill_rect(renderer, SPLASH_BAR_TRACK, bar_x, s.bar_y, bar_w, SPLASH_BAR_HEIGHT);
+    gfx_fill_rect(renderer, SPLASH_BAR_TRACK, bar_x, s.bar_y, bar_w, SPLASH_BAR_HEIGHT);
     const int32_t fill = splash_bar_fill(finished, bar_w, s.stage_total);
     if (fill > 0)
-        splash_fill_rect(renderer, SPLASH_BAR_FILL, bar_x, s.bar_y, fill, SPLASH_BAR_HEIGHT);
+        gfx_fill_rect(renderer, SPLASH_BAR_FILL, bar_x, s.bar_y, fill, SPLASH_BAR_HEIGHT);
 }
 
 static void splash_mark_last_done()
