@@ -100,15 +100,24 @@ static void kw_multiply(Engine* engine)
     *var = static_cast<int32_t>(static_cast<uint32_t>(*var) * n);
 }
 
-static void kw_divide(Engine* engine)
+// The variable and the divisor of DIV and MOD; false when an operand is
+// missing or the divisor is 0, which leaves the variable as it is.
+static bool read_division(Engine* engine, int32_t** var, int32_t* divisor)
 {
     uint32_t v = 0;
     uint32_t n = 0;
-    if (!read_pair(engine, &v, &n))
-        return;
-    const int32_t divisor = static_cast<int32_t>(n);
-    int32_t* var = &engine->vm_vars[v & VAR_INDEX_MASK];
-    if (divisor == 0)
+    if (!read_pair(engine, &v, &n) || n == 0)
+        return false;
+    *var = &engine->vm_vars[v & VAR_INDEX_MASK];
+    *divisor = static_cast<int32_t>(n);
+    return true;
+}
+
+static void kw_divide(Engine* engine)
+{
+    int32_t* var = nullptr;
+    int32_t divisor = 0;
+    if (!read_division(engine, &var, &divisor))
         return;
     // Dividing by -1 is a negation; the lowest value wraps onto itself
     // instead of overflowing.
@@ -120,13 +129,9 @@ static void kw_divide(Engine* engine)
 
 static void kw_modulo(Engine* engine)
 {
-    uint32_t v = 0;
-    uint32_t n = 0;
-    if (!read_pair(engine, &v, &n))
-        return;
-    const int32_t divisor = static_cast<int32_t>(n);
-    int32_t* var = &engine->vm_vars[v & VAR_INDEX_MASK];
-    if (divisor == 0)
+    int32_t* var = nullptr;
+    int32_t divisor = 0;
+    if (!read_division(engine, &var, &divisor))
         return;
     // Every remainder by -1 is 0; computing it would overflow for the lowest value.
     if (divisor == -1)
