@@ -113,8 +113,8 @@ static void draw_history(Engine* engine)
     hist_draw(&engine->history, engine->renderer, window->x, window->y, window->w, window->h);
 }
 
-// The screenshot is taken after the overlays and before the present, so it
-// holds the frame exactly as shown.
+// The screenshot is taken after the game's overlays and before the present,
+// so it holds the game's frame as shown, without the menu bar.
 static void draw_frame(Engine* engine)
 {
     SDL_Renderer* renderer = engine->renderer;
@@ -125,14 +125,12 @@ static void draw_frame(Engine* engine)
         if (engine->choice_active || engine->vm_blocked)
             menu_draw_overlay(engine);
         draw_history(engine);
-        menu_bar_draw(engine);
     }
     if (g_screenshot_path[0] != '\0') {
         gfx_save_screenshot(engine, g_screenshot_path);
         g_screenshot_path[0] = '\0';
     }
-    if (renderer)
-        SDL_RenderPresent(renderer);
+    gfx_present_frame(engine);
 }
 
 void app_run_frame(Engine* engine)

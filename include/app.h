@@ -280,12 +280,14 @@ enum AboutHit {
     ABOUT_HIT_NONE,
     ABOUT_HIT_LINK,
     ABOUT_HIT_OK,
+    ABOUT_HIT_CLOSE,  // the caption's close box
 };
 
 // What lies under (x, y), in 640x400 screen units, of the centred panel.
 AboutHit about_hit(int32_t x, int32_t y);
 
-// Shows the about panel over the game's frame and returns once OK, Enter or
-// Esc closed it. A quit request closes it and stays queued for the game.
-// Without a renderer nothing is shown.
+// Shows the about panel over the game's frame and returns once OK, the close
+// box, Enter or Esc closed it. It takes only the window's keys and mouse:
+// every other event stays queued for the game, and a quit or a close of the
+// window waiting there closes the panel too. Without a renderer nothing is shown.
 void about_show_dialog(Engine* engine);

@@ -50,6 +50,17 @@ void gfx_update_tint(Engine* engine);
 // Never clears or presents.
 void gfx_compose_frame(Engine* engine);
 
+// What the shell draws over every presented frame (its menu bar); null for nothing.
+using FrameOverlayFn = void (*)(Engine* engine);
+void gfx_set_frame_overlay(FrameOverlayFn draw);
+
+// Draws the shell's overlay over the frame drawn so far and presents it. The
+// main loop and the interpreter's own frames all present through here, so
+// the overlay is in every game frame; anything read back before this call
+// (a screenshot) holds the game's frame without it. Does nothing without a
+// renderer.
+void gfx_present_frame(Engine* engine);
+
 // Chooses linear filtering for every screen and picture texture when on is
 // non-zero in HD mode, nearest otherwise; the font stays nearest.
 void gfx_set_smoothing(Engine* engine, uint8_t on);

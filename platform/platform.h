@@ -6,15 +6,18 @@
 
 #include <cstddef>
 
+struct SDL_Window;
+
 enum PlatBoxStyle {
     PLAT_BOX_INFORMATION,
     PLAT_BOX_WARNING,
     PLAT_BOX_ERROR,
 };
 
-// Shows a modal message box (no owner window) and writes the same text to
+// Shows a modal message box over owner (null for a box of its own, as at
+// start-up before the game's window is up) and writes the same text to
 // standard error, so a player without a display still learns what happened.
-void plat_message_box(PlatBoxStyle style, const char* title, const char* text);
+void plat_message_box(SDL_Window* owner, PlatBoxStyle style, const char* title, const char* text);
 
 // Calls on_file with the name (no folder) of every regular file in folder
 // (a prefix such as "dat/" or "" for the working directory) whose name starts

@@ -23,9 +23,10 @@ static const char OLD_VERSION_MESSAGE[] =
     "このセーブデータは古いバージョンで作成されており、読み込めません。";
 
 // Reads the head of the file and the compressed stream. Returns OK with the
-// stream in *packed, or the result to give.
-static int32_t read_stream(FILE* file, uint8_t** packed, uint32_t* packed_length,
-                           uint32_t* raw_length)
+// stream in *packed, or the result to give; a refusal is explained in a box
+// over window.
+static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
+                           uint32_t* packed_length, uint32_t* raw_length)
 {
     uint8_t head[SAVE_HEADER_BYTES];
     const size_t got = fread(head, 1, sizeof head, file);
@@ -34,14 +35,14 @@ static int32_t read_stream(FILE* file, uint8_t** packed, uint32_t* packed_length
     if (memcmp(head, SAVE_MAGIC, SAVE_MAGIC_BYTES) != 0) {
         if (memcmp(head, SAVE_MAGIC_WEB, SAVE_MAGIC_BYTES) != 0)
             return SAVE_RESULT_FAILED;
-        plat_message_box(PLAT_BOX_WARNING, REFUSAL_TITLE, WEB_EDITION_MESSAGE);
+        plat_message_box(window, PLAT_BOX_WARNING, REFUSAL_TITLE, WEB_EDITION_MESSAGE);
         return SAVE_RESULT_REFUSED;
     }
     if (got < SAVE_HEADER_BYTES)
         return SAVE_RESULT_FAILED;
     const SaveHeader header = save_header_read(head);
     if (header.version == SAVE_VERSION_OLD) {
-        plat_message_box(PLAT_BOX_WARNING, REFUSAL_TITLE, OLD_VERSION_MESSAGE);
+        plat_message_box(window, PLAT_BOX_WARNING, REFUSAL_TITLE, OLD_VERSION_MESSAGE);
         return SAVE_RESULT_REFUSED;
     }
     if (header.version != SAVE_VERSION)
@@ -193,7 +194,7 @@ int32_t save_load_slot(Engine* engine, int32_t slot)
     uint8_t* packed = nullptr;
     uint32_t packed_length = 0;
     uint32_t raw_length = 0;
-    const int32_t read = read_stream(file, &packed, &packed_length, &raw_length);
+    const int32_t read = read_stream(engine->window, file, &packed, &packed_length, &raw_length);
     fclose(file);
     if (read != SAVE_RESULT_OK)
         return read;
