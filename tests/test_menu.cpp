@@ -420,6 +420,8 @@ TEST_F(MenuTest, OpenMenuIsInEveryShownFrameButNotInScreenshots)
     EXPECT_EQ(p[0] + p[1] + p[2], 0);  // the game's black frame
     stbi_image_free(shot);
     push_key(window, SDLK_ESCAPE);
+    SDL_RenderClear(e->renderer);  // no menu left in the window
+    SDL_RenderPresent(e->renderer);
 
     // Paused inside an instruction: F10 opens the menu, which is drawn and
     // takes the F5; Esc closes it and the next F5 resumes.
@@ -454,13 +456,15 @@ static void check_cursor_over_the_bar(Engine* e, const std::string& display)
 {
     SDL_Quit();
     setenv("DISPLAY", display.c_str(), 1);
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    setenv("SDL_VIDEODRIVER", "x11", 1);
     if (SDL_Init(SDL_INIT_VIDEO) != 0)
         _exit(2);
     e->renderer = nullptr;
     e->window = SDL_CreateWindow("cursor", 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, 0);
     g_cursor_arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
     g_cursor_hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+    if (!e->window || !g_cursor_arrow || !g_cursor_hand)
+        _exit(3);
     win_build_menu_bar(e->window);
     // One choice at (100, 50); the pointer goes from it straight to the top edge.
     e->choice_ids[0] = 1;
