@@ -3,8 +3,10 @@
 #include <SDL.h>
 #include <stb_image.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "save.h"
@@ -25,6 +27,7 @@ constexpr int32_t PREVIEW_PANEL_EXTRA_H = 60;
 constexpr int32_t NO_PREVIEW_TEXT_HALF = 40;
 constexpr uint32_t FRAME_DELAY_MS = 16;
 constexpr int DECODED_CHANNELS = 4;
+constexpr uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 constexpr SDL_Color FILL_CURSOR = {0, 100, 200, 200};
 constexpr SDL_Color FILL_CURSOR_EMPTY = {50, 50, 50, 150};
@@ -175,26 +178,40 @@ static uint8_t* read_thumbnail(int32_t slot, uint32_t* length)
     return png;
 }
 
-// Only a thumbnail of the size this engine writes fills the texture; any
-// other picture would be read past its end or shown cut.
+uint8_t* slot_thumbnail_decode(const uint8_t* png, size_t length)
+{
+    if (length < sizeof PNG_SIGNATURE || length > INT_MAX ||
+        memcmp(png, PNG_SIGNATURE, sizeof PNG_SIGNATURE) != 0)
+        return nullptr;
+    const int len = static_cast<int>(length);
+    int w = 0;
+    int h = 0;
+    int channels = 0;
+    if (!stbi_info_from_memory(png, len, &w, &h, &channels) || w != THUMB_WIDTH || h != THUMB_HEIGHT)
+        return nullptr;
+    stbi_uc* pixels = stbi_load_from_memory(png, len, &w, &h, &channels, DECODED_CHANNELS);
+    // The texture is filled whole from these pixels: never from a smaller picture.
+    if (pixels && (w != THUMB_WIDTH || h != THUMB_HEIGHT)) {
+        stbi_image_free(pixels);
+        pixels = nullptr;
+    }
+    return pixels;
+}
+
 static bool load_preview(SlotScreen* s, int32_t slot)
 {
     uint32_t length = 0;
     uint8_t* png = read_thumbnail(slot, &length);
     if (!png)
         return false;
-    int w = 0;
-    int h = 0;
-    int channels = 0;
-    stbi_uc* pixels =
-        stbi_load_from_memory(png, static_cast<int>(length), &w, &h, &channels, DECODED_CHANNELS);
+    stbi_uc* pixels = slot_thumbnail_decode(png, length);
     free(png);
     if (!pixels)
         return false;
-    const bool fits = w == THUMB_WIDTH && h == THUMB_HEIGHT &&
-                      SDL_UpdateTexture(s->preview, nullptr, pixels, w * DECODED_CHANNELS) == 0;
+    const bool shown =
+        SDL_UpdateTexture(s->preview, nullptr, pixels, THUMB_WIDTH * DECODED_CHANNELS) == 0;
     stbi_image_free(pixels);
-    return fits;
+    return shown;
 }
 
 static void update_preview(SlotScreen* s)
