@@ -3,6 +3,8 @@
 #include "config.h"
 #include "test_support.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstring>
 #include <string>
@@ -58,11 +60,18 @@ TEST(ConfigTest, CommentsAndEmptyLinesOnlyGiveDefaults)
     expect_defaults();
 }
 
-TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLines)
+TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLinesThroughATemporaryFile)
 {
     ScratchDir dir;
     cfg_load(dir.file("absent.ini").c_str());
     std::string path = dir.file("config.ini");
+    write_text_file(path + ".tmp", "left by a killed write");
+    cfg_save(path.c_str());
+    EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
+    EXPECT_FALSE(file_exists(path + ".tmp"));
+    // Where no temporary can be made, the old file stays whole.
+    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);
+    g_config.game_speed = 3;
     cfg_save(path.c_str());
     EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
 }
