@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <stb_image.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "../save/save_private.h"
@@ -64,6 +67,58 @@ TEST(SlotScreenTest, LinesShowTheLocalDateOrSavedOrDashes)
     EXPECT_STREQ(line, "01  saved");
     slot_screen_format_line(line, sizeof line, 31, false, march_5_0907);
     EXPECT_STREQ(line, "32  ------");
+}
+
+// The same PNG with another size in its header (and the header's checksum mended).
+static Bytes png_declaring(Bytes png, uint32_t w, uint32_t h)
+{
+    for (int i = 0; i < 4; i++) {
+        png[16 + i] = static_cast<uint8_t>(w >> (24 - 8 * i));
+        png[20 + i] = static_cast<uint8_t>(h >> (24 - 8 * i));
+    }
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, &png[12], 17));
+    for (int i = 0; i < 4; i++)
+        png[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    return png;
+}
+
+// Thumbnails arrive in save files that players share: only a PNG of the size
+// the writer makes is decoded; anything else shows "No preview".
+TEST(SlotScreenTest, OnlyAPngOfTheWrittenSizeIsDecodedAsAThumbnail)
+{
+    const std::vector<uint8_t> rgba(320 * 200 * 4, 0x80);
+    const Bytes png = encode_png(320, 200, rgba.data());
+    // A screen and an image of 320x200 with no pixel data, which the decoder
+    // fills with the background.
+    const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x40, 1, 0xC8, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9,
+                       ',', 0, 0, 0, 0, 0x40, 1, 0xC8, 0, 0, 2, 0, ';'};
+    const struct {
+        const char* what;
+        Bytes file;
+        bool shown;
+    } cases[] = {
+        {"PNG 320x200", png, true},
+        {"PNG 160x100", encode_png(160, 100, rgba.data()), false},
+        {"PNG declaring 16000x16000", png_declaring(png, 16000, 16000), false},
+        {"BMP 320x200", encode_bmp(320, 200, rgba.data()), false},
+        {"TGA 320x200", encode_tga(320, 200, rgba.data()), false},
+        {"GIF 320x200", gif, false},
+        {"PNG cut after its signature", Bytes(png.begin(), png.begin() + 8), false},
+    };
+    for (const auto& c : cases) {
+        uint8_t* pixels = slot_thumbnail_decode(c.file.data(), c.file.size());
+        EXPECT_EQ(pixels != nullptr, c.shown) << c.what;
+        EXPECT_TRUE(!pixels || pixels[320 * 200 * 4 - 1] == 0x80) << c.what;
+        stbi_image_free(pixels);
+    }
+    // The decoder was never asked for the 16000x16000 picture: its failure
+    // reason is still the one its header read left.
+    const Bytes huge = png_declaring(png, 16000, 16000);
+    int w = 0, h = 0, n = 0;
+    ASSERT_TRUE(stbi_info_from_memory(huge.data(), static_cast<int>(huge.size()), &w, &h, &n));
+    const std::string header_reason = stbi_failure_reason();
+    EXPECT_EQ(slot_thumbnail_decode(huge.data(), huge.size()), nullptr);
+    EXPECT_EQ(stbi_failure_reason(), header_reason);
 }
 
 class SlotScreenRunTest : public SaveFolderTest {
