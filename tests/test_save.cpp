@@ -291,10 +291,9 @@ TEST_F(SaveFileTest, AWriteKilledAtAnyMomentLeavesAWholeSaveAndNoTemporaries)
     const Bytes png(4 << 20, 0x5A);
     const int32_t png_size = static_cast<int32_t>(png.size());
     ASSERT_EQ(save_write_slot(engine.get(), 0, png.data(), png_size), SAVE_RESULT_OK);
-    const auto before = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(save_write_slot(engine.get(), 0, png.data(), png_size), SAVE_RESULT_OK);
-    const auto save_us = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - before).count();
+    const long save_us = (std::chrono::steady_clock::now() - start) / std::chrono::microseconds(1);
     std::mt19937 random(11);
     int32_t stored = engine->vm_vars[0];
     int temporaries_seen = 0;
@@ -313,7 +312,8 @@ TEST_F(SaveFileTest, AWriteKilledAtAnyMomentLeavesAWholeSaveAndNoTemporaries)
         ASSERT_GE(loaded->vm_vars[0], stored) << "an older save came back";
         stored = loaded->vm_vars[0];
         for (const auto& entry : std::filesystem::directory_iterator(scratch.path() + "/sav"))
-            ASSERT_TRUE(entry.path() == slot_path(0) || entry.path() == slot_path(0) + ".tmp") << entry.path();
+            ASSERT_TRUE(entry.path() == slot_path(0) || entry.path() == slot_path(0) + ".tmp")
+                << entry.path();
         temporaries_seen += file_exists(slot_path(0) + ".tmp");
     }
     EXPECT_GT(temporaries_seen, 0) << "no kill landed while the file was written";
