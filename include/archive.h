@@ -165,7 +165,9 @@ bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images
 void asset_load_manifest(Engine* engine);
 
 // Longest side of a picture decoded for a renderer that names no texture
-// limit of its own (SDL's software renderer reports 0).
+// limit of its own (SDL's software renderer reports 0). It is the limit GL
+// drivers commonly report, so game data loads alike on either renderer, and
+// four times the widest picture a game needs (the HD font atlas).
 constexpr int64_t IMG_SIDE_CAP = 16384;
 
 // True when a w x h picture fits one texture of the renderer: both sides from
