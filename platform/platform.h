@@ -42,7 +42,8 @@ bool plat_make_dir(const char* path);
 // at any moment leaves either the old file or the new one whole. The bytes go
 // to path + ".tmp" (emptied first, so one left by a killed write is reused
 // and then renamed away), are flushed to the disk, and replace path; the
-// folder is synced so the new name is on the disk too. False, with path as it
-// was and the temporary removed, when write returns false or any step fails.
+// folder is synced so the new name is on the disk too. False when write
+// returns false or any step fails: path is then as it was and the temporary
+// removed, unless only the folder's sync failed (the new file is in place).
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
