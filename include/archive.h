@@ -164,6 +164,25 @@ bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images
 // process with status 1 (after an error box) on a missing manifest or SD picture.
 void asset_load_manifest(Engine* engine);
 
+// Longest side of a picture decoded for a renderer that names no texture
+// limit of its own (SDL's software renderer reports 0). It is the limit GL
+// drivers commonly report, so game data loads alike on either renderer, and
+// four times the widest picture a game needs (the HD font atlas).
+constexpr int64_t IMG_SIDE_CAP = 16384;
+
+// True when a w x h picture fits one texture of the renderer: both sides from
+// 1 to its maximum texture size, or IMG_SIDE_CAP where it reports none (or
+// there is no renderer). Every picture is checked with it before decoding.
+bool img_size_fits(SDL_Renderer* renderer, int64_t w, int64_t h);
+
+// Decodes an image (any format stb_image reads) to RGBA bytes after checking
+// the size its header declares with img_size_fits; free the pixels with
+// stbi_image_free. Null, with nothing allocated, when it is refused or does
+// not decode.
+uint8_t* img_decode_rgba(SDL_Renderer* renderer, const uint8_t* bytes, size_t len, int* w, int* h);
+// The same for an image file; null also when the file cannot be opened.
+uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, int* h);
+
 // Decodes a picture asset into a static ABGR8888 texture with blending. The
 // outs are written only on success.
 bool img_load_texture(const char* name, SDL_Renderer* renderer, SDL_Texture** out_texture,

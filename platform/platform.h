@@ -1,10 +1,11 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
-// executable's folder and the save folder. Nothing outside platform/ includes
-// an operating-system header.
+// executable's folder, the save folder and durable file writes. Nothing
+// outside platform/ includes an operating-system header.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 struct SDL_Window;
 
@@ -39,3 +40,13 @@ void plat_executable_dir(char* out, size_t capacity);
 // Creates the folder path (its parent must exist). True when it exists
 // afterwards, whether it was made now or before.
 bool plat_make_dir(const char* path);
+
+// Fills file through write and puts it at path so that a crash or power cut
+// at any moment leaves either the old file or the new one whole. The bytes go
+// to path + ".tmp" (emptied first, so one left by a killed write is reused
+// and then renamed away), are flushed to the disk, and replace path; the
+// folder is synced so the new name is on the disk too. False when write
+// returns false or any step fails: path is then as it was and the temporary
+// removed, unless only the folder's sync failed (the new file is in place).
+using PlatWriteFn = bool (*)(FILE* file, void* user);
+bool plat_replace_file(const char* path, PlatWriteFn write, void* user);

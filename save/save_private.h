@@ -112,6 +112,12 @@ int32_t slot_screen_hit(const SlotScreenLayout* layout, int32_t x, int32_t y);
 // (negative: left); a move that would leave the grid leaves it in place.
 int32_t slot_screen_move(int32_t cursor, int32_t rows, int32_t columns);
 
+// A save's thumbnail decoded to THUMB_WIDTH x THUMB_HEIGHT RGBA pixels (free
+// them with stbi_image_free). Thumbnails arrive in save files that players
+// share, so anything but a PNG of the size the writer makes is refused before
+// it is decoded: null.
+uint8_t* slot_thumbnail_decode(const uint8_t* png, size_t length);
+
 // The slot's line in the list: number and local date, "saved" without a
 // time, dashes when empty.
 void slot_screen_format_line(char* out, size_t capacity, int32_t slot, bool used, int32_t time);

@@ -2,6 +2,7 @@
 // the frame shown in the window.
 #include "screen.h"
 
+#include "platform.h"
 #include "stb_compress.h"
 
 #include <SDL.h>
@@ -139,13 +140,22 @@ static SDL_Rect capture_shown_area(SDL_Renderer* renderer)
     return area;
 }
 
+struct CaptureFile {
+    const uint8_t* bytes;
+    size_t len;
+};
+
+static bool capture_write_bytes(FILE* file, void* user)
+{
+    const CaptureFile* png = static_cast<const CaptureFile*>(user);
+    return fwrite(png->bytes, 1, png->len, file) == png->len;
+}
+
+// Through a temporary file, so a crash never leaves half a picture behind.
 static void capture_write_file(const char* path, const uint8_t* bytes, int len)
 {
-    FILE* file = fopen(path, "wb");
-    if (!file)
-        return;
-    fwrite(bytes, 1, static_cast<size_t>(len), file);
-    fclose(file);
+    CaptureFile png = {bytes, static_cast<size_t>(len)};
+    plat_replace_file(path, capture_write_bytes, &png);
 }
 
 void gfx_save_screenshot(Engine* engine, const char* path)

@@ -58,13 +58,15 @@ TEST(ConfigTest, CommentsAndEmptyLinesOnlyGiveDefaults)
     expect_defaults();
 }
 
-TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLines)
+TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLinesThroughATemporaryFile)
 {
     ScratchDir dir;
     cfg_load(dir.file("absent.ini").c_str());
     std::string path = dir.file("config.ini");
+    write_text_file(path + ".tmp", "left by a killed write");
     cfg_save(path.c_str());
     EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
+    EXPECT_FALSE(file_exists(path + ".tmp"));
 }
 
 TEST(ConfigTest, EverySettingSurvivesSaveAndLoad)

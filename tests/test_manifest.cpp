@@ -4,12 +4,15 @@
 #include "engine.h"
 #include "kvr_writer.h"
 #include "render_fixture.h"
+#include "screen.h"
 #include "test_support.h"
 
 #include <SDL.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -296,18 +299,51 @@ TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
         }
 }
 
-TEST_F(ManifestLoadTest, MissingOrUndecodablePictureLeavesTheOutsAlone)
+// Every loader refuses a picture wider or taller than a texture before decoding
+// it, as it refuses one that is missing or does not decode. The software
+// renderer names no texture limit, so the fixed cap decides.
+TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryLoader)
 {
-    write_archive("base.dat", {text_entry("img/001.png", "not a picture")});
-    arc_open_base_and_hd();
-
-    SDL_Texture* texture = reinterpret_cast<SDL_Texture*>(&texture);
-    uint32_t w = 9, h = 9;
-    EXPECT_FALSE(img_load_texture("img/001.png", renderer, &texture, &w, &h));
-    EXPECT_FALSE(img_load_texture("img/002.png", renderer, &texture, &w, &h));
-    EXPECT_EQ(texture, reinterpret_cast<SDL_Texture*>(&texture));
-    EXPECT_EQ(w, 9u);
-    EXPECT_EQ(h, 9u);
+    const std::vector<uint8_t> rgba(16385 * 4, 0x40);
+    const Bytes wide = encode_png(16385, 1, rgba.data());
+    const Bytes tall = encode_png(1, 16385, rgba.data());
+    auto engine = make_engine(0);
+    const auto picture = [&] {
+        SDL_Texture* texture = nullptr;
+        uint32_t w = 9, h = 9;
+        const bool made = img_load_texture("img/001.png", renderer, &texture, &w, &h);
+        EXPECT_TRUE(made || (!texture && w == 9 && h == 9)) << "outs written on failure";
+        return made;
+    };
+    const auto splash = [&] { return splash_run(engine.get()) == 0; };
+    const auto font = [&] { return font_init(renderer, 0); };
+    const struct {
+        const char* name;
+        bool archived;
+        Bytes file;
+        std::function<bool()> loads;
+        bool loaded;
+    } cases[] = {
+        {"img/002.png", true, wide, picture, false},
+        {"img/001.png", true, Bytes{'n', 'o', 't'}, picture, false},
+        {"img/001.png", true, wide, picture, false},
+        {"img/001.png", true, encode_png(16384, 1, rgba.data()), picture, true},
+        {"splash.png", true, tall, splash, false},
+        {"assets/splash.png", false, wide, splash, false},
+        {"FONT_ATLAS_SD.PNG", true, wide, font, false},
+        {"FONT_ATLAS_SD.PNG", false, tall, font, false},
+        {"FREECG98.BMP", false, encode_bmp(16385, 1, rgba.data()), font, false},
+    };
+    for (const auto& c : cases) {
+        if (c.archived)
+            write_archive("base.dat", {KvrInputEntry{c.name, c.file}});
+        else
+            write_file(dir.file(c.name), c.file);
+        arc_open_base_and_hd();
+        EXPECT_EQ(c.loads(), c.loaded) << c.name;
+        arc_close(&g_arc_base);
+        std::filesystem::remove(dir.file(c.archived ? "base.dat" : c.name));
+    }
 }
 
 TEST_F(ManifestLoadTest, SdModePlacesPicturesAndFillsTheMusicTable)

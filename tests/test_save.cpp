@@ -2,11 +2,17 @@
 
 #include <SDL.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "../save/save_private.h"
 #include "config.h"
@@ -272,6 +278,48 @@ TEST_F(SaveFileTest, AFailedWriteKeepsTheOldSave)
     engine->vm_vars[0] = 42;
     EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
+}
+
+// A crash is a SIGKILL at any moment of a write: the slot must still hold a
+// whole save, the old one or the new, and a temporary the crash left behind
+// goes with the next save of the slot instead of piling up.
+TEST_F(SaveFileTest, AWriteKilledAtAnyMomentLeavesAWholeSaveAndNoTemporaries)
+{
+    auto engine = played_engine();
+    // A large thumbnail makes the file's own writing a good part of each save,
+    // so that many kills land inside it.
+    const Bytes png(4 << 20, 0x5A);
+    const int32_t png_size = static_cast<int32_t>(png.size());
+    ASSERT_EQ(save_write_slot(engine.get(), 0, png.data(), png_size), SAVE_RESULT_OK);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(save_write_slot(engine.get(), 0, png.data(), png_size), SAVE_RESULT_OK);
+    const long save_us = (std::chrono::steady_clock::now() - start) / std::chrono::microseconds(1);
+    std::mt19937 random(11);
+    int32_t stored = engine->vm_vars[0];
+    int temporaries_seen = 0;
+    for (int32_t round = 1; round <= 100; round++) {
+        const pid_t child = fork();
+        if (child == 0)
+            for (int32_t n = 0;; n++) {
+                engine->vm_vars[0] = round * 1000 + n;  // rises with every write
+                save_write_slot(engine.get(), 0, png.data(), png_size);
+            }
+        // The first write's file goes out near the end of a save's time.
+        usleep(static_cast<useconds_t>(save_us * 6 / 10 + random() % (save_us * 6 / 10 + 1)));
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        auto loaded = fresh_engine();
+        ASSERT_EQ(save_load_slot(loaded.get(), 0), SAVE_RESULT_OK) << "round " << round;
+        ASSERT_GE(loaded->vm_vars[0], stored) << "an older save came back";
+        stored = loaded->vm_vars[0];
+        for (const auto& entry : std::filesystem::directory_iterator(scratch.path() + "/sav"))
+            ASSERT_TRUE(entry.path() == slot_path(0) || entry.path() == slot_path(0) + ".tmp")
+                << entry.path();
+        temporaries_seen += file_exists(slot_path(0) + ".tmp");
+    }
+    EXPECT_GT(temporaries_seen, 0) << "no kill landed while the file was written";
+    ASSERT_EQ(save_write_slot(engine.get(), 0, nullptr, 0), SAVE_RESULT_OK);
+    EXPECT_FALSE(file_exists(slot_path(0) + ".tmp"));
 }
 
 // ---------------------------------------------------------------------------

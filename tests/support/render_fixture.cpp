@@ -98,6 +98,20 @@ Bytes encode_png(int w, int h, const uint8_t* rgba)
     return png;
 }
 
+Bytes encode_bmp(int w, int h, const uint8_t* rgba)
+{
+    Bytes bmp;
+    stbi_write_bmp_to_func(append_bytes, &bmp, w, h, RGBA_BYTES, rgba);
+    return bmp;
+}
+
+Bytes encode_tga(int w, int h, const uint8_t* rgba)
+{
+    Bytes tga;
+    stbi_write_tga_to_func(append_bytes, &tga, w, h, RGBA_BYTES, rgba);
+    return tga;
+}
+
 bool load_white_font(const ScratchDir& scratch, uint8_t hd)
 {
     std::vector<uint8_t> rgba(static_cast<size_t>(WHITE_ATLAS_WIDTH) * WHITE_ATLAS_HEIGHT * RGBA_BYTES, 0xFF);

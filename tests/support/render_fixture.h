@@ -51,8 +51,10 @@ inline uint32_t pixel_at(const Pixels& pixels, int w, int x, int y)
 // 0xRRGGBB as the opaque pixel it draws.
 inline uint32_t opaque(uint32_t rgb) { return rgb << 8 | 0xFF; }
 
-// RGBA bytes (R, G, B, A per pixel) as a PNG file's bytes.
+// RGBA bytes (R, G, B, A per pixel) as a PNG, BMP or TGA file's bytes.
 Bytes encode_png(int w, int h, const uint8_t* rgba);
+Bytes encode_bmp(int w, int h, const uint8_t* rgba);
+Bytes encode_tga(int w, int h, const uint8_t* rgba);
 
 // Writes an atlas that is white ink everywhere as the loose font of the mode
 // into the scratch folder (which must be the working directory) and loads it
