@@ -214,7 +214,7 @@ int app_main(int, char**)
 
     splash_status(&engine, "Loading scripts");
     if (!script_load(&engine, SCENARIO_FILE_STEM)) {
-        SDL_Delay(SCRIPT_FAILURE_DELAY_MS);
+        app_sleep(SCRIPT_FAILURE_DELAY_MS);
         return EXIT_FATAL;
     }
     if (!app_enter_start_segment(&engine))

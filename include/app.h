@@ -77,6 +77,14 @@ extern const uint32_t SPEED_WAIT_STEP[SPEED_ROWS];
 extern const uint32_t SPEED_VM_STEPS[SPEED_ROWS];
 extern const uint32_t SPEED_FRAME_DELAY_MS[SPEED_ROWS];
 
+// The clock and the sleep of the main loop, the throttled pump and start-up.
+// Tests put in their own so that pacing is checked without the real clock;
+// null puts SDL's back.
+void app_set_clock(uint32_t (*ticks)(), void (*delay)(uint32_t ms));
+
+// Sleeps ms milliseconds through the clock above.
+void app_sleep(uint32_t ms);
+
 // The speed row of a game_speed value: the value itself in 0..3, else row 1.
 int app_speed_row(int32_t game_speed);
 

@@ -348,6 +348,10 @@ int32_t splash_bar_fill(int32_t finished, int32_t bar_w, int32_t stage_total);
 // inactive, without a renderer or a usable image. A quit ends the program.
 int32_t splash_run(Engine* engine);
 
+// Presents the loading screen with the logo at its alpha elapsed_ms into the
+// fade-in; true once the fade is complete.
+bool splash_fade_frame(Engine* engine, uint32_t elapsed_ms);
+
 // Puts up the loading screen with the given logo (owned from here; may be
 // null) and no status lines, without fading in: splash_run's last step.
 void splash_activate(SDL_Texture* logo, int32_t image_w, int32_t image_h, uint8_t hd);

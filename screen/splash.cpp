@@ -228,13 +228,17 @@ int32_t splash_run(Engine* engine)
     const uint32_t start = SDL_GetTicks();
     for (;;) {
         splash_pump_events();
-        const uint32_t elapsed = SDL_GetTicks() - start;
-        SDL_SetTextureAlphaMod(g_splash.logo, splash_fade_alpha(elapsed));
-        splash_present(engine);
-        if (elapsed >= SPLASH_FADE_MS)
+        if (splash_fade_frame(engine, SDL_GetTicks() - start))
             return 0;
         SDL_Delay(SPLASH_FRAME_MS);
     }
+}
+
+bool splash_fade_frame(Engine* engine, uint32_t elapsed_ms)
+{
+    SDL_SetTextureAlphaMod(g_splash.logo, splash_fade_alpha(elapsed_ms));
+    splash_present(engine);
+    return elapsed_ms >= SPLASH_FADE_MS;
 }
 
 void splash_draw(Engine* engine)

@@ -226,16 +226,3 @@ TEST(ConfigTest, AntialiasingWithoutHdIsTurnedOffWithOneMessage)
     EXPECT_EQ(cfg_validate(), nullptr);
     EXPECT_EQ(g_config.use_antialiasing, 1);
 }
-
-TEST(ConfigTest, StreamReaderSetsDefaultsFirst)
-{
-    scramble_config();
-    char text[] = "mute_audio=1\n";
-    FILE* stream = fmemopen(text, strlen(text), "r");
-    ASSERT_NE(stream, nullptr);
-    cfg_read_stream(stream);
-    fclose(stream);
-    EXPECT_EQ(g_config.mute_audio, 1);
-    EXPECT_EQ(g_config.window_h, -1);
-    EXPECT_EQ(g_config.game_speed, 1);
-}

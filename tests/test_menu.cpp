@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "../save/save_private.h"
 #include "app.h"
 #include "archive.h"
 #include "config.h"
 #include "event_fixture.h"
 #include "kvr_writer.h"
+#include "music.h"
 #include "platform.h"
 #include "render_fixture.h"
+#include "save.h"
 #include "screen.h"
 #include "test_support.h"
 #include "vm.h"
@@ -148,7 +151,12 @@ TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
     command(IDM_MUTE);
     command(IDM_SPEED_PC_98);
     command(IDM_PAUSE);
+    command(IDM_SCREENSHOT);
     EXPECT_TRUE(e->scanlines && e->mute && g_paused);
+    EXPECT_EQ(g_bgm.muted.load(), 1);
+    bgm_set_mute(0);
+    EXPECT_NE(g_screenshot_path[0], '\0');
+    g_screenshot_path[0] = '\0';
     EXPECT_EQ(e->game_speed, 0);
     EXPECT_TRUE(item(IDM_SCANLINES).checked && item(IDM_MUTE).checked && item(IDM_PAUSE).checked);
     EXPECT_TRUE(item(IDM_SPEED_PC_98).checked);
@@ -156,6 +164,11 @@ TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
     EXPECT_NE(ini.find("use_scanlines=1\n"), std::string::npos);
     EXPECT_NE(ini.find("mute_audio=1\n"), std::string::npos);
     EXPECT_NE(ini.find("game_speed=0\n"), std::string::npos);
+
+    // Tab is no command but refreshes the marks as one.
+    push_key(window, SDLK_TAB);
+    app_handle_events(e, &g_running);
+    EXPECT_TRUE(item(IDM_SPEED_NORMAL).checked);
 
     command(IDM_EXIT);
     EXPECT_EQ(g_running, 0);
@@ -175,9 +188,57 @@ TEST_F(MenuTest, AntialiasingOnlyInHdModeAndUnknownIdsDoNothing)
     EXPECT_FALSE(file_exists(CONFIG_FILE_NAME));
 
     e->hd_mode = 1;
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
     command(IDM_ANTIALIASING);
     EXPECT_TRUE(e->antialias && g_config.use_antialiasing && item(IDM_ANTIALIASING).checked);
     EXPECT_NE(config_text().find("use_antialiasing=1\n"), std::string::npos);
+    EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_SCALE_QUALITY), "1") << "smoothing is on";
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
+}
+
+TEST_F(MenuTest, SaveOpensTheSlotScreenOnlyWhileTheGameWaitsAndLoadRefreshesTheMarks)
+{
+    save_set_folder((dir.path() + "/sav/").c_str());
+    const std::string slot_file = dir.file("sav/save_02.dat");
+    e->vm_vars[3] = 5;
+    const struct {
+        uint8_t blocked, choice;
+        bool opens;
+    } cases[] = {{0, 0, false}, {1, 0, true}, {0, 1, true}};
+    for (const auto& c : cases) {
+        remove(slot_file.c_str());
+        e->vm_blocked = c.blocked;
+        e->choice_active = c.choice;
+        push_key(window, SDLK_DOWN);  // the slot screen, once open, takes slot 1
+        push_key(window, SDLK_RETURN);
+        testing::internal::CaptureStderr();
+        command(IDM_SAVE);
+        const std::string shown = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(file_exists(slot_file), c.opens) << int{c.blocked} << int{c.choice};
+        EXPECT_EQ(shown.find("Save Game: Save is only available when the game is waiting for input.") !=
+                      std::string::npos,
+                  !c.opens);
+        drain_events();
+    }
+    e->vm_vars[3] = 9;
+    e->mute = 1;  // not marked until something refreshes the marks
+    push_key(window, SDLK_RETURN);  // the load screen opens on slot 1, the only one used
+    command(IDM_LOAD);
+    EXPECT_EQ(e->vm_vars[3], 5);
+    EXPECT_TRUE(item(IDM_MUTE).checked);
+}
+
+TEST_F(MenuTest, AboutCommandShowsThePanel)
+{
+    SDL_SetWindowSize(window, SCREEN_WIDTH, SCREEN_HEIGHT);
+    push_key(window, SDLK_ESCAPE);
+    command(IDM_ABOUT);
+    Pixels shown(SCREEN_WIDTH * SCREEN_HEIGHT);
+    SDL_RenderReadPixels(test_renderer(), nullptr, SDL_PIXELFORMAT_RGBA8888, shown.data(), SCREEN_WIDTH * 4);
+    SDL_SetWindowSize(window, 64, 64);
+    // The upper band of the centred 430 x 348 panel is white.
+    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 105 + 415, 26 + 150), opaque(0xFFFFFF));
+    EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN), 0) << "Esc closed it";
 }
 
 TEST_F(MenuTest, ScaleToScreenOffInHdModeGivesTheDoubleSizeAndForgetsThePlacement)

@@ -10,6 +10,7 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <string>
 
 class ResetTest : public ::testing::Test {
 protected:
@@ -123,7 +124,7 @@ TEST_F(ResetTest, WithoutAScenarioThePositionStays)
     EXPECT_EQ(e->vm_restart_segment, 3);
 }
 
-TEST_F(ResetTest, LiftingThePauseResumesTheMusic)
+TEST_F(ResetTest, StopsTheMusicAndLiftingThePauseResumesTheDevice)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0);
@@ -131,7 +132,9 @@ TEST_F(ResetTest, LiftingThePauseResumesTheMusic)
     ASSERT_NE(g_bgm.device, 0u);
     g_paused = 1;
     bgm_pause();
+    testing::internal::CaptureStdout();
     app_reset_game(e);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("[BGM] Stopped\n"), std::string::npos);
     EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PLAYING);
     bgm_shutdown();
     SDL_Quit();

@@ -2,8 +2,10 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -13,9 +15,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "../save/save_private.h"
 #include "config.h"
+#include "music.h"
 #include "render_fixture.h"
 #include "save.h"
 #include "save_fixture.h"
@@ -33,73 +37,118 @@ static std::unique_ptr<Engine> fresh_engine(uint8_t hd = 0)
     return engine;
 }
 
+using Layer = std::vector<uint32_t>;
+
+// A body written field by field at the offsets of the format table, with the
+// Engine and layers it stands for. Neighbouring fields hold different values,
+// and flags hold values other than 1, which the body stores as 1.
+static Bytes table_body(Engine* e, Layer* text, Layer* canvas)
+{
+    Bytes b(SD_BODY, 0);
+    auto u8 = [&](size_t at, uint32_t v) { b[at] = static_cast<uint8_t>(v); };
+    auto u16 = [&](size_t at, uint32_t v) { u8(at, v), u8(at + 1, v >> 8); };
+    auto u32 = [&](size_t at, uint32_t v) { u16(at, v), u16(at + 2, v >> 16); };
+    u32(0, e->vm_pc = 0x123);
+    u32(4, e->vm_block_end = 0x456);
+    u32(8, e->vm_segment = 7);
+    u32(12, e->vm_depth = 2);
+    for (uint32_t i = 0; i < 16; i++) {  // all sixteen frames, whatever the depth
+        VmFrame& f = e->vm_stack[i];
+        u32(16 + 16 * i, f.resume_pc = 0x100 + i);
+        u32(20 + 16 * i, f.block_end = 0x200 + i);
+        u32(24 + 16 * i, f.segment = 300 + i);
+        u8(28 + 16 * i, i % 2), f.command_mode = static_cast<uint8_t>(2 * (i % 2));
+    }
+    e->vm_leave = 2, e->vm_command_mode = 255, e->vm_blocked = 1, e->spare_flag = 0;
+    e->vm_halfwidth_toggle = 3, e->choice_active = 0x80, e->palette_changed = 0x40;
+    for (size_t at : {272, 273, 274, 276, 277, 278})
+        u8(at, 1);
+    u32(284, e->vm_next_segment = 42);
+    u32(288, static_cast<uint32_t>(e->vm_restart_segment = -5));
+    u32(292, static_cast<uint32_t>(e->spare_int = -6));
+    u32(296, e->wait_frames = 33);
+    u32(300, e->choice_cursor = 3);
+    u32(304, e->choice_result = 0x7777);
+    u32(308, e->spare_vm_word = 0xCAFEF00D);
+    for (uint32_t i = 0; i < VM_VAR_COUNT; i++)
+        u32(316 + 4 * i, static_cast<uint32_t>(e->vm_vars[i] = static_cast<int32_t>(i * 7) - 500));
+    u16(4412, e->text_cursor_x = 640);
+    u16(4414, e->text_cursor_y = 0x1234);
+    u8(4416, e->spare_byte = 0xAB);
+    for (uint32_t i = 0; i < PALETTE_SIZE; i++)
+        u32(4417 + 4 * i, e->palette[i] = 0xFF000000u | i * 0x111111u);
+    u32(4481, e->palette_spare = 0x0BADBEEF);
+    u16(4485, e->spare_word = 0x5150);
+    for (uint32_t i = 0; i < 3; i++)
+        u8(4487 + i, e->tint[i] = static_cast<uint8_t>(10 + 120 * i));
+    u16(4490, e->image_text_x = 80);
+    u16(4492, e->image_text_y = 200);
+    u16(4494, e->bgm_track = 5);
+    u32(4496, e->placed_image_slot = 12);
+    u32(4500, e->current_image = 13);
+    u32(4504, static_cast<uint32_t>(e->blit_x8 = -2));
+    u32(4508, e->blit_y2 = 98);
+    for (uint32_t i = 0; i < MENU_LAYOUT_VALUES; i++)
+        u32(4512 + 4 * i, e->menu_layout[i] = 93 + i);
+    u8(4540, e->menu_layout_set = 7);  // stored as it is
+    for (uint32_t i = 0; i < MENU_MAX_CHOICES; i++)
+        u32(4544 + 4 * i, e->choice_ids[i] = 0xDEADBEEF - 19 + i);
+    u32(4624, e->choice_count = 20);
+    u32(4628, e->choice_x = 160);
+    u32(4632, static_cast<uint32_t>(e->choice_y = -16));
+    for (uint32_t i = 0; i < TEXT_WINDOW_COUNT; i++) {
+        TextWindow& t = e->text_windows[i];
+        const size_t at = 4636 + 56 * i;
+        u16(at, t.id = static_cast<uint16_t>(i));
+        u8(at + 2, i % 2), t.active = static_cast<uint8_t>(3 * (i % 2));
+        u32(at + 4, t.x = i + 1), u32(at + 8, t.y = i + 2), u32(at + 12, t.w = i + 3), u32(at + 16, t.h = i + 4);
+        u32(at + 20, t.col = i + 5), u32(at + 24, t.row = i + 6);
+        u16(at + 28, t.attribute = static_cast<uint16_t>(0xE000 + i));
+        u32(at + 32, t.cols = i + 7), u32(at + 36, t.rows = i + 8);
+        for (uint32_t j = 0; j < 4; j++)
+            u32(at + 40 + 4 * j, t.spare[j] = 16 * i + j);
+    }
+    u8(18972, e->vram_planes[0][0] = 1);
+    u8(18972 + 32000, e->vram_planes[1][0] = 2);
+    u8(18972 + 95999, e->vram_planes[2][31999] = 0x5A);
+    u8(114972, e->vram_aux[0] = 4);
+    u8(114972 + 8191, e->vram_aux[8191] = 0xA5);
+    for (uint32_t i = 0; i < IMAGE_SLOT_COUNT; i++) {
+        ImageSlot& s = e->image_slots[i];
+        const size_t at = 123164 + 48 * i;
+        u8(at, i % 2), s.sprite_visible = static_cast<uint8_t>(2 * (i % 2));
+        u32(at + 4, static_cast<uint32_t>(s.x = -static_cast<int32_t>(i))), u32(at + 8, s.y = i + 1);
+        u32(at + 12, s.aux0 = i + 2), u32(at + 16, s.aux1 = i + 3), u32(at + 20, s.aux2 = i + 4);
+        u32(at + 24, s.aux3 = i + 5), u32(at + 28, s.effect_type = i + 6), u32(at + 32, s.effect_progress = i + 7);
+        u32(at + 36, s.effect_duration = i + 8), u32(at + 40, s.effect_aux = i + 9);
+        u8(at + 44, i % 2 == 0), s.effect_active = static_cast<uint8_t>(9 * (i % 2 == 0));
+    }
+    // Two layer blocks of 640 x 400, each pixel stored alpha, blue, green, red.
+    const size_t canvas_at = 135452 + 8 + 4 * 640 * 400;
+    u32(135452, 640), u32(135456, 400), u32(canvas_at, 640), u32(canvas_at + 4, 400);
+    text->assign(640 * 400, 0);
+    canvas->assign(640 * 400, 0);
+    (*text)[1] = 0x11223344;
+    u8(135464, 0x44), u8(135465, 0x33), u8(135466, 0x22), u8(135467, 0x11);
+    canvas->back() = 0x01020304;
+    u8(SD_BODY - 4, 0x04), u8(SD_BODY - 3, 0x03), u8(SD_BODY - 2, 0x02), u8(SD_BODY - 1, 0x01);
+    return b;
+}
+
 // An engine whose stored fields all differ from the start-up state.
 static std::unique_ptr<Engine> played_engine(uint8_t hd = 0)
 {
     auto e = fresh_engine(hd);
-    e->vm_pc = 0x123;
-    e->vm_block_end = 0x456;
-    e->vm_segment = 7;
-    e->vm_depth = 2;
-    for (int i = 0; i < VM_STACK_DEPTH; i++)
-        e->vm_stack[i] = VmFrame{static_cast<uint32_t>(i * 3), 0x20, static_cast<uint32_t>(i), 2, 0};
-    e->vm_leave = 2;
-    e->choice_active = 255;
-    e->vm_restart_segment = -1;
-    e->wait_frames = 33;
-    e->choice_cursor = 3;
-    for (int i = 0; i < VM_VAR_COUNT; i++)
-        e->vm_vars[i] = i * 7 - 500;
-    e->text_cursor_x = 640;
-    e->spare_byte = 0xAB;
-    for (int i = 0; i < PALETTE_SIZE; i++)
-        e->palette[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x111111);
-    e->tint[0] = 10;
-    e->tint[2] = 250;
-    e->bgm_track = 5;
-    e->placed_image_slot = 12;
-    e->menu_layout[6] = 99;
-    e->menu_layout_set = 7;
-    e->choice_ids[19] = 0xDEADBEEF;
-    e->choice_count = 20;
-    e->text_windows[255] = TextWindow{255, 1, 1, 2, 3, 4, 5, 6, 0xE0, 7, 8, {9, 10, 11, 12}};
-    e->vram_planes[2][31999] = 0x5A;
-    e->vram_aux[8191] = 0xA5;
-    e->image_slots[255].sprite_visible = 1;
-    e->image_slots[255].x = -40;
-    e->image_slots[255].effect_aux = 77;
-    e->image_slots[255].effect_active = 1;
+    Layer text, canvas;
+    table_body(e.get(), &text, &canvas);
     return e;
 }
 
-static void expect_same_stored_state(const Engine& a, const Engine& b)
+// The first offset at which a and b differ, or -1 when they are equal.
+static long first_difference(const Bytes& a, const Bytes& b)
 {
-    EXPECT_EQ(a.vm_pc, b.vm_pc);
-    EXPECT_EQ(a.vm_block_end, b.vm_block_end);
-    EXPECT_EQ(a.vm_segment, b.vm_segment);
-    EXPECT_EQ(a.vm_depth, b.vm_depth);
-    EXPECT_EQ(a.vm_stack[15].resume_pc, b.vm_stack[15].resume_pc);
-    EXPECT_EQ(a.vm_stack[15].segment, b.vm_stack[15].segment);
-    EXPECT_EQ(a.vm_restart_segment, b.vm_restart_segment);
-    EXPECT_EQ(a.wait_frames, b.wait_frames);
-    EXPECT_EQ(0, memcmp(a.vm_vars, b.vm_vars, sizeof a.vm_vars));
-    EXPECT_EQ(0, memcmp(a.palette, b.palette, sizeof a.palette));
-    EXPECT_EQ(0, memcmp(a.tint, b.tint, sizeof a.tint));
-    EXPECT_EQ(a.spare_byte, b.spare_byte);
-    EXPECT_EQ(a.bgm_track, b.bgm_track);
-    EXPECT_EQ(a.placed_image_slot, b.placed_image_slot);
-    EXPECT_EQ(a.menu_layout[6], b.menu_layout[6]);
-    EXPECT_EQ(a.menu_layout_set, b.menu_layout_set);
-    EXPECT_EQ(a.choice_ids[19], b.choice_ids[19]);
-    EXPECT_EQ(a.choice_count, b.choice_count);
-    EXPECT_EQ(a.text_windows[255].attribute, b.text_windows[255].attribute);
-    EXPECT_EQ(a.text_windows[255].spare[3], b.text_windows[255].spare[3]);
-    EXPECT_EQ(a.text_windows[255].rows, b.text_windows[255].rows);
-    EXPECT_EQ(0, memcmp(a.vram_planes, b.vram_planes, sizeof a.vram_planes));
-    EXPECT_EQ(0, memcmp(a.vram_aux, b.vram_aux, sizeof a.vram_aux));
-    EXPECT_EQ(a.image_slots[255].x, b.image_slots[255].x);
-    EXPECT_EQ(a.image_slots[255].effect_aux, b.image_slots[255].effect_aux);
-    EXPECT_EQ(a.image_slots[255].effect_active, b.image_slots[255].effect_active);
+    const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return at.first == a.end() && at.second == b.end() ? -1 : at.first - a.begin();
 }
 
 static Bytes encode(const Engine& engine, const uint32_t* text = nullptr, const uint32_t* canvas = nullptr)
@@ -109,38 +158,22 @@ static Bytes encode(const Engine& engine, const uint32_t* text = nullptr, const 
     return body;
 }
 
+static void expect_same_stored_state(const Engine& a, const Engine& b)
+{
+    EXPECT_EQ(first_difference(encode(a), encode(b)), -1);
+}
+
 // ---------------------------------------------------------------------------
 // The body codec
 // ---------------------------------------------------------------------------
 
-TEST(SaveBodyTest, RoundTripRestoresFieldsAndLayersWithFlagsAsZeroOrOne)
+TEST(SaveBodyTest, EncoderWritesTheFormatTableByteForByte)
 {
-    auto saved = played_engine();
-    std::vector<uint32_t> text(640 * 400, 0x11223344u);
-    std::vector<uint32_t> canvas(640 * 400, 0xAABBCCDDu);
-    canvas.back() = 0x01020304u;
-    Bytes body = encode(*saved, text.data(), canvas.data());
-    ASSERT_EQ(body.size(), SD_BODY);
+    auto engine = fresh_engine();
+    Layer text, canvas;
+    const Bytes fixture = table_body(engine.get(), &text, &canvas);
+    EXPECT_EQ(first_difference(encode(*engine, text.data(), canvas.data()), fixture), -1);
     EXPECT_EQ(save_body_size(1), HD_BODY);
-    EXPECT_EQ(body[272], 1) << "vm_leave 2 is stored as 1";
-    EXPECT_EQ(body[277], 1) << "choice_active 255 is stored as 1";
-    EXPECT_EQ(save_get_u32(&body[4417]), saved->palette[0]) << "items are packed without alignment";
-    EXPECT_EQ(body[4416], 0xAB);
-    // Pixels are stored little-endian: alpha, blue, green, red.
-    EXPECT_EQ(body.back(), 0x01);
-    EXPECT_EQ(body[body.size() - 4], 0x04);
-
-    auto loaded = fresh_engine();
-    SaveBodyLayers layers;
-    ASSERT_TRUE(save_body_decode(body.data(), body.size(), loaded.get(), &layers));
-    expect_same_stored_state(*saved, *loaded);
-    EXPECT_EQ(loaded->vm_leave, 1);
-    EXPECT_EQ(loaded->choice_active, 1);
-    ASSERT_NE(layers.text_pixels, nullptr);
-    ASSERT_NE(layers.canvas_pixels, nullptr);
-    std::vector<uint32_t> unpacked(canvas.size());
-    save_pixels_unpack(layers.canvas_pixels, unpacked.data(), unpacked.size());
-    EXPECT_EQ(unpacked, canvas);
 }
 
 TEST(SaveBodyTest, ValuesThatWouldIndexOutsideTheirTablesAreRefused)
@@ -255,6 +288,50 @@ TEST_F(SaveFileTest, WriteThenLoadRestoresTheGameAndEmptiesTheLog)
     EXPECT_EQ(engine->palette_changed, 1);
 }
 
+TEST_F(SaveFileTest, LoaderReadsTheFormatTableIntoTheEngineWithAnyNonZeroFlagAsOne)
+{
+    auto known = fresh_engine();
+    Layer text, canvas;
+    const Bytes fixture = table_body(known.get(), &text, &canvas);
+    Bytes stored = fixture;
+    for (size_t at : {272, 273, 274, 276, 277, 28 + 16, 4636 + 56 + 2, 123164 + 48, 123164 + 44})
+        stored[at] = 0x80;
+    write_file(slot_path(0), build_save_file(SaveFileSpec{}, stored));
+    auto loaded = fresh_engine();
+    ASSERT_EQ(save_load_slot(loaded.get(), 0), SAVE_RESULT_OK);
+    EXPECT_EQ(first_difference(encode(*loaded, text.data(), canvas.data()), fixture), -1);
+    EXPECT_EQ(loaded->vm_leave + loaded->vm_command_mode + loaded->vm_blocked + loaded->vm_halfwidth_toggle +
+                  loaded->choice_active + loaded->vm_stack[1].command_mode + loaded->text_windows[1].active +
+                  loaded->image_slots[1].sprite_visible + loaded->image_slots[0].effect_active,
+              9);
+}
+
+TEST_F(SaveFileTest, LoadRestartsTheStoredTrackUnlessMutedAndStopsTheMusicOtherwise)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_AUDIO), 0);
+    bgm_init();
+    auto engine = played_engine();
+    ASSERT_EQ(save_write_slot(engine.get(), 0, nullptr, 0), SAVE_RESULT_OK);  // track 5
+    engine->bgm_track = 0;
+    ASSERT_EQ(save_write_slot(engine.get(), 1, nullptr, 0), SAVE_RESULT_OK);
+    const struct {
+        int32_t slot;
+        uint8_t mute;
+        bool plays;
+    } cases[] = {{0, 0, true}, {0, 1, false}, {1, 0, false}};
+    for (const auto& c : cases) {
+        engine->mute = c.mute;
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(save_load_slot(engine.get(), c.slot), SAVE_RESULT_OK);
+        const std::string trace = testing::internal::GetCapturedStdout();
+        // Without a manifest entry the player only reports the track it was asked for.
+        EXPECT_EQ(trace.find("track 5\n") != std::string::npos, c.plays) << trace;
+        EXPECT_EQ(trace.find("[BGM] Stopped\n") != std::string::npos, !c.plays) << trace;
+    }
+    bgm_shutdown();
+}
+
 TEST_F(SaveFileTest, SlotsOutsideTheRangeTouchNoFile)
 {
     auto engine = played_engine();
@@ -363,6 +440,54 @@ TEST_F(SaveLoadTest, OtherEditionsAndOlderVersionsAreRefusedWithTheirMessage)
         } else {
             EXPECT_EQ(shown, "");
         }
+    }
+}
+
+// Appends a zlib stream of exactly length bytes that holds body: empty stored
+// blocks as padding, then the body in stored blocks, then zlib's Adler-32. A
+// block costs 5 bytes besides its data and the stream 6, so length minus 6
+// minus the body's size must be a multiple of 5.
+static void append_stored_stream(Bytes* out, const Bytes& body, size_t length)
+{
+    constexpr size_t STORED_MAX = 65535;
+    size_t at = out->size();
+    out->resize(at + length);
+    auto block = [&](bool last, size_t from, size_t n) {
+        const uint8_t head[] = {last, uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)};
+        memcpy(&(*out)[at], head, sizeof head);
+        memcpy(&(*out)[at + sizeof head], body.data() + from, n);
+        at += sizeof head + n;
+    };
+    (*out)[at++] = 0x78;
+    (*out)[at++] = 0x01;
+    const size_t data_blocks = (body.size() + STORED_MAX - 1) / STORED_MAX;
+    while (out->size() - at > 5 * data_blocks + body.size() + 4)
+        block(false, 0, 0);
+    for (size_t from = 0; from < body.size(); from += STORED_MAX)
+        block(from + STORED_MAX >= body.size(), from, std::min(STORED_MAX, body.size() - from));
+    const uLong adler = adler32(1, body.data(), static_cast<uInt>(body.size()));
+    for (int shift : {24, 16, 8, 0})
+        (*out)[at++] = static_cast<uint8_t>(adler >> shift);
+}
+
+TEST_F(SaveLoadTest, StreamOfTheMaximumLengthLoadsAndOneByteMoreIsRefused)
+{
+    const Bytes body = encode(*played_engine());
+    const struct {
+        uint32_t length;
+        size_t body_length;  // the fixed part and a byte or two, to fit the length
+        int32_t result;
+    } cases[] = {{SAVE_MAX_COMPRESSED, SAVE_BODY_FIXED_BYTES + 1, SAVE_RESULT_OK},
+                 {SAVE_MAX_COMPRESSED + 1, SAVE_BODY_FIXED_BYTES + 2, SAVE_RESULT_FAILED}};
+    for (const auto& c : cases) {
+        Bytes file = build_save_head(SaveFileSpec{});
+        file.resize(file.size() + SAVE_LENGTHS_BYTES);
+        save_put_u32(&file[24], static_cast<uint32_t>(c.body_length));
+        save_put_u32(&file[28], c.length);
+        append_stored_stream(&file, Bytes(body.begin(), body.begin() + c.body_length), c.length);
+        write_file(slot_path(3), file);
+        auto engine = fresh_engine();
+        EXPECT_EQ(save_load_slot(engine.get(), 3), c.result) << c.length;
     }
 }
 

@@ -166,7 +166,9 @@ protected:
     {
         SaveFileSpec spec;
         spec.version = version;
-        std::vector<uint8_t> rgba(320 * 200 * 4, 0x80);
+        std::vector<uint8_t> rgba;
+        for (int i = 0; i < 320 * 200; i++)
+            rgba.insert(rgba.end(), {0x20, 0xC0, 0x40, 0xFF});
         spec.png = encode_png(320, 200, rgba.data());
         write_file(slot_path(slot), build_save_head(spec));
     }
@@ -190,11 +192,32 @@ TEST_F(SlotScreenRunTest, LoadModeOffersOnlyListedSlots)
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
 }
 
-TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotAndTakesAnyClickedOne)
+TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotShowsItsPreviewAndTheLastChoiceWins)
 {
+    scratch.enter();
+    ASSERT_TRUE(load_white_font(scratch, 0));
+    SDL_Window* window = SDL_RenderGetWindow(test_renderer());
+    SDL_SetWindowSize(window, SCREEN_WIDTH, SCREEN_HEIGHT);
+    Pixels shown(SCREEN_WIDTH * SCREEN_HEIGHT);
+    auto read_window = [&] {
+        SDL_RenderReadPixels(test_renderer(), nullptr, SDL_PIXELFORMAT_RGBA8888, shown.data(), SCREEN_WIDTH * 4);
+    };
     store_slot(0, 1);
     key(SDLK_KP_ENTER);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 0);
+    read_window();
+    // The slot's thumbnail fills the preview, (359, 22) to (518, 121), and no more.
+    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359, 22), opaque(0x20C040));
+    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 518, 121), opaque(0x20C040));
+    EXPECT_NE(pixel_at(shown, SCREEN_WIDTH, 519, 121), opaque(0x20C040));
+
+    // The frame that takes the choice is still shown: slot 19 is empty.
+    key(SDLK_RETURN);
     click(229 + 5, 22 + 3 * 22 + 5);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 19);
+    read_window();
+    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359 + 2, 22 + 2), opaque(0x0F0F14));
+    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359 + 40, 22 + 46), opaque(0x666666)) << "No preview";
+    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359 + 39, 22 + 46), opaque(0x0F0F14));
+    SDL_SetWindowSize(window, 64, 64);
 }

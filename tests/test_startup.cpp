@@ -2,12 +2,17 @@
 // is told, and what config.ini holds afterwards.
 #include <gtest/gtest.h>
 
+#include "app.h"
 #include "archive.h"
 #include "code_builder.h"
 #include "kvr_writer.h"
 #include "test_support.h"
 
+#include <SDL.h>
+
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -121,10 +126,10 @@ TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
     };
     const Case cases[] = {
         {"base archive", [](const ScratchDir& dir) { put_script(dir); },
-         {"Missing Archive", "base.dat was not found.\n\nThis file is required to run the game.\n"
-                             "Please reinstall the game."}},
+         {"Missing Archive: base.dat was not found.\n\nThis file is required to run the game.\n"
+          "Please reinstall the game."}},
         {"scenario archive", [](const ScratchDir& dir) { put_base(dir, "dat/base.dat"); },
-         {"script.dat was not found.\n\nThis file is required to run the game."}},
+         {"Missing Archive: script.dat was not found.\n\nThis file is required to run the game."}},
         {"manifest",
          [](const ScratchDir& dir) {
              put_archive(dir, "base.dat");
@@ -271,4 +276,26 @@ TEST(StartupTest, ScenarioThatCannotStartEndsWithStatusOneSilently)
         EXPECT_EQ(result.exit_status, 1);
         EXPECT_EQ(result.err, "");
     }
+}
+
+// app_main in this process, a child of the test: it ends with app_main's
+// status after writing each sleep it asked for, and whether its window was
+// shown, to standard error.
+[[noreturn]] static void run_app_main_here()
+{
+    app_set_clock(nullptr, [](uint32_t ms) { fprintf(stderr, "[slept %u ms]", ms); });
+    const int status = app_main(0, nullptr);
+    const bool shown = g_engine->window && (SDL_GetWindowFlags(g_engine->window) & SDL_WINDOW_SHOWN);
+    fprintf(stderr, "[window %s]", shown ? "shown" : "hidden");
+    exit(status);
+}
+
+TEST(StartupDeathTest, WindowIsUpBeforeTheArchiveChecksAndAFailedScenarioWaitsTwoSeconds)
+{
+    ScratchDir dir;
+    dir.enter();
+    EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "Missing Archive: base.dat.*\\[window shown\\]");
+    put_base(dir);
+    put_archive(dir, "script.dat");
+    EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "\\[slept 2000 ms\\]");
 }
