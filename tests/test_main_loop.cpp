@@ -235,7 +235,7 @@ TEST_F(MainLoopTest, ThrottledPumpWaitsUnlessTheSegmentChangedAndNeverWhilePause
     e->window = nullptr;
 }
 
-TEST_F(MainLoopTest, OpenHistoryIsDrawnOverTheCurrentTextWindowOnly)
+TEST_F(MainLoopTest, FrameShowsTheHistoryOverTheCurrentTextWindowOnlyAndTheKeyPrompt)
 {
     SDL_Renderer* renderer = test_renderer();
     SDL_Texture* line = make_filled_target(48, 16, 0xFFFFFFFF);
@@ -254,16 +254,25 @@ TEST_F(MainLoopTest, OpenHistoryIsDrawnOverTheCurrentTextWindowOnly)
         uint8_t active, open;
         bool drawn;
     } cases[] = {{2, 1, 1, true}, {2, 0, 1, false}, {300, 1, 1, false}, {2, 1, 0, false}};
+    Pixels shown(64 * 64);
     for (const auto& c : cases) {
         e->vm_vars[VAR_CUR_WINDOW] = c.current;
         window.active = c.active;
         e->history.open = c.open;
         passes(1);
-        Pixels shown(64 * 64);
         SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGBA8888, shown.data(), 64 * 4);
         EXPECT_EQ(pixel_at(shown, 64, 8, 30) != opaque(0), c.drawn) << c.current << " " << int{c.active} << int{c.open};
         EXPECT_EQ(pixel_at(shown, 64, 4, 30), opaque(0));
     }
+    // A key wait puts "Press any key" over the frame, here at the top left.
+    ScratchDir scratch;
+    scratch.enter();
+    ASSERT_TRUE(load_white_font(scratch, 0));
+    e->vm_blocked = e->menu_layout_set = 1;
+    e->menu_layout[5] = 7;  // white
+    passes(1);
+    SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGBA8888, shown.data(), 64 * 4);
+    EXPECT_NE(pixel_at(shown, 64, 2, 2), opaque(0));
     e->renderer = nullptr;
     hist_clear(&e->history);
 }

@@ -149,7 +149,7 @@ TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
 {
     command(IDM_SCANLINES);
     command(IDM_MUTE);
-    command(IDM_SPEED_PC_98);
+    command(IDM_SPEED_FAST);
     command(IDM_PAUSE);
     command(IDM_SCREENSHOT);
     EXPECT_TRUE(e->scanlines && e->mute && g_paused);
@@ -157,18 +157,24 @@ TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
     bgm_set_mute(0);
     EXPECT_NE(g_screenshot_path[0], '\0');
     g_screenshot_path[0] = '\0';
-    EXPECT_EQ(e->game_speed, 0);
+    EXPECT_EQ(e->game_speed, 2);
     EXPECT_TRUE(item(IDM_SCANLINES).checked && item(IDM_MUTE).checked && item(IDM_PAUSE).checked);
-    EXPECT_TRUE(item(IDM_SPEED_PC_98).checked);
+    EXPECT_TRUE(item(IDM_SPEED_FAST).checked);
     const std::string ini = config_text();
     EXPECT_NE(ini.find("use_scanlines=1\n"), std::string::npos);
     EXPECT_NE(ini.find("mute_audio=1\n"), std::string::npos);
-    EXPECT_NE(ini.find("game_speed=0\n"), std::string::npos);
+    EXPECT_NE(ini.find("game_speed=2\n"), std::string::npos);
 
-    // Tab is no command but refreshes the marks as one.
+    // F5 and Tab are no commands but refresh the marks as one; Reset lifts the pause.
+    push_key(window, SDLK_F5);
+    app_handle_events(e, &g_running);
+    EXPECT_FALSE(item(IDM_PAUSE).checked);
     push_key(window, SDLK_TAB);
     app_handle_events(e, &g_running);
-    EXPECT_TRUE(item(IDM_SPEED_NORMAL).checked);
+    EXPECT_TRUE(item(IDM_SPEED_ULTRA).checked);
+    command(IDM_PAUSE);
+    command(IDM_RESET);
+    EXPECT_FALSE(g_paused || item(IDM_PAUSE).checked);
 
     command(IDM_EXIT);
     EXPECT_EQ(g_running, 0);
@@ -254,6 +260,11 @@ TEST_F(MenuTest, ScaleToScreenOffInHdModeGivesTheDoubleSizeAndForgetsThePlacemen
     EXPECT_FALSE(item(IDM_SCALE_TO_SCREEN).checked);
     EXPECT_NE(config_text().find("window_x=-1\nwindow_y=-1\nwindow_w=-1\nwindow_h=-1\n"),
               std::string::npos);
+    // Turned on, it fits the 1024 x 768 display of SDL's dummy driver only once.
+    command(IDM_SCALE_TO_SCREEN);
+    SDL_GetWindowSize(window, &w, &h);
+    EXPECT_EQ(w * 10000 + h, SCREEN_WIDTH * 10000 + SCREEN_HEIGHT);
+    SDL_SetWindowSize(window, 64, 64);
 }
 
 TEST_F(MenuTest, ChoosingTheLanguageInUseNeitherSavesNorRestarts)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../save/save_private.h"
+#include "event_fixture.h"
 #include "render_fixture.h"
 #include "save.h"
 #include "save_fixture.h"
@@ -144,23 +145,26 @@ protected:
         engine.reset(new Engine());
         engine_init(engine.get(), 0);
         engine->renderer = test_renderer();
+        SDL_SetWindowSize(SDL_RenderGetWindow(test_renderer()), SCREEN_WIDTH, SCREEN_HEIGHT);
         SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     }
-    static void key(SDL_Keycode sym)
+    void TearDown() override { SDL_SetWindowSize(SDL_RenderGetWindow(test_renderer()), 64, 64); }
+    // The slot screen takes input from any window.
+    static void key(SDL_Keycode sym) { push_key(nullptr, sym); }
+    static void click(int32_t x, int32_t y, uint8_t button = SDL_BUTTON_LEFT) { push_button(nullptr, x, y, button); }
+    // A key that comes after the screen's first pass has taken what was queued before it opened.
+    static void key_later(SDL_Keycode sym)
     {
-        SDL_Event e = {};
-        e.type = SDL_KEYDOWN;
-        e.key.keysym.sym = sym;
-        SDL_PushEvent(&e);
+        SDL_InitSubSystem(SDL_INIT_TIMER);
+        SDL_AddTimer(100, [](Uint32, void* k) -> Uint32 { return key(static_cast<SDL_Keycode>(reinterpret_cast<intptr_t>(k))), 0; },
+                     reinterpret_cast<void*>(static_cast<intptr_t>(sym)));
     }
-    static void click(int32_t x, int32_t y)
+    // The last frame the screen showed.
+    static Pixels shown()
     {
-        SDL_Event e = {};
-        e.type = SDL_MOUSEBUTTONDOWN;
-        e.button.button = SDL_BUTTON_LEFT;
-        e.button.x = x;
-        e.button.y = y;
-        SDL_PushEvent(&e);
+        Pixels pixels(SCREEN_WIDTH * SCREEN_HEIGHT);
+        SDL_RenderReadPixels(test_renderer(), nullptr, SDL_PIXELFORMAT_RGBA8888, pixels.data(), SCREEN_WIDTH * 4);
+        return pixels;
     }
     void store_slot(uint32_t slot, uint32_t version)
     {
@@ -175,49 +179,59 @@ protected:
     std::unique_ptr<Engine> engine;
 };
 
-TEST_F(SlotScreenRunTest, LoadModeOffersOnlyListedSlots)
+const uint32_t THUMBNAIL = opaque(0x20C040);
+
+TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOnes)
 {
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE)
         << "no saves: nothing to show";
     store_slot(5, 2);
     store_slot(7, 3);  // an unknown version counts as empty
-    key(SDLK_DOWN);
-    key(SDLK_RETURN);  // slot 6 is empty
-    click(105, 22 + 7 * 22);
-    key(SDLK_UP);
-    key(SDLK_UP);
-    key(SDLK_RETURN);
-    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), 5);
     key(SDLK_ESCAPE);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
+    ASSERT_EQ(pixel_at(shown(), SCREEN_WIDTH, 359, 22), THUMBNAIL) << "slot 5 highlighted";
+    // Neither Enter on empty slot 6 nor a click on slot 7 chooses; a later Esc ends the screen.
+    key(SDLK_DOWN);
+    key(SDLK_RETURN);
+    click(105, 22 + 7 * 22);
+    key_later(SDLK_ESCAPE);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
+    key(SDLK_RETURN);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), 5);
 }
 
 TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotShowsItsPreviewAndTheLastChoiceWins)
 {
     scratch.enter();
     ASSERT_TRUE(load_white_font(scratch, 0));
-    SDL_Window* window = SDL_RenderGetWindow(test_renderer());
-    SDL_SetWindowSize(window, SCREEN_WIDTH, SCREEN_HEIGHT);
-    Pixels shown(SCREEN_WIDTH * SCREEN_HEIGHT);
-    auto read_window = [&] {
-        SDL_RenderReadPixels(test_renderer(), nullptr, SDL_PIXELFORMAT_RGBA8888, shown.data(), SCREEN_WIDTH * 4);
-    };
     store_slot(0, 1);
     key(SDLK_KP_ENTER);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 0);
-    read_window();
     // The slot's thumbnail fills the preview, (359, 22) to (518, 121), and no more.
-    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359, 22), opaque(0x20C040));
-    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 518, 121), opaque(0x20C040));
-    EXPECT_NE(pixel_at(shown, SCREEN_WIDTH, 519, 121), opaque(0x20C040));
+    Pixels frame = shown();
+    EXPECT_EQ(pixel_at(frame, SCREEN_WIDTH, 359, 22), THUMBNAIL);
+    EXPECT_EQ(pixel_at(frame, SCREEN_WIDTH, 518, 121), THUMBNAIL);
+    EXPECT_NE(pixel_at(frame, SCREEN_WIDTH, 519, 121), THUMBNAIL);
 
-    // The frame that takes the choice is still shown: slot 19 is empty.
+    // All events of a pass count: the pointer moves the highlight, the last
+    // choice wins, the right button chooses nothing. The frame that takes the
+    // choice is still shown, and empty slot 19 has no preview.
     key(SDLK_RETURN);
-    click(229 + 5, 22 + 3 * 22 + 5);
+    push_motion(nullptr, 229 + 5, 22 + 3 * 22 + 5);
+    key(SDLK_RETURN);
+    click(105, 22, SDL_BUTTON_RIGHT);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 19);
-    read_window();
-    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359 + 2, 22 + 2), opaque(0x0F0F14));
-    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359 + 40, 22 + 46), opaque(0x666666)) << "No preview";
-    EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, 359 + 39, 22 + 46), opaque(0x0F0F14));
-    SDL_SetWindowSize(window, 64, 64);
+    frame = shown();
+    EXPECT_EQ(pixel_at(frame, SCREEN_WIDTH, 359 + 2, 22 + 2), opaque(0x0F0F14));
+    EXPECT_EQ(pixel_at(frame, SCREEN_WIDTH, 359 + 40, 22 + 46), opaque(0x666666)) << "No preview";
+    EXPECT_EQ(pixel_at(frame, SCREEN_WIDTH, 359 + 39, 22 + 46), opaque(0x0F0F14));
+}
+
+using SlotScreenRunDeathTest = SlotScreenRunTest;
+
+TEST_F(SlotScreenRunDeathTest, QuitEndsTheProgram)
+{
+    push_plain(SDL_QUIT);
+    key(SDLK_ESCAPE);  // would end the screen if the quit were dropped
+    EXPECT_EXIT(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), ::testing::ExitedWithCode(0), "");
 }
