@@ -329,15 +329,10 @@ TEST_F(EventsTest, MenuCommandEventIsRegisteredOnceAndTakenOffTheQueue)
 // SDL keeps cursors only on a real display, so this runs in a child of the
 // test on a private X server. Each pointer event is followed by the cursor
 // it must leave; a wrong one ends the child with status 1.
-[[noreturn]] static void follow_the_cursor(const std::string& display, Engine* e)
+[[noreturn]] static void follow_the_cursor(const XSession& x, Engine* e)
 {
-    SDL_Quit();
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    if (!x.start_sdl_with_cursors())
         exit(2);
-    g_cursor_arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
-    g_cursor_hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
     e->window = SDL_CreateWindow("cursor", 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, SDL_WINDOW_HIDDEN);
     // Layout cell (10, 20): one choice at (80, 320), 160 x 16; once it is
     // taken, the prompt at (80, 352), 104 x 16.
@@ -359,7 +354,7 @@ TEST_F(EventsTest, MenuCommandEventIsRegisteredOnceAndTakenOffTheQueue)
         e->vm_blocked = 1;
         step.click ? push_button(e->window, step.x, step.y) : push_motion(e->window, step.x, step.y);
         app_handle_events(e, &g_running);
-        if (SDL_GetCursor() != step.want || !g_cursor_hand)
+        if (SDL_GetCursor() != step.want)
             exit(1);
     }
     exit(0);
@@ -371,5 +366,5 @@ TEST(EventsCursorDeathTest, HandOverAChoiceAndOverTheKeyPromptArrowElsewhere)
     if (!x.available())
         GTEST_SKIP() << "Xvfb and xdotool are needed";
     VmHarness harness;
-    EXPECT_EXIT(follow_the_cursor(x.display(), harness.engine()), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(follow_the_cursor(x, harness.engine()), ::testing::ExitedWithCode(0), "");
 }

@@ -221,7 +221,7 @@ TEST_F(MenuTest, SaveOpensTheSlotScreenOnlyWhileTheGameWaitsAndLoadRefreshesTheM
         command(IDM_SAVE);
         const std::string shown = testing::internal::GetCapturedStderr();
         EXPECT_EQ(file_exists(slot_file), c.opens) << int{c.blocked} << int{c.choice};
-        EXPECT_EQ(shown.find("Save Game: Save is only available when the game is waiting for input.") !=
+        EXPECT_EQ(shown.find("Save Game (owned): Save is only available when the game is waiting for input.") !=
                       std::string::npos,
                   !c.opens);
         drain_events();
@@ -510,18 +510,13 @@ TEST_F(MenuTest, OpenMenuIsInEveryShownFrameButNotInScreenshots)
 
 // Pointer shapes need a real display: this runs on a private X server, in a
 // child process so that the test renderer's SDL stays as it is.
-static void check_cursor_over_the_bar(Engine* e, const std::string& display)
+static void check_cursor_over_the_bar(Engine* e, const XSession& x)
 {
-    SDL_Quit();
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    if (SDL_Init(SDL_INIT_VIDEO) != 0)
+    if (!x.start_sdl_with_cursors())
         _exit(2);
     e->renderer = nullptr;
     e->window = SDL_CreateWindow("cursor", 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, 0);
-    g_cursor_arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
-    g_cursor_hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
-    if (!e->window || !g_cursor_arrow || !g_cursor_hand)
+    if (!e->window)
         _exit(3);
     win_build_menu_bar(e->window);
     // One choice at (100, 50); the pointer goes from it straight to the top edge.
@@ -545,5 +540,5 @@ TEST_F(MenuDeathTest, ArrowReturnsOverTheBar)
     XSession x;
     if (!x.available())
         GTEST_SKIP() << "needs Xvfb and xdotool";
-    EXPECT_EXIT(check_cursor_over_the_bar(e, x.display()), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(check_cursor_over_the_bar(e, x), ::testing::ExitedWithCode(0), "");
 }

@@ -1,6 +1,9 @@
 #include "x_session.h"
 
+#include "app.h"
 #include "test_support.h"
+
+#include <SDL.h>
 
 #include <chrono>
 #include <csignal>
@@ -58,6 +61,18 @@ bool XSession::xdotool(const std::string& args) const
 {
     const std::string command = "DISPLAY=" + display_ + " xdotool " + args + " > /dev/null 2>&1";
     return std::system(command.c_str()) == 0;
+}
+
+bool XSession::start_sdl_with_cursors() const
+{
+    SDL_Quit();
+    setenv("DISPLAY", display_.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    if (SDL_Init(SDL_INIT_VIDEO) != 0)
+        return false;
+    g_cursor_arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    g_cursor_hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+    return g_cursor_arrow && g_cursor_hand;
 }
 
 GameProcess::GameProcess(const XSession& session, const std::string& folder) : session_(session)

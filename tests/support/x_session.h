@@ -20,6 +20,11 @@ public:
     // Runs xdotool with these arguments on this display; true on status 0.
     bool xdotool(const std::string& args) const;
 
+    // In a child process of the test: restarts SDL's video on this display and
+    // makes the game's arrow and hand cursors, which only a real display has.
+    // False when either fails.
+    bool start_sdl_with_cursors() const;
+
 private:
     pid_t server_ = 0;
     std::string display_;
