@@ -45,83 +45,59 @@ using Layer = std::vector<uint32_t>;
 static Bytes table_body(Engine* e, Layer* text, Layer* canvas)
 {
     Bytes b(SD_BODY, 0);
-    auto u8 = [&](size_t at, uint32_t v) { b[at] = static_cast<uint8_t>(v); };
-    auto u16 = [&](size_t at, uint32_t v) { u8(at, v), u8(at + 1, v >> 8); };
-    auto u32 = [&](size_t at, uint32_t v) { u16(at, v), u16(at + 2, v >> 16); };
-    u32(0, e->vm_pc = 0x123);
-    u32(4, e->vm_block_end = 0x456);
-    u32(8, e->vm_segment = 7);
-    u32(12, e->vm_depth = 2);
+    auto u8 = [&](size_t at, int64_t v) { b[at] = static_cast<uint8_t>(v); };
+    auto u16 = [&](size_t at, int64_t v) { u8(at, v), u8(at + 1, v >> 8); };
+    auto u32 = [&](size_t at, int64_t v) { u16(at, v), u16(at + 2, v >> 16); };
+    u32(0, e->vm_pc = 0x123), u32(4, e->vm_block_end = 0x456), u32(8, e->vm_segment = 7), u32(12, e->vm_depth = 2);
     for (uint32_t i = 0; i < 16; i++) {  // all sixteen frames, whatever the depth
         VmFrame& f = e->vm_stack[i];
-        u32(16 + 16 * i, f.resume_pc = 0x100 + i);
-        u32(20 + 16 * i, f.block_end = 0x200 + i);
-        u32(24 + 16 * i, f.segment = 300 + i);
-        u8(28 + 16 * i, i % 2), f.command_mode = static_cast<uint8_t>(2 * (i % 2));
+        u32(16 + 16 * i, f.resume_pc = 0x100 + i), u32(20 + 16 * i, f.block_end = 0x200 + i);
+        u32(24 + 16 * i, f.segment = 300 + i), u8(28 + 16 * i, i % 2), f.command_mode = 2 * (i % 2);
     }
     e->vm_leave = 2, e->vm_command_mode = 255, e->vm_blocked = 1, e->spare_flag = 0;
     e->vm_halfwidth_toggle = 3, e->choice_active = 0x80, e->palette_changed = 0x40;
     for (size_t at : {272, 273, 274, 276, 277, 278})
         u8(at, 1);
-    u32(284, e->vm_next_segment = 42);
-    u32(288, static_cast<uint32_t>(e->vm_restart_segment = -5));
-    u32(292, static_cast<uint32_t>(e->spare_int = -6));
-    u32(296, e->wait_frames = 33);
-    u32(300, e->choice_cursor = 3);
-    u32(304, e->choice_result = 0x7777);
+    u32(284, e->vm_next_segment = 42), u32(288, e->vm_restart_segment = -5), u32(292, e->spare_int = -6);
+    u32(296, e->wait_frames = 33), u32(300, e->choice_cursor = 3), u32(304, e->choice_result = 0x7777);
     u32(308, e->spare_vm_word = 0xCAFEF00D);
-    for (uint32_t i = 0; i < VM_VAR_COUNT; i++)
-        u32(316 + 4 * i, static_cast<uint32_t>(e->vm_vars[i] = static_cast<int32_t>(i * 7) - 500));
-    u16(4412, e->text_cursor_x = 640);
-    u16(4414, e->text_cursor_y = 0x1234);
-    u8(4416, e->spare_byte = 0xAB);
+    for (int32_t i = 0; i < VM_VAR_COUNT; i++)
+        u32(316 + 4 * i, e->vm_vars[i] = i * 7 - 500);
+    u16(4412, e->text_cursor_x = 640), u16(4414, e->text_cursor_y = 0x1234), u8(4416, e->spare_byte = 0xAB);
     for (uint32_t i = 0; i < PALETTE_SIZE; i++)
         u32(4417 + 4 * i, e->palette[i] = 0xFF000000u | i * 0x111111u);
-    u32(4481, e->palette_spare = 0x0BADBEEF);
-    u16(4485, e->spare_word = 0x5150);
-    for (uint32_t i = 0; i < 3; i++)
-        u8(4487 + i, e->tint[i] = static_cast<uint8_t>(10 + 120 * i));
-    u16(4490, e->image_text_x = 80);
-    u16(4492, e->image_text_y = 200);
-    u16(4494, e->bgm_track = 5);
-    u32(4496, e->placed_image_slot = 12);
-    u32(4500, e->current_image = 13);
-    u32(4504, static_cast<uint32_t>(e->blit_x8 = -2));
-    u32(4508, e->blit_y2 = 98);
+    u32(4481, e->palette_spare = 0x0BADBEEF), u16(4485, e->spare_word = 0x5150);
+    u8(4487, e->tint[0] = 10), u8(4488, e->tint[1] = 130), u8(4489, e->tint[2] = 250);
+    u16(4490, e->image_text_x = 80), u16(4492, e->image_text_y = 200), u16(4494, e->bgm_track = 5);
+    u32(4496, e->placed_image_slot = 12), u32(4500, e->current_image = 13);
+    u32(4504, e->blit_x8 = -2), u32(4508, e->blit_y2 = 98);
     for (uint32_t i = 0; i < MENU_LAYOUT_VALUES; i++)
         u32(4512 + 4 * i, e->menu_layout[i] = 93 + i);
     u8(4540, e->menu_layout_set = 7);  // stored as it is
     for (uint32_t i = 0; i < MENU_MAX_CHOICES; i++)
         u32(4544 + 4 * i, e->choice_ids[i] = 0xDEADBEEF - 19 + i);
-    u32(4624, e->choice_count = 20);
-    u32(4628, e->choice_x = 160);
-    u32(4632, static_cast<uint32_t>(e->choice_y = -16));
-    for (uint32_t i = 0; i < TEXT_WINDOW_COUNT; i++) {
+    u32(4624, e->choice_count = 20), u32(4628, e->choice_x = 160), u32(4632, e->choice_y = -16);
+    for (int32_t i = 0; i < TEXT_WINDOW_COUNT; i++) {
         TextWindow& t = e->text_windows[i];
         const size_t at = 4636 + 56 * i;
-        u16(at, t.id = static_cast<uint16_t>(i));
-        u8(at + 2, i % 2), t.active = static_cast<uint8_t>(3 * (i % 2));
+        u16(at, t.id = i), u8(at + 2, i % 2), t.active = 3 * (i % 2);
         u32(at + 4, t.x = i + 1), u32(at + 8, t.y = i + 2), u32(at + 12, t.w = i + 3), u32(at + 16, t.h = i + 4);
-        u32(at + 20, t.col = i + 5), u32(at + 24, t.row = i + 6);
-        u16(at + 28, t.attribute = static_cast<uint16_t>(0xE000 + i));
+        u32(at + 20, t.col = i + 5), u32(at + 24, t.row = i + 6), u16(at + 28, t.attribute = 0xE000 + i);
         u32(at + 32, t.cols = i + 7), u32(at + 36, t.rows = i + 8);
-        for (uint32_t j = 0; j < 4; j++)
+        for (int32_t j = 0; j < 4; j++)
             u32(at + 40 + 4 * j, t.spare[j] = 16 * i + j);
     }
-    u8(18972, e->vram_planes[0][0] = 1);
-    u8(18972 + 32000, e->vram_planes[1][0] = 2);
+    u8(18972, e->vram_planes[0][0] = 1), u8(18972 + 32000, e->vram_planes[1][0] = 2);
     u8(18972 + 95999, e->vram_planes[2][31999] = 0x5A);
-    u8(114972, e->vram_aux[0] = 4);
-    u8(114972 + 8191, e->vram_aux[8191] = 0xA5);
-    for (uint32_t i = 0; i < IMAGE_SLOT_COUNT; i++) {
+    u8(114972, e->vram_aux[0] = 4), u8(114972 + 8191, e->vram_aux[8191] = 0xA5);
+    for (int32_t i = 0; i < IMAGE_SLOT_COUNT; i++) {
         ImageSlot& s = e->image_slots[i];
         const size_t at = 123164 + 48 * i;
-        u8(at, i % 2), s.sprite_visible = static_cast<uint8_t>(2 * (i % 2));
-        u32(at + 4, static_cast<uint32_t>(s.x = -static_cast<int32_t>(i))), u32(at + 8, s.y = i + 1);
-        u32(at + 12, s.aux0 = i + 2), u32(at + 16, s.aux1 = i + 3), u32(at + 20, s.aux2 = i + 4);
-        u32(at + 24, s.aux3 = i + 5), u32(at + 28, s.effect_type = i + 6), u32(at + 32, s.effect_progress = i + 7);
-        u32(at + 36, s.effect_duration = i + 8), u32(at + 40, s.effect_aux = i + 9);
-        u8(at + 44, i % 2 == 0), s.effect_active = static_cast<uint8_t>(9 * (i % 2 == 0));
+        u8(at, i % 2), s.sprite_visible = 2 * (i % 2);
+        u32(at + 4, s.x = -i), u32(at + 8, s.y = i + 1), u32(at + 12, s.aux0 = i + 2), u32(at + 16, s.aux1 = i + 3);
+        u32(at + 20, s.aux2 = i + 4), u32(at + 24, s.aux3 = i + 5), u32(at + 28, s.effect_type = i + 6);
+        u32(at + 32, s.effect_progress = i + 7), u32(at + 36, s.effect_duration = i + 8);
+        u32(at + 40, s.effect_aux = i + 9), u8(at + 44, i % 2 == 0), s.effect_active = 9 * (i % 2 == 0);
     }
     // Two layer blocks of 640 x 400, each pixel stored alpha, blue, green, red.
     const size_t canvas_at = 135452 + 8 + 4 * 640 * 400;

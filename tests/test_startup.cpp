@@ -156,41 +156,29 @@ TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
     }
 }
 
-TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
+TEST(StartupTest, HdModeWithoutHdAssetsSwitchesOffAndRestarts)
 {
-    ScratchDir dir;
-    put_base(dir);
-    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
+    const std::pair<bool, const char*> cases[] = {
+        {false, "HD Assets Missing: hd.dat was not found.\n\nHD Graphics mode has been disabled."},
+        {true, "HD Assets Missing: hd.dat was found but it does not contain HD assets.\n\n"
+               "HD Graphics mode has been disabled."}};
+    for (const auto& [hd_archive, message] : cases) {
+        ScratchDir dir;
+        put_base(dir);
+        if (hd_archive)
+            put_archive(dir, "hd.dat", 0);
+        write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
 
-    ProgramResult result = run_kavrel(dir.path());
+        ProgramResult result = run_kavrel(dir.path());
 
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.err.find("HD Assets Missing: hd.dat was not found.\n\nHD Graphics mode has been disabled."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
-    // The first instance stops before the scenario check; only the new one,
-    // started in SD mode, gets as far as missing script.dat.
-    std::string err = wait_for_text(dir.file(".kavrel-stderr"), "script.dat was not found");
-    EXPECT_NE(err.find("script.dat was not found"), std::string::npos) << err;
-}
-
-TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
-{
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "hd.dat", 0);
-    // Without script.dat the restarted instance ends at its scenario check.
-    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.err.find("hd.dat was found but it does not contain HD assets.\n\n"
-                              "HD Graphics mode has been disabled."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
+        // The first instance stops before the scenario check; only the new one,
+        // started in SD mode, gets as far as missing script.dat.
+        std::string err = wait_for_text(dir.file(".kavrel-stderr"), "script.dat was not found");
+        EXPECT_NE(err.find("script.dat was not found"), std::string::npos) << err;
+    }
 }
 
 TEST(StartupTest, SettingsThatCannotBeHonouredAreReportedAndCorrected)
@@ -287,7 +275,7 @@ TEST(StartupTest, ScenarioThatCannotStartEndsWithStatusOneSilently)
     const int status = app_main(0, nullptr);
     const bool shown = g_engine->window && (SDL_GetWindowFlags(g_engine->window) & SDL_WINDOW_SHOWN);
     fprintf(stderr, "[window %s]", shown ? "shown" : "hidden");
-    exit(status);
+    _Exit(status);
 }
 
 TEST(StartupDeathTest, WindowIsUpBeforeTheArchiveChecksAndAFailedScenarioWaitsTwoSeconds)

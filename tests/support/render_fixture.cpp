@@ -75,6 +75,14 @@ Pixels read_render_target(SDL_Texture* target)
     return read_pixels(test_renderer(), target, SDL_PIXELFORMAT_RGBA8888);
 }
 
+uint32_t window_pixel(SDL_Renderer* renderer, int x, int y)
+{
+    uint32_t pixel = 0;
+    const SDL_Rect one = {x, y, 1, 1};
+    SDL_RenderReadPixels(renderer, &one, SDL_PIXELFORMAT_RGBA8888, &pixel, RGBA_BYTES);
+    return pixel;
+}
+
 Pixels draw_to_target(int w, int h, const std::function<void()>& draw, uint32_t background)
 {
     SDL_Texture* target = make_target_cleared(w, h, background);

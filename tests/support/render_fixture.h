@@ -39,6 +39,9 @@ void fill_target_rect(SDL_Texture* target, const SDL_Rect& rect, uint32_t rgba);
 // Every pixel of a target texture; leaves the default target current.
 Pixels read_render_target(SDL_Texture* target);
 
+// One pixel of what the renderer last drew to its window.
+uint32_t window_pixel(SDL_Renderer* renderer, int x, int y);
+
 // Runs draw with a fresh w x h target cleared to background current and
 // returns what it drew; leaves the default target current.
 Pixels draw_to_target(int w, int h, const std::function<void()>& draw, uint32_t background = 0);
