@@ -3,13 +3,11 @@
 // wait, a choice, screenshots taken with F12, and the quit.
 #include <gtest/gtest.h>
 
-#include "code_builder.h"
-#include "kvr_writer.h"
 #include "test_support.h"
+#include "window_game.h"
 #include "x_session.h"
 
 #include <stb_image.h>
-#include <stb_image_write.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,32 +16,6 @@
 namespace fs = std::filesystem;
 
 constexpr uint32_t PICTURE_RGB = 0xC82828;  // the scene's picture: a plain red screen
-
-static void append_bytes(void* context, void* data, int size)
-{
-    auto* out = static_cast<Bytes*>(context);
-    auto* bytes = static_cast<uint8_t*>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
-static Bytes plain_png(int w, int h, uint32_t rgb)
-{
-    std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4);
-    for (size_t i = 0; i < rgba.size(); i += 4) {
-        rgba[i] = static_cast<uint8_t>(rgb >> 16);
-        rgba[i + 1] = static_cast<uint8_t>(rgb >> 8);
-        rgba[i + 2] = static_cast<uint8_t>(rgb);
-        rgba[i + 3] = 0xFF;
-    }
-    Bytes png;
-    stbi_write_png_to_func(append_bytes, &png, w, h, 4, rgba.data(), w * 4);
-    return png;
-}
-
-static Bytes text_bytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 // Window 1 over the bottom rows, the red picture, a line of text, a key
 // wait with its prompt, then a two-way choice. The left branch clears the
@@ -60,23 +32,6 @@ static ScenarioBuilder scene()
                             .text("?2").block(Code().cmd(";0,0,0,40,200 $"))
                             .text("]"));
     return scenario;
-}
-
-static void put_game(const ScratchDir& dir)
-{
-    KvrArchiveSpec base;
-    base.entries.push_back({"manifest.json", text_bytes(R"({"images": [{"id": 0, "x": 0, "y": 0}]})"), false});
-    base.entries.push_back({"img/000.png", plain_png(640, 400, PICTURE_RGB), true});
-    base.entries.push_back({"splash.png", plain_png(64, 64, 0x2040A0), false});
-    // White ink in every cell: each character drawn is a solid block.
-    base.entries.push_back({"FONT_ATLAS_SD.PNG", plain_png(2048, 1136, 0xFFFFFF), true});
-    write_file(dir.file("base.dat"), kvr_build_archive(base));
-
-    const ScenarioBuilder scenario = scene();
-    KvrArchiveSpec script;
-    script.entries.push_back({"S00000.KVL", scenario.tables(), false});
-    script.entries.push_back({"S00000.KVY", scenario.code(), false});
-    write_file(dir.file("script.dat"), kvr_build_archive(script));
 }
 
 static void pause_ms(int ms)
@@ -137,7 +92,7 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     if (!x.available())
         GTEST_SKIP() << "Xvfb and xdotool are needed";
     ScratchDir dir;
-    put_game(dir);
+    put_window_game(dir, scene(), PICTURE_RGB);
     GameProcess game(x, dir.path());
     ASSERT_TRUE(game.wait_for_window(40)) << "the game: " << game.state();
     // No window manager: keys go to the window under the pointer, kept away
