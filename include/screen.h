@@ -11,6 +11,7 @@
 struct SDL_Renderer;
 struct SDL_Texture;
 struct SDL_Color;
+struct SDL_Rect;
 union SDL_Event;
 
 // ---------------------------------------------------------------------------
@@ -210,9 +211,14 @@ void text_layer_clear(SDL_Renderer* renderer);
 // at blend. Does nothing without a layer or renderer.
 void text_layer_clear_rect(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h);
 
-// Moves a rectangle of the text layer up by dy pixels, leaving its bottom dy
-// rows transparent. Does nothing when dy <= 0, dy >= h, or the temporary
-// texture cannot be made.
+// The part of the rectangle (x, y, w, h) that lies on layer (the text layer,
+// or a texture standing in for it), in *out. False when no part does; any
+// int32 values are safe.
+bool text_layer_clip(SDL_Texture* layer, int32_t x, int32_t y, int32_t w, int32_t h, SDL_Rect* out);
+
+// Moves the part of a rectangle that lies on the text layer up by dy pixels,
+// leaving its bottom dy rows transparent. Does nothing when dy <= 0, dy >= h,
+// or the temporary texture cannot be made.
 void text_layer_scroll(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h, int32_t dy);
 
 // Copies the whole text layer onto the whole current render target.
@@ -260,10 +266,10 @@ void hist_init(HistoryBuffer* buffer);
 // Frees every line image and empties and closes the history. Null is ignored.
 void hist_clear(HistoryBuffer* buffer);
 
-// Copies the rectangle (x, y, w, h) of source (the text layer) into the ring
-// as the newest line, dropping the oldest when 200 are held. Does nothing on
-// null arguments or an empty rectangle; on a failed allocation the slot is
-// left empty and the line is not counted.
+// Copies the part of the rectangle (x, y, w, h) that lies on source (the
+// text layer) into the ring as the newest line, dropping the oldest when 200
+// are held. Does nothing on null arguments or when no part lies on source;
+// on a failed allocation the slot is left empty and the line is not counted.
 void hist_push(HistoryBuffer* buffer, SDL_Renderer* renderer, SDL_Texture* source, int32_t x,
                int32_t y, int32_t w, int32_t h, int32_t window_id);
 

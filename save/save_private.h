@@ -72,9 +72,11 @@ struct SaveBodyLayers {
 };
 
 // Reads a body into engine's stored fields and finds its layers. False when
-// an item runs past the end or a value would index outside its table (stack
+// an item runs past the end, a value would index outside its table (stack
 // depth, segments, positions outside the loaded code, choice count, window
-// ids); engine is then partly written, so callers decode into a copy.
+// ids), a window could not lie on the text layer, or a layer block claims
+// more bytes than a 32-bit length can state; engine is then partly written,
+// so callers decode into a copy.
 bool save_body_decode(const uint8_t* body, size_t length, Engine* engine, SaveBodyLayers* layers);
 
 // Turns stored little-endian pixels into count native RGBA8888 values.

@@ -83,7 +83,7 @@ static Bytes table_body(Engine* e, Layer* text, Layer* canvas)
         u16(at, t.id = i), u8(at + 2, i % 2), t.active = 3 * (i % 2);
         u32(at + 4, t.x = i + 1), u32(at + 8, t.y = i + 2), u32(at + 12, t.w = i + 3), u32(at + 16, t.h = i + 4);
         u32(at + 20, t.col = i + 5), u32(at + 24, t.row = i + 6), u16(at + 28, t.attribute = 0xE000 + i);
-        u32(at + 32, t.cols = i + 7), u32(at + 36, t.rows = i + 8);
+        u32(at + 32, t.cols = 80 - i % 80), u32(at + 36, t.rows = 1 + i % 25);  // no more than the grid
         for (int32_t j = 0; j < 4; j++)
             u32(at + 40 + 4 * j, t.spare[j] = 16 * i + j);
     }
@@ -147,7 +147,18 @@ TEST(SaveBodyTest, EncoderWritesTheFormatTableByteForByte)
     EXPECT_EQ(save_body_size(1), HD_BODY);
 }
 
-TEST(SaveBodyTest, ValuesThatWouldIndexOutsideTheirTablesAreRefused)
+// The body with its text layer block claiming 2^31 x 2^31 pixels and no
+// pixels, so that the canvas block follows the block's size fields.
+static Bytes with_huge_text_block(Bytes body)
+{
+    const auto pixels = body.begin() + SAVE_BODY_FIXED_BYTES + SAVE_IMAGE_HEADER_BYTES;
+    body.erase(pixels, pixels + 640 * 400 * SAVE_PIXEL_BYTES);
+    save_put_u32(&body[SAVE_BODY_FIXED_BYTES], 1u << 31);
+    save_put_u32(&body[SAVE_BODY_FIXED_BYTES + 4], 1u << 31);
+    return body;
+}
+
+TEST(SaveBodyTest, ValuesNoPlayCanMakeAreRefused)
 {
     const std::vector<std::function<void(Engine*)>> damage = {
         [](Engine* e) { e->vm_depth = VM_STACK_DEPTH + 1; },
@@ -159,18 +170,35 @@ TEST(SaveBodyTest, ValuesThatWouldIndexOutsideTheirTablesAreRefused)
         [](Engine* e) { e->vm_stack[1].segment = VM_SEGMENT_COUNT; },
         [](Engine* e) { e->choice_count = MENU_MAX_CHOICES + 1; },
         [](Engine* e) { e->text_windows[3].id = TEXT_WINDOW_COUNT; },
+        [](Engine* e) { e->text_windows[4] = TextWindow{4, 1, 0, 0, 4000000, 400, 0, 0, 0xE1, 80, 25, {}}; },
+        [](Engine* e) { e->text_windows[4] = TextWindow{4, 1, INT32_MAX, 0, INT32_MAX, 16, 0, 0, 0, 1, 1, {}}; },
+        [](Engine* e) { e->text_windows[4] = TextWindow{4, 1, 8, -16, 8, 16, 0, 0, 0xE1, 1, 1, {}}; },
+        [](Engine* e) { e->text_windows[255].cols = 81; },
+        [](Engine* e) { e->text_windows[255].col = INT32_MAX; },
+        [](Engine* e) { e->text_windows[255].row = -1; },
     };
-    for (size_t i = 0; i < damage.size(); i++) {
-        auto saved = played_engine();
-        damage[i](saved.get());
-        Bytes body = encode(*saved);
-        auto loaded = fresh_engine();
-        SaveBodyLayers layers;
-        EXPECT_FALSE(save_body_decode(body.data(), body.size(), loaded.get(), &layers)) << i;
+    // What play can leave: anything in an inactive window, a window defined
+    // right to left with the cursor where ESC Y puts it, HD mode's window 0
+    // with the cursor below its last row.
+    const std::vector<std::function<void(Engine*)>> playable = {
+        [](Engine* e) { e->text_windows[4] = TextWindow{4, 0, -9, 0, 4000000, 0, -1, 0, 0, 999, 0, {}}; },
+        [](Engine* e) { e->text_windows[4] = TextWindow{4, 1, 632, 384, -624, -368, 223, 223, 0, -78, -23, {}}; },
+        [](Engine* e) { e->text_windows[0] = TextWindow{0, 1, 0, 0, 1280, 800, 0, 25, 0xE1, 80, 25, {}}; },
+    };
+    for (const auto* cases : {&damage, &playable}) {
+        for (size_t i = 0; i < cases->size(); i++) {
+            auto saved = played_engine();
+            (*cases)[i](saved.get());
+            Bytes body = encode(*saved);
+            auto loaded = fresh_engine();
+            SaveBodyLayers layers;
+            EXPECT_EQ(save_body_decode(body.data(), body.size(), loaded.get(), &layers), cases == &playable)
+                << i;
+        }
     }
 }
 
-TEST(SaveBodyTest, ShortBodiesFailButMissingOrForeignLayersAreSkipped)
+TEST(SaveBodyTest, ShortBodiesAndHugeLayersFailButMissingOrForeignLayersAreSkipped)
 {
     auto saved = played_engine();
     Bytes body = encode(*saved);
@@ -182,6 +210,8 @@ TEST(SaveBodyTest, ShortBodiesFailButMissingOrForeignLayersAreSkipped)
     EXPECT_TRUE(save_body_decode(body.data(), body.size() - 1, loaded.get(), &layers));
     EXPECT_NE(layers.text_pixels, nullptr);
     EXPECT_EQ(layers.canvas_pixels, nullptr) << "a canvas block one byte short";
+    const Bytes huge = with_huge_text_block(body);
+    EXPECT_FALSE(save_body_decode(huge.data(), huge.size(), loaded.get(), &layers));
 
     auto hd_saved = played_engine(1);
     Bytes hd_body = encode(*hd_saved);
@@ -454,8 +484,15 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
     flipped[good.size() / 2] ^= 0xFF;
     Bytes trailer_flipped = good;
     trailer_flipped.back() ^= 0x01;
-    auto deep = played_engine();
-    deep->vm_depth = VM_STACK_DEPTH + 1;
+    SaveFileSpec padded;
+    padded.stream_padding = 16;
+    Bytes padded_trailer_flipped = build_save_file(padded, body);
+    padded_trailer_flipped[padded_trailer_flipped.size() - padded.stream_padding - 1] ^= 0x01;
+    auto damaged = [&](const std::function<void(Engine*)>& damage) {
+        auto e = played_engine();
+        damage(e.get());
+        return build_save_file(SaveFileSpec{}, encode(*e));
+    };
     const std::vector<Bytes> files = {
         Bytes(good.begin(), good.begin() + 20),
         Bytes(good.begin(), good.begin() + 30),
@@ -467,8 +504,12 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
         with_u32(lengths_at, UINT32_MAX),
         flipped,
         trailer_flipped,
+        padded_trailer_flipped,
         build_save_file(SaveFileSpec{}, Bytes(body.begin(), body.begin() + 4000)),
-        build_save_file(SaveFileSpec{}, encode(*deep)),
+        damaged([](Engine* e) { e->vm_depth = VM_STACK_DEPTH + 1; }),
+        damaged([](Engine* e) { e->text_windows[4] = TextWindow{4, 1, 0, 0, 4000000, 400, 0, 0, 0, 80, 25, {}}; }),
+        damaged([](Engine* e) { e->text_windows[255].col = INT32_MAX; }),
+        build_save_file(SaveFileSpec{}, with_huge_text_block(body)),
     };
     auto engine = fresh_engine();
     auto untouched = fresh_engine();
@@ -479,6 +520,15 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
     }
     write_file(slot_path(3), stored_stream_file(SAVE_MAX_COMPRESSED));
     EXPECT_EQ(save_load_slot(engine.get(), 3), SAVE_RESULT_OK) << "a stream of the greatest length";
+    // The checksum is read where the deflate data ends, so padding after it
+    // is harmless, and so are the block kinds other compressors choose.
+    SaveFileSpec dynamic_codes;
+    dynamic_codes.zlib_level = 9;
+    for (const Bytes& file : {good, build_save_file(padded, body), build_save_file(dynamic_codes, body)}) {
+        write_file(slot_path(3), file);
+        EXPECT_EQ(save_load_slot(engine.get(), 3), SAVE_RESULT_OK);
+        EXPECT_EQ(first_difference(encode(*engine), body), -1);
+    }
 }
 
 // ---------------------------------------------------------------------------
