@@ -6,10 +6,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <vector>
 
+#include "archive.h"
 #include "save.h"
 #include "save_private.h"
 #include "screen.h"
@@ -28,14 +27,6 @@ constexpr int32_t PREVIEW_PANEL_EXTRA_H = 60;
 constexpr int32_t NO_PREVIEW_TEXT_HALF = 40;
 constexpr uint32_t FRAME_DELAY_MS = 16;
 constexpr int DECODED_CHANNELS = 4;
-constexpr uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-// A PNG chunk: a big-endian length, the type, the data, a checksum.
-constexpr size_t PNG_CHUNK_TYPE_AT = 4;
-constexpr size_t PNG_CHUNK_BODY_AT = 8;
-constexpr size_t PNG_CHUNK_FRAME_BYTES = 12;
-// Inflated pixel data of a thumbnail at its deepest (16-bit RGBA) is 200 rows
-// of a filter byte and 2560 bytes; twice that covers interlacing's extra rows.
-constexpr size_t THUMB_PNG_DATA_MAX = 2 * THUMB_HEIGHT * (1 + THUMB_WIDTH * 8);
 
 constexpr SDL_Color FILL_CURSOR = {0, 100, 200, 200};
 constexpr SDL_Color FILL_CURSOR_EMPTY = {50, 50, 50, 150};
@@ -186,45 +177,16 @@ static uint8_t* read_thumbnail(int32_t slot, uint32_t* length)
     return png;
 }
 
-static uint32_t png_get_u32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
-}
-
-// The decoder inflates a PNG's pixel data into a buffer that grows with the
-// stream, whatever the header says, so a small file could still take a
-// gigabyte. The data chunks are first inflated into a buffer of the most a
-// thumbnail can need; a stream that does not fit there is no thumbnail.
-static bool png_data_fits(const uint8_t* png, size_t length)
-{
-    std::vector<char> data;
-    size_t at = sizeof PNG_SIGNATURE;
-    while (length - at >= PNG_CHUNK_FRAME_BYTES) {
-        const uint32_t size = png_get_u32(png + at);
-        if (size > length - at - PNG_CHUNK_FRAME_BYTES)
-            return false;
-        const uint8_t* body = png + at + PNG_CHUNK_BODY_AT;
-        if (memcmp(png + at + PNG_CHUNK_TYPE_AT, "IDAT", 4) == 0)
-            data.insert(data.end(), body, body + size);
-        at += PNG_CHUNK_FRAME_BYTES + size;
-    }
-    std::vector<char> pixels(THUMB_PNG_DATA_MAX);
-    return stbi_zlib_decode_buffer(pixels.data(), static_cast<int>(pixels.size()), data.data(),
-                                   static_cast<int>(data.size())) >= 0;
-}
-
 uint8_t* slot_thumbnail_decode(const uint8_t* png, size_t length)
 {
-    if (length < sizeof PNG_SIGNATURE || length > INT_MAX ||
-        memcmp(png, PNG_SIGNATURE, sizeof PNG_SIGNATURE) != 0)
+    if (!img_is_png(png, length) || length > INT_MAX)
         return nullptr;
     const int len = static_cast<int>(length);
     int w = 0;
     int h = 0;
     int channels = 0;
     if (!stbi_info_from_memory(png, len, &w, &h, &channels) || w != THUMB_WIDTH ||
-        h != THUMB_HEIGHT || !png_data_fits(png, length))
+        h != THUMB_HEIGHT || !img_png_data_fits(png, length))
         return nullptr;
     stbi_uc* pixels = stbi_load_from_memory(png, len, &w, &h, &channels, DECODED_CHANNELS);
     // The texture is filled whole from these pixels: never from a smaller picture.

@@ -3,6 +3,7 @@
 #include "archive.h"
 #include "engine.h"
 #include "kvr_writer.h"
+#include "png_fixture.h"
 #include "render_fixture.h"
 #include "screen.h"
 #include "test_support.h"
@@ -307,12 +308,18 @@ TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryL
     const std::vector<uint8_t> rgba(16385 * 4, 0x40);
     const Bytes wide = encode_png(16385, 1, rgba.data());
     const Bytes tall = encode_png(1, 16385, rgba.data());
+    // Interlaced data decodes from a stream longer than it needs, so only the
+    // data check stops one that inflates to a megabyte.
+    const Bytes inflating = png_blank(8, 8, 8, PNG_RGB, true, 1 << 20);
+    Bytes idat_past_end = png_blank(8, 8, 8, PNG_RGB, false);
+    idat_past_end[33] = 0x40;  // the data chunk's length field: a gigabyte
     auto engine = make_engine(0);
     const auto picture = [&] {
         SDL_Texture* texture = nullptr;
         uint32_t w = 9, h = 9;
         const bool made = img_load_texture("img/001.png", renderer, &texture, &w, &h);
         EXPECT_TRUE(made || (!texture && w == 9 && h == 9)) << "outs written on failure";
+        SDL_DestroyTexture(texture);
         return made;
     };
     const auto splash = [&] { return splash_run(engine.get()) == 0; };
@@ -328,10 +335,22 @@ TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryL
         {"img/001.png", true, Bytes{'n', 'o', 't'}, picture, false},
         {"img/001.png", true, wide, picture, false},
         {"img/001.png", true, encode_png(16384, 1, rgba.data()), picture, true},
+        {"img/001.png", true, png_blank(4096, 3073, 1, PNG_GREY, false), picture, false},
+        {"img/001.png", true, png_blank(4096, 3072, 1, PNG_GREY, false), picture, true},
+        // 16-bit RGBA in Adam7's passes: the most data a picture of its size has.
+        {"img/001.png", true, png_blank(5, 5, 16, PNG_RGBA, true), picture, true},
+        {"img/001.png", true, png_blank(5, 5, 16, PNG_RGBA, true, 1), picture, false},
+        {"img/001.png", true, inflating, picture, false},
+        {"img/001.png", true, idat_past_end, picture, false},
         {"splash.png", true, tall, splash, false},
+        {"splash.png", true, inflating, splash, false},
         {"assets/splash.png", false, wide, splash, false},
+        {"assets/splash.png", false, inflating, splash, false},
         {"FONT_ATLAS_SD.PNG", true, wide, font, false},
+        {"FONT_ATLAS_SD.PNG", true, inflating, font, false},
         {"FONT_ATLAS_SD.PNG", false, tall, font, false},
+        {"FONT_ATLAS_SD.PNG", false, inflating, font, false},
+        {"FONT_ATLAS_SD.PNG", false, idat_past_end, font, false},
         {"FREECG98.BMP", false, encode_bmp(16385, 1, rgba.data()), font, false},
     };
     for (const auto& c : cases) {
@@ -340,7 +359,7 @@ TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryL
         else
             write_file(dir.file(c.name), c.file);
         arc_open_base_and_hd();
-        EXPECT_EQ(c.loads(), c.loaded) << c.name;
+        EXPECT_EQ(c.loads(), c.loaded) << c.name << ", row " << &c - cases;
         arc_close(&g_arc_base);
         std::filesystem::remove(dir.file(c.archived ? "base.dat" : c.name));
     }

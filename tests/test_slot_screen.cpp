@@ -2,7 +2,6 @@
 
 #include <SDL.h>
 #include <stb_image.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -12,6 +11,7 @@
 
 #include "../save/save_private.h"
 #include "event_fixture.h"
+#include "png_fixture.h"
 #include "render_fixture.h"
 #include "save.h"
 #include "save_fixture.h"
@@ -70,32 +70,6 @@ TEST(SlotScreenTest, LinesShowTheLocalDateOrSavedOrDashes)
     EXPECT_STREQ(line, "32  ------");
 }
 
-static void append_chunk(Bytes* png, const char* type, const Bytes& data)
-{
-    Bytes chunk(type, type + 4);
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    const uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data(), uInt(chunk.size())));
-    const uint32_t n = static_cast<uint32_t>(data.size());
-    png->insert(png->end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-    png->insert(png->end(), chunk.begin(), chunk.end());
-    png->insert(png->end(), {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)});
-}
-
-// A PNG declaring w x h 8-bit RGB pixels (below 65536 each) whose data is pixel_data.
-static Bytes png_of(uint32_t w, uint32_t h, const Bytes& pixel_data)
-{
-    uLongf size = compressBound(pixel_data.size());
-    Bytes packed(size);
-    compress(packed.data(), &size, pixel_data.data(), pixel_data.size());
-    packed.resize(size);
-    Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    append_chunk(&png, "IHDR",
-                 {0, 0, uint8_t(w >> 8), uint8_t(w), 0, 0, uint8_t(h >> 8), uint8_t(h), 8, 2, 0, 0, 0});
-    append_chunk(&png, "IDAT", packed);
-    append_chunk(&png, "IEND", {});
-    return png;
-}
-
 // Thumbnails arrive in save files that players share: only a PNG of the size
 // the writer makes is decoded, and only while its data stays within that
 // size; anything else shows "No preview".
@@ -107,16 +81,20 @@ TEST(SlotScreenTest, OnlyAPngOfTheWrittenSizeIsDecodedAsAThumbnail)
     // fills with the background.
     const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x40, 1, 0xC8, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9,
                        ',', 0, 0, 0, 0, 0x40, 1, 0xC8, 0, 0, 2, 0, ';'};
-    const Bytes huge = png_of(16000, 16000, rows);
+    const Bytes huge = png_file(16000, 16000, 8, PNG_RGB, false, rows);
+    Bytes idat_past_end = png_file(320, 200, 8, PNG_RGB, false, rows);
+    idat_past_end[33] = 0x40;  // the data chunk's length field: a gigabyte
     const struct {
         const char* what;
         Bytes file;
         bool shown;
     } cases[] = {
-        {"PNG 320x200", png_of(320, 200, rows), true},
+        {"PNG 320x200", png_file(320, 200, 8, PNG_RGB, false, rows), true},
+        {"PNG 320x200, 16-bit RGBA interlaced", png_blank(320, 200, 16, PNG_RGBA, true), true},
         {"PNG 160x100", encode_png(160, 100, rgba.data()), false},
         {"PNG declaring 16000x16000", huge, false},
-        {"PNG 320x200 whose data inflates to 4 MB", png_of(320, 200, Bytes(4 << 20, 0)), false},
+        {"PNG 320x200 with a byte more data than any", png_blank(320, 200, 16, PNG_RGBA, true, 1), false},
+        {"PNG 320x200 whose data chunk runs past the file", idat_past_end, false},
         {"BMP 320x200", encode_bmp(320, 200, rgba.data()), false},
         {"TGA 320x200", encode_tga(320, 200, rgba.data()), false},
         {"GIF 320x200", gif, false},
