@@ -189,17 +189,18 @@ bool img_size_fits(SDL_Renderer* renderer, int64_t w, int64_t h);
 
 // True when bytes start with the PNG signature.
 bool img_is_png(const uint8_t* bytes, size_t len);
-// True when a PNG's chunks all lie inside its len bytes up to IEND, its
-// header declares at most IMG_PIXEL_CAP pixels, and its pixel data inflates
-// to no more than any PNG of that size can hold. The decoder grows its
-// buffers with the data whatever the header says, so every PNG is checked
-// with it before decoding. False for anything else.
-bool img_png_data_fits(const uint8_t* png, size_t len);
+// Decodes a PNG to RGBA bytes (free them with stbi_image_free) once its
+// chunks lie inside its len bytes up to IEND, its header declares at most
+// IMG_PIXEL_CAP pixels, and its pixel data inflates to no more than any PNG
+// of that size holds: the decoder grows its buffers with the data whatever
+// the header says. Null, with nothing allocated, when refused or undecodable.
+uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h);
 
 // Decodes an image (any format stb_image reads) to RGBA bytes after checking
-// the size its header declares with img_size_fits, and a PNG's data with
-// img_png_data_fits; free the pixels with stbi_image_free. Null, with nothing
-// allocated, when it is refused, longer than IMG_FILE_CAP or does not decode.
+// the size its header declares with img_size_fits, a PNG through
+// img_decode_png_rgba; free the pixels with stbi_image_free. Null, with
+// nothing allocated, when it is refused, longer than IMG_FILE_CAP or does not
+// decode.
 uint8_t* img_decode_rgba(SDL_Renderer* renderer, const uint8_t* bytes, size_t len, int* w, int* h);
 // The same for an image file; null also when the file cannot be read.
 uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, int* h);

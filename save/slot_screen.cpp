@@ -186,9 +186,9 @@ uint8_t* slot_thumbnail_decode(const uint8_t* png, size_t length)
     int h = 0;
     int channels = 0;
     if (!stbi_info_from_memory(png, len, &w, &h, &channels) || w != THUMB_WIDTH ||
-        h != THUMB_HEIGHT || !img_png_data_fits(png, length))
+        h != THUMB_HEIGHT)
         return nullptr;
-    stbi_uc* pixels = stbi_load_from_memory(png, len, &w, &h, &channels, DECODED_CHANNELS);
+    stbi_uc* pixels = img_decode_png_rgba(png, length, &w, &h);
     // The texture is filled whole from these pixels: never from a smaller picture.
     if (pixels && (w != THUMB_WIDTH || h != THUMB_HEIGHT)) {
         stbi_image_free(pixels);

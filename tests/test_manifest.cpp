@@ -271,15 +271,16 @@ static KvrInputEntry text_entry(const char* name, const std::string& text)
 
 TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
 {
-    std::vector<uint8_t> png = make_png(5, 3, 77);
+    const int pw = 200, ph = 100;  // over 64 KiB of pixel data
+    std::vector<uint8_t> png = make_png(pw, ph, 77);
     write_archive("base.dat", {KvrInputEntry{"img/004.png", png, true}});
     arc_open_base_and_hd();
 
     SDL_Texture* texture = nullptr;
     uint32_t w = 0, h = 0;
     ASSERT_TRUE(img_load_texture("img/004.png", renderer, &texture, &w, &h));
-    EXPECT_EQ(w, 5u);
-    EXPECT_EQ(h, 3u);
+    EXPECT_EQ(w, 200u);
+    EXPECT_EQ(h, 100u);
     Uint32 format = 0;
     int access = -1;
     SDL_QueryTexture(texture, &format, &access, nullptr, nullptr);
@@ -289,14 +290,14 @@ TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
     SDL_GetTextureBlendMode(texture, &blend);
     EXPECT_EQ(blend, SDL_BLENDMODE_BLEND);
 
-    std::vector<uint8_t> pixels = read_texture(texture, 5, 3);
-    for (int y = 0; y < 3; y++)
-        for (int x = 0; x < 5; x++) {
-            const uint8_t* p = &pixels[(static_cast<size_t>(y) * 5 + x) * 4];
-            EXPECT_EQ(p[0], 77);
-            EXPECT_EQ(p[1], x * 16);
-            EXPECT_EQ(p[2], y * 16);
-            EXPECT_EQ(p[3], 128 + x);
+    std::vector<uint8_t> pixels = read_texture(texture, pw, ph);
+    for (int y = 0; y < ph; y++)
+        for (int x = 0; x < pw; x++) {
+            const uint8_t* p = &pixels[(static_cast<size_t>(y) * pw + x) * 4];
+            ASSERT_EQ(p[0], 77);
+            ASSERT_EQ(p[1], uint8_t(x * 16));
+            ASSERT_EQ(p[2], uint8_t(y * 16));
+            ASSERT_EQ(p[3], uint8_t(128 + x)) << x << "," << y;
         }
 }
 
