@@ -168,7 +168,7 @@ static bool font_bitmap_size(SDL_RWops* stream, int64_t* w, int64_t* h)
 }
 
 // The first fallback bitmap that loads, or null. One larger than a texture
-// counts as one that does not load.
+// or than IMG_PIXEL_CAP counts as one that does not load.
 static SDL_Surface* font_find_bitmap(SDL_Renderer* renderer)
 {
     for (const char* format : FONT_SEARCH_FORMATS) {

@@ -152,7 +152,8 @@ void splash_activate(SDL_Texture* logo, int32_t image_w, int32_t image_h, uint8_
 
 // The splash image as RGBA pixels (stbi_image_free them), from base.dat or
 // else the first loose file that decodes; null when there is none. A picture
-// larger than a texture counts as one that does not decode.
+// larger than a texture or than IMG_PIXEL_CAP counts as one that does not
+// decode.
 static uint8_t* splash_load_pixels(SDL_Renderer* renderer, int* w, int* h)
 {
     size_t len = 0;

@@ -301,9 +301,10 @@ TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
         }
 }
 
-// Every loader refuses a picture wider or taller than a texture before decoding
-// it, as it refuses one that is missing or does not decode. The software
-// renderer names no texture limit, so the fixed cap decides.
+// Every loader refuses a picture wider or taller than a texture, over the
+// pixel cap, or whose PNG data outgrows its size, as it refuses one that is
+// missing or does not decode. The software renderer names no texture limit,
+// so the fixed caps decide.
 TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryLoader)
 {
     const std::vector<uint8_t> rgba(16385 * 4, 0x40);
