@@ -448,6 +448,7 @@ TEST(AssetNameTest, LeadingDotsAndOneLeadingAssetsFolderAreDropped)
         {"Assets/x", "Assets/x"},
         {"assetsx", "assetsx"},
         {"./../x", "../x"},
+        {"././x", "./x"},  // one "./" only
         {"a\\b\\c", "a/b/c"},
         {"", ""},
     };

@@ -191,6 +191,16 @@ TEST_F(CanvasTest, PartialBlitInHdScalesTheSourceByThePictureFactor)
     EXPECT_EQ(record.h2, 20);
     EXPECT_EQ(record.dst_x8, 5);
     EXPECT_EQ(record.dst_y2, 10);
+
+    // Without an HD picture the SD source is cut in SD pixels and doubled.
+    load_slot(8, 64, 64);
+    engine->blit_x8 = 40;
+    engine->blit_y2 = 0;
+    gfx_blit_image_part(engine.get(), 8, 1, 2, 2, 3);
+    EXPECT_EQ(canvas_at(640, 0), (Point{8, 4}));
+    EXPECT_EQ(canvas_at(671, 11), (Point{23, 9}));
+    EXPECT_EQ(canvas_at(672, 0), NOTHING);
+    EXPECT_EQ(canvas_at(640, 12), NOTHING);
 }
 
 struct CutCase {
@@ -276,20 +286,28 @@ TEST_F(CanvasTest, PartialBlitOfNoSizeDrawsNothingButIsLoggedAndHidesTheSprite)
     EXPECT_EQ(opaque_count(read_canvas()), 0);
 }
 
-TEST_F(CanvasTest, PartialBlitWithExtremeOperandsDrawsNothingOffTheCanvas)
+TEST_F(CanvasTest, PartialBlitWithExtremeOperandsDrawsNothingOutsideItsDestination)
 {
     open_screen(1);
     load_slot(6, 64, 64, 128, 128);
-    const uint32_t extremes[] = {0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0x10000000};
+    // 0x40000001 columns and rows lie 2^34 + 16 and 2^32 + 4 pixels away, on
+    // the screen once wrapped to 32 bits.
+    const uint32_t extremes[] = {0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0x40000001};
     for (uint32_t value : extremes) {
-        engine->blit_x8 = static_cast<int32_t>(value);
-        engine->blit_y2 = static_cast<int32_t>(value);
-        gfx_blit_image_part(engine.get(), 6, value, value, value, value);
-        gfx_blit_image_part(engine.get(), 6, 0, 0, value, value);
-        engine->blit_x8 = 0;
-        engine->blit_y2 = 0;
+        engine->blit_x8 = engine->blit_y2 = static_cast<int32_t>(value);
+        gfx_blit_image_part(engine.get(), 6, 0, 0, 2, 2);
+        engine->blit_x8 = engine->blit_y2 = 0;
         gfx_blit_image_part(engine.get(), 6, value, value, 2, 2);
     }
+    // Only the blits to the origin may draw, into their 32 x 8 destination.
+    const Pixels canvas = read_canvas();
+    int outside = 0;
+    for (size_t i = 0; i < canvas.size(); i++)
+        outside += (canvas[i] & ALPHA_MASK) && (i % logical_w >= 32 || i / logical_w >= 8);
+    EXPECT_EQ(outside, 0);
+
+    for (uint32_t value : extremes)
+        gfx_blit_image_part(engine.get(), 6, 0, 0, value, value);
     EXPECT_EQ(engine->gfx_log_count, 12);
     EXPECT_EQ(SDL_GetRenderTarget(renderer), nullptr);
 }
@@ -534,16 +552,21 @@ TEST_F(CanvasTest, FadeSetsAlphaFromProgressAndResetsItAfterwards)
     EXPECT_EQ(alpha, 255);
 }
 
-TEST_F(CanvasTest, SpriteReachingBelowTheScreenIsCutWithItsSourceScaled)
+TEST_F(CanvasTest, HdSpritesUseTheirHdPictureAndAreCutAtTheBottomWithTheSourceScaled)
 {
     open_screen(1);
     ImageSlot& slot = load_slot(3, 16, 40);  // SD only: doubled to 32 x 80 in HD
     place(slot, 0, 760);
     slot.sprite_visible = 1;
+    ImageSlot& with_hd = load_slot(4, 16, 40, 24, 20);  // the HD picture at its own size
+    place(with_hd, 100, 0);
+    with_hd.sprite_visible = 1;
     const std::vector<uint32_t> pixels = draw_sprites();
     // 40 rows fit; they show source rows 0 to 19, doubled.
     EXPECT_EQ(source_of(pixels[760 * logical_w + 2]), (Point{1, 0}));
     EXPECT_EQ(source_of(pixels[799 * logical_w + 31]), (Point{15, 19}));
+    EXPECT_EQ(source_of(pixels[19 * logical_w + 123]), (Point{23, 19}));
+    EXPECT_EQ(lit_box(pixels, logical_w), (Box{0, 0, 123, 799}));
 }
 
 TEST_F(CanvasTest, SpritesAreTintedInSlotOrderAndSkippedWhenNotShown)

@@ -151,17 +151,19 @@ TEST_F(CaptureTest, ThumbnailShowsTheGameScreenNotWhatIsDrawnOverTheWindow)
 TEST_F(CaptureTest, ThumbnailAveragesTheScanlinesIntoItsRows)
 {
     open_screen(0, 640, 400);
-    fill_canvas(std::vector<uint8_t>(static_cast<size_t>(logical_w) * logical_h * 3, 255));
+    std::vector<uint8_t> rgb;
+    for (int i = 0; i < logical_w * logical_h; i++)
+        rgb.insert(rgb.end(), {255, 153, 51});
+    fill_canvas(rgb);
     engine->scanlines = 1;
 
     DecodedPng thumb = thumbnail();
     ASSERT_EQ(thumb.w, THUMB_WIDTH);
-    // Every block holds one plain and one darkened row.
-    uint8_t first = thumb.pixels[0];
-    EXPECT_LT(first, 255);
-    EXPECT_GT(first, 160);
-    for (uint8_t byte : thumb.pixels)
-        ASSERT_EQ(byte, first);
+    // Every block holds a plain row and one darkened by black at alpha 80:
+    // (255, 153, 51) and (175, 105, 35).
+    for (size_t i = 0; i < thumb.pixels.size(); i += 3)
+        ASSERT_EQ(std::vector<uint8_t>(thumb.pixels.begin() + i, thumb.pixels.begin() + i + 3),
+                  (std::vector<uint8_t>{215, 129, 43})) << "pixel " << i / 3;
 }
 
 TEST_F(CaptureTest, ThumbnailBufferGrowsOnlyForLargePngs)

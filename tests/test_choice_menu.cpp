@@ -41,11 +41,15 @@ TEST(ChoiceMenuTest, RepeatedIdsAreAddedOnceAndTheMenuOpensOnTheFirst)
     for (const char* ids : {"12", "7", "12"})
         add(engine, ids);
     EXPECT_EQ(engine->vm_blocked, 0);
-    add(engine, "");
+    add(engine, "", ScenarioBuilder().string(12, "Yes").string(7, "No"));
     EXPECT_EQ(choices(engine), (std::vector<uint32_t>{12, 7}));
     EXPECT_EQ(engine->choice_cursor, 0);
     EXPECT_EQ(engine->choice_active, 1);
     EXPECT_EQ(engine->vm_blocked, 1);
+    ASSERT_EQ(engine->dbg_event_log_count, 3);
+    EXPECT_STREQ(engine->dbg_event_log[0], "MENU OPEN (Accumulated Seg 0)");
+    EXPECT_STREQ(engine->dbg_event_log[1], "  1. [ID 12] Yes");
+    EXPECT_STREQ(engine->dbg_event_log[2], "  2. [ID 7] No");
 
     // Twenty distinct ids at most.
     std::string ids;

@@ -305,26 +305,20 @@ TEST_F(FontTest, NoFontLeavesNoLayerAndDrawsNothing)
 
 TEST_F(FontTest, StringAdvancesByCellsAndLineFeedsReturnUnderTheStart)
 {
-    load_atlas(solid_atlas(1024, 64, 255, 255, 255));
-    Pixels p = draw_string("AB\nC", 0xFFFFFF, 10, 20);
     const uint32_t ink = opaque(0xFFFFFF);
-    EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20), ink);   // A
-    EXPECT_EQ(pixel_at(p, TARGET_W, 25, 35), ink);   // B ends at x 25
-    EXPECT_EQ(pixel_at(p, TARGET_W, 26, 20), TRANSPARENT);
-    EXPECT_EQ(pixel_at(p, TARGET_W, 9, 20), TRANSPARENT);
-    EXPECT_EQ(pixel_at(p, TARGET_W, 10, 36), TRANSPARENT);  // 18-pixel line pitch leaves two rows
-    EXPECT_EQ(pixel_at(p, TARGET_W, 10, 38), ink);   // C
-    EXPECT_EQ(pixel_at(p, TARGET_W, 17, 53), ink);
-    EXPECT_EQ(pixel_at(p, TARGET_W, 18, 38), TRANSPARENT);
-}
-
-TEST_F(FontTest, StringPairsAdvanceByAFullCell)
-{
-    load_atlas(solid_atlas(1024, 64, 255, 255, 255));
-    Pixels p = draw_string("\x81\x40X", 0xFFFFFF);
-    EXPECT_EQ(pixel_at(p, TARGET_W, 15, 0), opaque(0xFFFFFF));
-    EXPECT_EQ(pixel_at(p, TARGET_W, 16, 0), opaque(0xFFFFFF));  // X right after the pair
-    EXPECT_EQ(pixel_at(p, TARGET_W, 24, 0), TRANSPARENT);
+    for (uint8_t hd : {0, 1}) {
+        const int s = hd ? 2 : 1;
+        load_atlas(solid_atlas(2048, 64, 255, 255, 255), hd);
+        Pixels p = draw_string("\x81\x40" "A\nC", 0xFFFFFF, 10, 20);
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20), ink) << s;                          // the pair
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 24 * s - 1, 20 + 16 * s - 1), ink) << s;  // A's last pixel
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 24 * s, 20), TRANSPARENT) << s;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 9, 20), TRANSPARENT) << s;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20 + 16 * s), TRANSPARENT) << s;  // lines are 18 apart, glyphs 16 high
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20 + 18 * s), ink) << s;          // C
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 8 * s - 1, 20 + 34 * s - 1), ink) << s;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 8 * s, 20 + 18 * s), TRANSPARENT) << s;
+    }
 }
 
 TEST_F(FontTest, ColourCodesChangeTheColourForTheRestOfTheString)
@@ -336,6 +330,9 @@ TEST_F(FontTest, ColourCodesChangeTheColourForTheRestOfTheString)
     };
     const Case cases[] = {
         {"[P2]x", 0x00FF00},
+        {"[P3]x", 0x00FFFF},
+        {"[P5]x", 0xFF00FF},
+        {"[P7]x", 0xFFFFFF},
         {"[P9]x", 0x0000FF},  // digits wrap at 8
         {"[P8]x", 0x000000},
         {"[P4x", 0xFF0000},   // the closing bracket is optional

@@ -263,6 +263,20 @@ TEST_F(TextWindowTest, ClearAndScrollCodesActOnTheWindowOnly)
     EXPECT_EQ(layer_at(16, 80), opaque(RED));
 }
 
+TEST_F(TextWindowTest, ScreenClearsEmptyTheWholeTextLayer)
+{
+    const std::pair<Code, bool> cases[] = {
+        {Code().text("\x1bJ"), true}, {Code().cmd(";0,0,0,80,200"), true}, {Code().cmd(";0,0,0,80,100"), false}};
+    for (const auto& [code, clears] : cases) {
+        paint_layer(RED);
+        vm.install(ScenarioBuilder().segment(0, code));
+        vm.run();
+        const uint32_t left = clears ? TRANSPARENT : opaque(RED);
+        EXPECT_EQ(layer_at(0, 0), left) << clears;
+        EXPECT_EQ(layer_at(639, 399), left) << clears;
+    }
+}
+
 TEST_F(TextWindowTest, WithoutAWindowTextOnlyMovesTheFreeCursor)
 {
     paint_layer(RED);

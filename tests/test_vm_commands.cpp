@@ -13,6 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+// The program is linked with SDL_Delay wrapped: every sleep is recorded instead of slept.
+static std::vector<uint32_t> g_sleeps;
+extern "C" void __wrap_SDL_Delay(Uint32 ms) { g_sleeps.push_back(ms); }
 
 namespace {
 
@@ -416,6 +421,19 @@ TEST_F(VmPictureDrawTest, ShowThenPartialPictureLogBothAndShowAFrame)
     exec("&");
     EXPECT_EQ(engine->gfx_log_count, 2);
     EXPECT_EQ(g_pumps, 2);
+}
+
+TEST_F(VmPictureDrawTest, WaitAndPartialPictureSleepByTheSpeedRow)
+{
+    engine->pump_events_cb = count_pump;
+    const std::pair<int32_t, uint32_t> rows[] = {{0, 16}, {1, 16}, {2, 8}, {3, 5}};
+    for (auto [speed, ms] : rows) {
+        engine->game_speed = speed;
+        g_sleeps.clear();
+        exec("$2");
+        exec("&");
+        EXPECT_EQ(g_sleeps, (std::vector<uint32_t>{ms, ms, ms})) << "speed " << speed;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "code_builder.h"
-#include "test_support.h"
 #include "vm.h"
 #include "vm_harness.h"
 
@@ -137,6 +136,20 @@ TEST(VmCoreTest, ChainInsideACallContinuesTheCall)
     EXPECT_EQ(trace[1].target_segment, 9);
     EXPECT_EQ(trace[2].kind, '<');
     EXPECT_EQ(trace[2].target_segment, 0);
+}
+
+TEST(VmCoreTest, JumpInsideACallDropsTheCall)
+{
+    VmHarness vm;
+    vm.install(ScenarioBuilder()
+                   .segment(0, Code().cmd("}1=7,1"))
+                   .segment(1, Code().cmd(".CHG 0,20=6,1"))
+                   .segment(20, Code().cmd("=8,1")));
+    vm.run();
+    EXPECT_EQ(vm.var(8), 1);
+    EXPECT_EQ(vm.var(6) + vm.var(7), 0);  // neither the called segment nor its caller goes on
+    EXPECT_EQ(vm.engine()->vm_depth, 0);
+    EXPECT_EQ(vm.engine()->vm_segment, 20u);
 }
 
 TEST(VmCoreTest, LeaveWithoutSegmentReturnsFromTheCall)
@@ -392,21 +405,6 @@ TEST(VmCoreTest, BlockLongerThanTheCodeEndsWithIt)
     EXPECT_EQ(vm.var(1), 1);
     EXPECT_EQ(e->vm_depth, 0);
     EXPECT_EQ(e->vm_pc, e->code_size);
-}
-
-TEST(VmCoreTest, PendingSaveIsTakenBeforeTheStepsInstruction)
-{
-    ScratchDir scratch;
-    scratch.enter();
-    VmHarness vm;
-    vm.install(ScenarioBuilder().segment(0, Code().cmd("=1,1")));
-    vm.engine()->vm_command_mode = 1;
-    vm.engine()->vm_pc = HEAD + 1;
-    g_pending_save_slot = 99;  // no such slot: the write fails
-    EXPECT_EQ(vm_step(vm.engine()), 1);
-    EXPECT_EQ(g_pending_save_slot, -1);
-    EXPECT_EQ(vm.var(VAR_RESULT), 1);
-    EXPECT_EQ(vm.var(1), 1);
 }
 
 }  // namespace

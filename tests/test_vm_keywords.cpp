@@ -172,15 +172,24 @@ TEST_F(VmKeywordTest, SaveKeepsTheChosenSlotForTheNextStep)
 
 TEST_F(VmKeywordTest, ChosenSaveIsWrittenBeforeTheNextInstruction)
 {
-    ScratchDir scratch;  // the save goes here, not beside the test program
-    save_set_folder((scratch.path() + "/").c_str());
+    // A save folder under a plain file: every write fails and sets VAR_RESULT to 1.
+    ScratchDir scratch;
+    write_text_file(scratch.file("file"), "x");
+    save_set_folder((scratch.file("file") + "/").c_str());
     g_hook_answer = 5;
-    ScenarioBuilder().segment(0, Code().cmd(".SAVE +4")).install(engine);
+    ScenarioBuilder().segment(0, Code().cmd(".SAVE =8,@4 .SAVE =4,7")).install(engine);
     while (vm_step(engine)) {
     }
-    // SAVE answers 0, the write succeeds and leaves it so, then "+4" runs.
-    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 1);
+    EXPECT_EQ(engine->vm_vars[8], 1);            // read after the failed write
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 7);  // set after it
     EXPECT_EQ(g_pending_save_slot, -1);
+
+    // Without a renderer there is no thumbnail; the save is written all the same.
+    save_set_folder((scratch.path() + "/").c_str());
+    ScenarioBuilder().segment(0, Code().cmd(".SAVE")).install(engine);
+    while (vm_step(engine)) {
+    }
+    EXPECT_EQ(engine->vm_vars[VAR_RESULT], 0);
     EXPECT_FALSE(read_file(scratch.file("save_06.dat")).empty());
 }
 
