@@ -611,7 +611,7 @@ TEST_F(ArchiveTest, BaseAndHdOpenTogetherAndReportTheHdFlag)
 {
     ScratchDir dir;
     write_file(dir.file("dat/base.dat"), marked_archive("base"));
-    write_file(dir.file("dat/hd.dat"), marked_archive("hd", true));
+    write_file(dir.file("dat/hd.dat"), marked_archive("hd", true, ~ARC_FLAG_HD_ASSETS));  // reserved bits only
     dir.enter();
     arc_open_base_and_hd();
     EXPECT_TRUE(arc_base_loaded());

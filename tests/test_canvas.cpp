@@ -321,6 +321,7 @@ TEST_F(CanvasTest, ClearRectMakesTheRectangleTransparentAndIsLogged)
     open_screen(0);
     load_slot(0, 64, 64);
     gfx_blit_image(engine.get(), 0);
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);  // as every earlier clear leaves it
     gfx_clear_rect(engine.get(), 8, 8, 16, 4);
     EXPECT_EQ(canvas_at(8, 8), NOTHING);
     EXPECT_EQ(canvas_at(23, 11), NOTHING);

@@ -179,6 +179,7 @@ TEST(HistoryArithmeticTest, DragPositionRunsFromOldestAtTopToNewestAtBottom)
     EXPECT_EQ(hist_drag_scroll(-500, 18, 364, 50), 50);
     EXPECT_EQ(hist_drag_scroll(100, 18, 364, 50), 38);
     EXPECT_EQ(hist_drag_scroll(200, 18, 364, 50), 25);
+    EXPECT_EQ(hist_drag_scroll(371, 18, 364, 50), 2);
     EXPECT_EQ(hist_drag_scroll(382, 18, 364, 50), 1);
     EXPECT_EQ(hist_drag_scroll(5000, 18, 364, 50), 1);
     EXPECT_EQ(hist_drag_scroll(100, 18, 364, 1), 1);

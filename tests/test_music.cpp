@@ -443,6 +443,8 @@ TEST_F(MusicPlayerTest, TrackFromTheArchivesPlaysIntroThenLoop)
 TEST_F(MusicPlayerTest, HdModePrefersEachPartsHdVariantSeparately)
 {
     trace_of([] { bgm_set_hd(1); });
+    set_track(6, 7, "bgm/loop.ogg", "bgm/intro.ogg");
+    EXPECT_EQ(trace_of([] { bgm_play_track(7); }), "[BGM] Track 7 -- intro: [HD ]  loop: [SD ]\n");
     EXPECT_EQ(trace_of([] { bgm_play_track(1); }), "[BGM] Track 1 -- intro: [SD ]  loop: [HD ]\n");
     size_t frames = 3 * BGM_OUTPUT_BUFFER_FRAMES;
     EXPECT_EQ(first_difference(pull_locked(frames), repeat_until(intro, hd_loop, frames)), -1);

@@ -301,6 +301,7 @@ TEST_F(ScreenTest, OneChannelBelowFullIsAppliedAndAFullTintLeavesModulationAlone
     compose();
     std::vector<uint32_t> pixels = read_output();
     expect_rgb_near(pixels[5 * 640 + 5], 255, 255, 254, "blue tint 254");
+    EXPECT_LT(pixels[5 * 640 + 5] & 0xFF, 255u);  // applied, not lost in the tolerance
     uint8_t r = 0, g = 0, b = 0;
     SDL_GetTextureColorMod(engine->canvas_texture, &r, &g, &b);
     EXPECT_EQ(b, 255);

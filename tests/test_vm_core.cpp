@@ -317,14 +317,14 @@ TEST(VmCoreTest, TextWaitsInABlockRenderDividedBySpeed)
         int32_t speed;
         int frames;
         bool pump_resets_wait;
-    } cases[] = {{0, 6, false}, {1, 6, false}, {2, 3, false}, {3, 2, false}, {2, 3, true}};
+    } cases[] = {{0, 7, false}, {1, 7, false}, {2, 4, false}, {3, 3, false}, {2, 4, true}};
     for (const auto& c : cases) {
         VmHarness vm;
         vm.install(ScenarioBuilder().segment(0, Code().text("\x82\xA0")));
         vm.hook_callbacks();
         if (c.pump_resets_wait)
             vm.on_pump = [](Engine* e) { e->wait_frames = 100; };
-        vm.var(VAR_TEXT_SPEED) = 6;
+        vm.var(VAR_TEXT_SPEED) = 7;
         vm.engine()->game_speed = c.speed;
         vm_step(vm.engine());
         EXPECT_EQ(vm.pump_calls, c.frames) << c.speed;

@@ -123,8 +123,11 @@ TEST_F(VmKeywordTest, ChangeOneThreeLoadsTheChosenSlot)
     EXPECT_EQ(engine->vm_leave, 0);
 
     g_hook_mode = NO_SCREEN;
-    keyword("CHG 1,1");
+    ScenarioBuilder().segment(0, Code().cmd(".CHG 1,1")).segment(1, Code()).install(engine);
+    engine->vm_pc = 5;  // just after the ".": the head, "[" and "."
+    vm_exec_keyword(engine);
     EXPECT_EQ(g_hook_mode, NO_SCREEN);
+    EXPECT_EQ(engine->vm_leave, 0);  // no jump to segment 1 either
     keyword("CHG 1");
     EXPECT_EQ(g_hook_mode, NO_SCREEN);
 }
@@ -217,16 +220,16 @@ protected:
 TEST_F(VmTextTest, SingleByteCharactersWaitOnEverySecondOne)
 {
     engine->vm_vars[VAR_TEXT_SPEED] = 3;
-    load("ab\x82\xa0\n");
+    load("a\x82\xa0" "b\n");
     vm_exec_text(engine);
     EXPECT_EQ(engine->wait_frames, 3);
     engine->wait_frames = 0;
     vm_exec_text(engine);
+    EXPECT_EQ(engine->wait_frames, 3);
+    engine->wait_frames = 0;
+    vm_exec_text(engine);  // double-byte text left the toggle: "b" is the second
     EXPECT_EQ(engine->wait_frames, 0);
-    vm_exec_text(engine);
-    EXPECT_EQ(engine->wait_frames, 3);
-    EXPECT_EQ(engine->vm_halfwidth_toggle, 0);  // double-byte text leaves the toggle
-    engine->wait_frames = 0;
+    EXPECT_EQ(engine->vm_halfwidth_toggle, 0);
     vm_exec_newline(engine);
     EXPECT_EQ(engine->wait_frames, 3);
     EXPECT_EQ(engine->text_cursor_x, 8 + 8 + 16 + 2 * 8);  // the newline puts out CR and LF
