@@ -52,19 +52,7 @@ static constexpr uint32_t SPRITE_BACKGROUND = 0x0000FF;
 
 class CanvasTest : public ScreenWindowTest {
 protected:
-    SDL_Texture* make_picture(int w, int h)
-    {
-        SDL_Texture* texture =
-            SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, w, h);
-        EXPECT_NE(texture, nullptr) << SDL_GetError();
-        std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++)
-                pixels[static_cast<size_t>(y) * w + x] = coordinate_colour(x, y);
-        SDL_UpdateTexture(texture, nullptr, pixels.data(), w * 4);
-        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
-        return texture;
-    }
+    SDL_Texture* make_picture(int w, int h) { return ::make_picture(renderer, w, h, coordinate_colour); }
 
     static void place(ImageSlot& slot, int32_t x, int32_t y)
     {

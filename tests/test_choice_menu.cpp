@@ -232,14 +232,11 @@ TEST(MenuLayoutTest, SevenValuesSetTheLayoutAndThePromptRectangle)
     EXPECT_EQ(prompt.h, 32);
 }
 
-class MenuOverlayTest : public ::testing::Test {
+class MenuOverlayTest : public VmTextLayerTest {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(test_renderer(), nullptr);
-        scratch.enter();
-        ASSERT_TRUE(load_white_font(scratch, 0));
-        engine->renderer = test_renderer();
+        VmTextLayerTest::SetUp();
         strings.string(12, "A").string(7, "B");
     }
 
@@ -258,9 +255,6 @@ protected:
         return true;
     }
 
-    ScratchDir scratch;
-    VmHarness vm;
-    Engine* engine = vm.engine();
     ScenarioBuilder strings;
 };
 

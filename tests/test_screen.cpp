@@ -60,16 +60,9 @@ protected:
         fill(engine->text_layer, ink, 255, 255, 255);
     }
 
-    // A static picture of one opaque colour, as the picture loader makes them.
     SDL_Texture* make_picture(int w, int h, uint32_t abgr)
     {
-        SDL_Texture* texture =
-            SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, w, h);
-        EXPECT_NE(texture, nullptr);
-        std::vector<uint32_t> pixels(static_cast<size_t>(w) * h, abgr);
-        SDL_UpdateTexture(texture, nullptr, pixels.data(), w * 4);
-        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
-        return texture;
+        return ::make_picture(renderer, w, h, [=](int, int) { return abgr; });
     }
 
     void compose()

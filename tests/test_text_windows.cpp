@@ -23,14 +23,11 @@ constexpr uint32_t RED = 0xFF0000;
 constexpr uint16_t ATTRIBUTE_RED = 0x40;
 constexpr uint16_t SJIS_SPACE = 0x8140;
 
-class TextWindowTest : public ::testing::Test {
+class TextWindowTest : public VmTextLayerTest {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(test_renderer(), nullptr);
-        scratch.enter();
-        ASSERT_TRUE(load_white_font(scratch, 0));
-        engine->renderer = test_renderer();
+        VmTextLayerTest::SetUp();
         vm_reset_text_windows(engine);
     }
 
@@ -67,9 +64,6 @@ protected:
         SDL_SetRenderTarget(r, nullptr);
     }
 
-    ScratchDir scratch;
-    VmHarness vm;
-    Engine* engine = vm.engine();
     ScenarioBuilder scenario;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "code_builder.h"
+#include "render_fixture.h"
 #include "vm_code_fixture.h"
 #include "screen.h"
 #include "vm.h"
@@ -366,10 +367,7 @@ protected:
     void SetUp() override
     {
         VmCommandTest::SetUp();
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window = SDL_CreateWindow("t", 0, 0, 640, 400, SDL_WINDOW_HIDDEN);
-        ASSERT_NE(window, nullptr);
-        engine->renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_TARGETTEXTURE);
+        engine->renderer = test_renderer();
         ASSERT_NE(engine->renderer, nullptr);
         gfx_init_screen(engine);
         ImageSlot& slot = load_slot(6, 64, 40, 8, 20);
@@ -380,13 +378,8 @@ protected:
     {
         SDL_DestroyTexture(engine->image_slots[6].tex_sd);
         SDL_DestroyTexture(engine->canvas_texture);
-        SDL_DestroyRenderer(engine->renderer);
-        SDL_DestroyWindow(window);
-        SDL_Quit();
         VmCodeTest::TearDown();
     }
-
-    SDL_Window* window = nullptr;
 };
 
 TEST_F(VmPictureDrawTest, ShowThenPartialPictureLogBothAndShowAFrame)

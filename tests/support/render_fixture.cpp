@@ -92,6 +92,19 @@ Pixels draw_to_target(int w, int h, const std::function<void()>& draw, uint32_t 
     return pixels;
 }
 
+SDL_Texture* make_picture(SDL_Renderer* renderer, int w, int h, const std::function<uint32_t(int, int)>& abgr)
+{
+    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, w, h);
+    EXPECT_NE(texture, nullptr) << SDL_GetError();
+    Pixels pixels(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            pixels[static_cast<size_t>(y) * w + x] = abgr(x, y);
+    SDL_UpdateTexture(texture, nullptr, pixels.data(), w * RGBA_BYTES);
+    SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+    return texture;
+}
+
 static void append_bytes(void* context, void* data, int size)
 {
     auto* out = static_cast<Bytes*>(context);
@@ -126,6 +139,14 @@ bool load_white_font(const ScratchDir& scratch, uint8_t hd)
     write_file(scratch.file(hd ? "FONT_ATLAS_GDI.PNG" : "FONT_ATLAS_SD.PNG"),
                encode_png(WHITE_ATLAS_WIDTH, WHITE_ATLAS_HEIGHT, rgba.data()));
     return font_init(test_renderer(), hd);
+}
+
+void VmTextLayerTest::SetUp()
+{
+    ASSERT_NE(test_renderer(), nullptr);
+    scratch.enter();
+    ASSERT_TRUE(load_white_font(scratch, 0));
+    engine->renderer = test_renderer();
 }
 
 void ScreenWindowTest::open_screen(uint8_t hd, int window_w, int window_h)

@@ -12,6 +12,7 @@
 
 #include "engine.h"
 #include "test_support.h"
+#include "vm_harness.h"
 
 struct SDL_Rect;
 struct SDL_Renderer;
@@ -54,6 +55,10 @@ inline uint32_t pixel_at(const Pixels& pixels, int w, int x, int y)
 // 0xRRGGBB as the opaque pixel it draws.
 inline uint32_t opaque(uint32_t rgb) { return rgb << 8 | 0xFF; }
 
+// A static ABGR8888 picture with blending, as the picture loader makes them,
+// whose pixel (x, y) is abgr(x, y).
+SDL_Texture* make_picture(SDL_Renderer* renderer, int w, int h, const std::function<uint32_t(int, int)>& abgr);
+
 // RGBA bytes (R, G, B, A per pixel) as a PNG, BMP or TGA file's bytes.
 Bytes encode_png(int w, int h, const uint8_t* rgba);
 Bytes encode_bmp(int w, int h, const uint8_t* rgba);
@@ -63,6 +68,17 @@ Bytes encode_tga(int w, int h, const uint8_t* rgba);
 // into the scratch folder (which must be the working directory) and loads it
 // with font_init, which also makes a fresh transparent text layer.
 bool load_white_font(const ScratchDir& scratch, uint8_t hd);
+
+// An interpreter harness whose text goes through the white font onto the text
+// layer of test_renderer(), with a scratch folder as the working directory.
+class VmTextLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    ScratchDir scratch;
+    VmHarness vm;
+    Engine* engine = vm.engine();
+};
 
 // A window of its own with a software renderer showing the logical screen of
 // the mode, and an Engine with its screen set up as at start-up. The window
