@@ -309,10 +309,10 @@ TEST_F(FontTest, StringAdvancesByCellsAndLineFeedsReturnUnderTheStart)
     for (uint8_t hd : {0, 1}) {
         const int s = hd ? 2 : 1;
         load_atlas(solid_atlas(2048, 64, 255, 255, 255), hd);
-        Pixels p = draw_string("\x81\x40" "A\nC", 0xFFFFFF, 10, 20);
+        Pixels p = draw_string("\x81\x40" "AB\nC", 0xFFFFFF, 10, 20);
         EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20), ink) << s;                          // the pair
-        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 24 * s - 1, 20 + 16 * s - 1), ink) << s;  // A's last pixel
-        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 24 * s, 20), TRANSPARENT) << s;
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 32 * s - 1, 20 + 16 * s - 1), ink) << s;  // B's last pixel
+        EXPECT_EQ(pixel_at(p, TARGET_W, 10 + 32 * s, 20), TRANSPARENT) << s;
         EXPECT_EQ(pixel_at(p, TARGET_W, 9, 20), TRANSPARENT) << s;
         EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20 + 16 * s), TRANSPARENT) << s;  // lines are 18 apart, glyphs 16 high
         EXPECT_EQ(pixel_at(p, TARGET_W, 10, 20 + 18 * s), ink) << s;          // C
