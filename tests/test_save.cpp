@@ -332,7 +332,7 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
     Bytes flipped = good;
     flipped[good.size() / 2] ^= 0xFF;
     Bytes trailer_flipped = good;
-    trailer_flipped.back() ^= 0x01;
+    trailer_flipped[good.size() - 1] ^= 0x01;
     auto deep = played_engine();
     deep->vm_depth = VM_STACK_DEPTH + 1;
     const std::vector<Bytes> files = {
