@@ -1,6 +1,8 @@
 // config.ini: read once at start-up, rewritten whole whenever a setting changes.
 #include "config.h"
 
+#include "platform.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -124,7 +126,7 @@ bool cfg_load(const char* path)
     return true;
 }
 
-static void cfg_write_stream(FILE* file)
+static bool cfg_write_stream(FILE* file, void*)
 {
     fprintf(file, "; Kavrel Engine Configuration\n");
     fprintf(file, "scale_to_screen=%d\n", g_config.scale_to_screen ? 1 : 0);
@@ -140,15 +142,14 @@ static void cfg_write_stream(FILE* file)
     // The record may have been filled by hand; never print past its end.
     fprintf(file, "script_lang=%.*s\n", static_cast<int>(strnlen(g_config.script_lang, CFG_LANG_CAPACITY)),
             g_config.script_lang);
+    return true;
 }
 
+// Through a temporary file: a crash while writing never leaves the player
+// with half a configuration.
 void cfg_save(const char* path)
 {
-    FILE* file = fopen(path, "w");
-    if (!file)
-        return;
-    cfg_write_stream(file);
-    fclose(file);
+    plat_replace_file(path, cfg_write_stream, nullptr);
 }
 
 static void cfg_append_message(const char* line)

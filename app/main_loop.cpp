@@ -21,6 +21,20 @@ constexpr int EXIT_OK = 0;
 static uint32_t g_last_pump_ticks = 0;
 static int32_t g_last_pump_scene = -1;
 
+static uint32_t (*s_ticks)() = SDL_GetTicks;
+static void (*s_delay)(uint32_t ms) = SDL_Delay;
+
+void app_set_clock(uint32_t (*ticks)(), void (*delay)(uint32_t ms))
+{
+    s_ticks = ticks ? ticks : SDL_GetTicks;
+    s_delay = delay ? delay : SDL_Delay;
+}
+
+void app_sleep(uint32_t ms)
+{
+    s_delay(ms);
+}
+
 int app_speed_row(int32_t game_speed)
 {
     return game_speed >= 0 && game_speed < SPEED_ROWS ? game_speed : SPEED_ROW_DEFAULT;
@@ -113,8 +127,8 @@ static void draw_history(Engine* engine)
     hist_draw(&engine->history, engine->renderer, window->x, window->y, window->w, window->h);
 }
 
-// The screenshot is taken after the overlays and before the present, so it
-// holds the frame exactly as shown.
+// The screenshot is taken after the game's overlays and before the present,
+// so it holds the game's frame as shown, without the menu bar.
 static void draw_frame(Engine* engine)
 {
     SDL_Renderer* renderer = engine->renderer;
@@ -125,14 +139,12 @@ static void draw_frame(Engine* engine)
         if (engine->choice_active || engine->vm_blocked)
             menu_draw_overlay(engine);
         draw_history(engine);
-        menu_bar_draw(engine);
     }
     if (g_screenshot_path[0] != '\0') {
         gfx_save_screenshot(engine, g_screenshot_path);
         g_screenshot_path[0] = '\0';
     }
-    if (renderer)
-        SDL_RenderPresent(renderer);
+    gfx_present_frame(engine);
 }
 
 void app_run_frame(Engine* engine)
@@ -140,7 +152,7 @@ void app_run_frame(Engine* engine)
     app_handle_events(engine, &g_running);
     advance_scenario(engine);
     draw_frame(engine);
-    SDL_Delay(SPEED_FRAME_DELAY_MS[app_speed_row(engine->game_speed)]);
+    app_sleep(SPEED_FRAME_DELAY_MS[app_speed_row(engine->game_speed)]);
 }
 
 void app_run_main_loop(Engine* engine)
@@ -163,7 +175,7 @@ void app_pump_events_throttled(Engine* engine)
 {
     if (g_paused)
         return;
-    const uint32_t now = SDL_GetTicks();
+    const uint32_t now = s_ticks();
     const bool same_scene = static_cast<int32_t>(engine->vm_segment) == g_last_pump_scene;
     if (now - g_last_pump_ticks < PUMP_INTERVAL_MS && same_scene)
         return;

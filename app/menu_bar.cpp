@@ -316,23 +316,22 @@ bool menu_bar_handle_event(Engine* engine, const SDL_Event& event)
         if (open)
             handle_menu_key(engine, bar, event.key.keysym.sym);
         return open;
-    case SDL_MOUSEMOTION: {
+    case SDL_MOUSEMOTION:
         to_units(engine, event.motion.x, event.motion.y, &x, &y);
         if (!bar->visible && y < MENU_REVEAL_EDGE)
             bar->visible = 1;
         if (!bar->visible)
             return false;
-        const MenuHit hit = menu_bar_hit(*bar, x, y);
-        if (open) {
-            point_at(bar, hit);
-            return true;
-        }
-        if (y >= MENU_BAR_HEIGHT) {
+        if (!open && y >= MENU_BAR_HEIGHT) {
             bar->visible = 0;
             return false;
         }
+        if (open)
+            point_at(bar, menu_bar_hit(*bar, x, y));
+        // Whatever shape a choice under the bar gave the pointer, over the
+        // bar and its menus it is the arrow.
+        SDL_SetCursor(g_cursor_arrow);
         return true;
-    }
     case SDL_MOUSEBUTTONDOWN: {
         if (!bar->visible)
             return false;
@@ -356,6 +355,12 @@ bool menu_bar_handle_event(Engine* engine, const SDL_Event& event)
         activate(engine, bar, hit.menu, hit.item);
         return true;
     }
+    case SDL_WINDOWEVENT:
+        // A bar the pointer showed goes when the pointer leaves the window
+        // (on its way to the title bar); an open menu stays until closed.
+        if (event.window.event == SDL_WINDOWEVENT_LEAVE && !open)
+            bar->visible = 0;
+        return false;
     case SDL_KEYUP:
     case SDL_MOUSEBUTTONUP:
     case SDL_MOUSEWHEEL:

@@ -103,6 +103,7 @@ void win_build_menu_bar(SDL_Window* window)
         none->enabled = 0;
     }
     g_menu_bar.built = 1;
+    gfx_set_frame_overlay(menu_bar_draw);
     win_update_menu_checks(window);
 }
 
@@ -172,7 +173,7 @@ static void forget_window_position()
 static void command_save(Engine* engine)
 {
     if (!engine->vm_blocked && !engine->choice_active) {
-        plat_message_box(PLAT_BOX_INFORMATION, "Save Game",
+        plat_message_box(engine->window, PLAT_BOX_INFORMATION, "Save Game",
                          "Save is only available when the game is waiting for input.");
         return;
     }
@@ -210,7 +211,7 @@ static void command_hd_graphics(Engine* engine)
              "not shared between SD and HD modes. Your existing saves will not be visible until "
              "you switch back.",
              g_config.use_hd_graphics ? "HD" : "SD");
-    plat_message_box(PLAT_BOX_INFORMATION, "Restart Required", text);
+    plat_message_box(nullptr, PLAT_BOX_INFORMATION, "Restart Required", text);
     app_restart();
 }
 
@@ -247,7 +248,7 @@ static void command_language(Engine* engine, int32_t index)
         return;
     snprintf(g_config.script_lang, sizeof g_config.script_lang, "%s", code);
     save_setting(engine);
-    plat_message_box(PLAT_BOX_INFORMATION, "Restart Required",
+    plat_message_box(nullptr, PLAT_BOX_INFORMATION, "Restart Required",
                      "Language changed.\nThe application will now restart to apply the change.\n\n"
                      "Note: saves are per-language -- existing saves will\nnot appear until you "
                      "switch back.");

@@ -52,7 +52,7 @@ static void load_configuration()
     snprintf(text, sizeof text,
              "The following invalid settings were found in config.ini and have been corrected:\n\n%s",
              corrections);
-    plat_message_box(PLAT_BOX_WARNING, "Configuration Warning", text);
+    plat_message_box(nullptr, PLAT_BOX_WARNING, "Configuration Warning", text);
 }
 
 // Creates the window and its renderer at the start-up placement. False when
@@ -84,7 +84,7 @@ static void report_missing_archive(const char* file_name)
     snprintf(text, sizeof text,
              "%s was not found.\n\nThis file is required to run the game.\nPlease reinstall the game.",
              file_name);
-    plat_message_box(PLAT_BOX_ERROR, "Missing Archive", text);
+    plat_message_box(nullptr, PLAT_BOX_ERROR, "Missing Archive", text);
 }
 
 // HD mode needs an hd.dat that carries HD assets. Without one, HD mode is
@@ -96,7 +96,7 @@ static bool hd_assets_usable()
         return true;
     g_config.use_hd_graphics = 0;
     cfg_save(CONFIG_FILE_NAME);
-    plat_message_box(PLAT_BOX_WARNING, "HD Assets Missing",
+    plat_message_box(nullptr, PLAT_BOX_WARNING, "HD Assets Missing",
                      arc_hd_loaded() ? "hd.dat was found but it does not contain HD assets.\n\n"
                                        "HD Graphics mode has been disabled."
                                      : "hd.dat was not found.\n\nHD Graphics mode has been disabled.");
@@ -113,7 +113,7 @@ static void open_scenario_archive()
     char text[MESSAGE_CAPACITY];
     snprintf(text, sizeof text, "script_%s.dat was not found.\n\nThe language has been reset to Japanese.",
              g_config.script_lang);
-    plat_message_box(PLAT_BOX_WARNING, "Language File Missing", text);
+    plat_message_box(nullptr, PLAT_BOX_WARNING, "Language File Missing", text);
     g_config.script_lang[0] = '\0';
     cfg_save(CONFIG_FILE_NAME);
     arc_open_script("");
@@ -217,7 +217,7 @@ int app_main(int, char**)
 
     splash_status(&engine, "Loading scripts");
     if (!script_load(&engine, SCENARIO_FILE_STEM)) {
-        SDL_Delay(SCRIPT_FAILURE_DELAY_MS);
+        app_sleep(SCRIPT_FAILURE_DELAY_MS);
         return EXIT_FATAL;
     }
     if (!app_enter_start_segment(&engine))

@@ -2,10 +2,8 @@
 // name normalisation, lookup and extraction of entries.
 
 #include "archive.h"
+#include "inflate.h"
 
-#include <stb_image.h>
-
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +22,6 @@ constexpr size_t ARC_MIN_FILE_SIZE = 8;
 constexpr size_t ARC_HEADER_ENTRY_COUNT_AT = 8;
 constexpr size_t ARC_HEADER_FLAGS_AT = 12;
 constexpr size_t ARC_PACKED_STREAM_AT = 4;  // the stream follows unpacked_size
-constexpr int INFLATE_INITIAL_SIZE = 16384;
 constexpr size_t ARC_PATH_CAPACITY = 256;
 constexpr size_t SCRIPT_NAME_CAPACITY = 64;
 constexpr int32_t ARC_MAX_FILE_SIZE = INT32_MAX;
@@ -74,31 +71,18 @@ constexpr size_t INFLATE_TAIL_PADDING = 2;
 static uint8_t* unpack_image(uint8_t* file_bytes, size_t len, size_t* out_len)
 {
     const uint32_t unpacked_size = read_u32_le(file_bytes);
-    const size_t stream_len = len - ARC_PACKED_STREAM_AT + INFLATE_TAIL_PADDING;
-    if (stream_len > static_cast<size_t>(INT_MAX)) {
-        free(file_bytes);
-        return nullptr;
-    }
     uint8_t* padded = static_cast<uint8_t*>(realloc(file_bytes, len + INFLATE_TAIL_PADDING));
     if (!padded) {
         free(file_bytes);
         return nullptr;
     }
     memset(padded + len, 0, INFLATE_TAIL_PADDING);
-
-    int inflated_len = 0;
-    char* inflated = stbi_zlib_decode_malloc_guesssize_headerflag(
-        reinterpret_cast<const char*>(padded + ARC_PACKED_STREAM_AT), static_cast<int>(stream_len),
-        INFLATE_INITIAL_SIZE, &inflated_len, 0);
+    uint8_t* image = inflate_exact(padded + ARC_PACKED_STREAM_AT,
+                                   len - ARC_PACKED_STREAM_AT + INFLATE_TAIL_PADDING, unpacked_size, false);
     free(padded);
-    if (!inflated)
-        return nullptr;
-    if (inflated_len < 0 || static_cast<uint32_t>(inflated_len) != unpacked_size) {
-        free(inflated);
-        return nullptr;
-    }
-    *out_len = static_cast<size_t>(inflated_len);
-    return reinterpret_cast<uint8_t*>(inflated);
+    if (image)
+        *out_len = unpacked_size;
+    return image;
 }
 
 bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
@@ -238,18 +222,9 @@ uint8_t* arc_extract(const Archive* arc, const ArchiveEntry* entry, size_t* out_
     }
 
     const uint32_t stored_size = arc_entry_stored_size(entry);
-    if (offset + stored_size > arc->size || stored_size > static_cast<uint32_t>(INT_MAX))
+    if (offset + stored_size > arc->size)
         return nullptr;
-    int inflated_len = 0;
-    char* inflated = stbi_zlib_decode_malloc(reinterpret_cast<const char*>(arc->data + offset),
-                                             static_cast<int>(stored_size), &inflated_len);
-    if (!inflated)
-        return nullptr;
-    if (inflated_len < 0 || static_cast<uint32_t>(inflated_len) != size) {
-        free(inflated);
-        return nullptr;
-    }
-    return reinterpret_cast<uint8_t*>(inflated);
+    return inflate_exact(arc->data + offset, stored_size, size, true);
 }
 
 void arc_open_base_and_hd()

@@ -41,12 +41,15 @@ uint8_t* asset_read_impl(const char* name, size_t* out_len)
 
     // A found entry answers even when it cannot be extracted: a damaged file
     // must show up as damaged, not be papered over by another archive's copy.
-    if (is_scenario_name(normalised) && g_arc_script.loaded) {
+    // A scenario name the scenario archive lacks goes straight to base.dat,
+    // even under an HD folder.
+    const bool scenario = is_scenario_name(normalised);
+    if (scenario && g_arc_script.loaded) {
         if (const ArchiveEntry* entry = arc_find(&g_arc_script, normalised))
             return arc_extract(&g_arc_script, entry, out_len);
     }
 
-    if (is_hd_name(normalised) && g_arc_hd.loaded) {
+    if (!scenario && is_hd_name(normalised) && g_arc_hd.loaded) {
         if (const ArchiveEntry* entry = arc_find(&g_arc_hd, normalised))
             return arc_extract(&g_arc_hd, entry, out_len);
         // hd.dat may store its pictures and music under a bare "hd/" folder.

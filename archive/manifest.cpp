@@ -115,9 +115,9 @@ bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images
     return true;
 }
 
-[[noreturn]] static void manifest_fail(const char* title, const char* text)
+[[noreturn]] static void manifest_fail(SDL_Window* window, const char* title, const char* text)
 {
-    plat_message_box(PLAT_BOX_ERROR, title, text);
+    plat_message_box(window, PLAT_BOX_ERROR, title, text);
     exit(EXIT_STATUS_FATAL);
 }
 
@@ -154,7 +154,7 @@ static void manifest_place_picture(Engine* engine, const ManifestImage* image)
 
     snprintf(name, sizeof name, PICTURE_NAME_FORMAT, image->id);
     if (!manifest_load_picture(name, engine->renderer, &slot->tex_sd, &slot->sd_w, &slot->sd_h))
-        manifest_fail(BOX_TITLE_MISSING_ASSET, name);
+        manifest_fail(engine->window, BOX_TITLE_MISSING_ASSET, name);
     slot->loaded = 1;
 
     if (engine->hd_mode) {
@@ -178,7 +178,7 @@ void asset_load_manifest(Engine* engine)
     size_t len = 0;
     uint8_t* text = asset_read_impl(MANIFEST_NAME, &len);
     if (!text)
-        manifest_fail(BOX_TITLE, BOX_TEXT_NO_MANIFEST);
+        manifest_fail(engine->window, BOX_TITLE, BOX_TEXT_NO_MANIFEST);
 
     ManifestImage images[MANIFEST_IMAGE_CAPACITY];
     int32_t image_count = 0;

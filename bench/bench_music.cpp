@@ -4,9 +4,6 @@
 #include "music.h"
 #include "ogg_writer.h"
 
-#define STB_VORBIS_HEADER_ONLY
-#include <stb_vorbis.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +42,7 @@ void BM_CallbackLoop(benchmark::State& state)
     std::vector<uint8_t> ogg = make_loop();
     g_bgm.loop_ogg = static_cast<uint8_t*>(malloc(ogg.size()));
     memcpy(g_bgm.loop_ogg, ogg.data(), ogg.size());
-    g_bgm.loop_decoder = stb_vorbis_open_memory(g_bgm.loop_ogg, static_cast<int>(ogg.size()), nullptr, nullptr);
+    g_bgm.loop_decoder = bgm_open_ogg_memory(&g_bgm.loop_ogg, ogg.size());
     if (g_bgm.loop_decoder == nullptr) {
         state.SkipWithError("the loop does not decode");
         return;
@@ -66,8 +63,7 @@ void BM_CallbackLoop(benchmark::State& state)
     state.counters["times_real_time"] =
         benchmark::Counter(static_cast<double>(frames) / BGM_OUTPUT_RATE, benchmark::Counter::kIsRate);
 
-    stb_vorbis_close(g_bgm.loop_decoder);
-    free(g_bgm.loop_ogg);
+    bgm_close_ogg(g_bgm.loop_decoder, g_bgm.loop_ogg);
     g_bgm.loop_decoder = nullptr;
     g_bgm.loop_ogg = nullptr;
     g_bgm.state = BGM_STATE_STOPPED;

@@ -3,9 +3,6 @@
 #include "archive.h"
 #include "music.h"
 
-#define STB_VORBIS_HEADER_ONLY
-#include <stb_vorbis.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -55,22 +52,6 @@ void play_one_buffer(uint8_t muted)
 
 }  // namespace
 
-// The decoder sizes some allocations from header fields without a limit; the
-// system allocator answers an impossible size with null, which the decoder
-// handles, so the sanitizer should answer the same way.
-extern "C" const char* __asan_default_options()
-{
-    return "allocator_may_return_null=1";
-}
-
-// The decoder leaks its scratch tables when a codebook turns out malformed
-// part-way through; that is its fault, not the player's, and costs a few
-// kilobytes per bad file.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libstb.so\n";
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     open_base_with(data, size);
@@ -87,12 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         play_one_buffer(0);
         play_one_buffer(1);
         play_one_buffer(0);
-        if (g_bgm.loop_decoder != nullptr) {
-            stb_vorbis_close(g_bgm.loop_decoder);
-        }
-        stb_vorbis_close(g_bgm.intro_decoder);
-        free(g_bgm.loop_ogg);
-        free(g_bgm.intro_ogg);
+        bgm_close_ogg(g_bgm.loop_decoder, g_bgm.loop_ogg);
+        bgm_close_ogg(g_bgm.intro_decoder, g_bgm.intro_ogg);
         g_bgm.intro_decoder = nullptr;
         g_bgm.loop_decoder = nullptr;
         g_bgm.intro_ogg = nullptr;

@@ -77,6 +77,14 @@ extern const uint32_t SPEED_WAIT_STEP[SPEED_ROWS];
 extern const uint32_t SPEED_VM_STEPS[SPEED_ROWS];
 extern const uint32_t SPEED_FRAME_DELAY_MS[SPEED_ROWS];
 
+// The clock and the sleep of the main loop, the throttled pump and start-up.
+// Tests put in their own so that pacing is checked without the real clock;
+// null puts SDL's back.
+void app_set_clock(uint32_t (*ticks)(), void (*delay)(uint32_t ms));
+
+// Sleeps ms milliseconds through the clock above.
+void app_sleep(uint32_t ms);
+
 // The speed row of a game_speed value: the value itself in 0..3, else row 1.
 int app_speed_row(int32_t game_speed);
 
@@ -280,12 +288,14 @@ enum AboutHit {
     ABOUT_HIT_NONE,
     ABOUT_HIT_LINK,
     ABOUT_HIT_OK,
+    ABOUT_HIT_CLOSE,  // the caption's close box
 };
 
 // What lies under (x, y), in 640x400 screen units, of the centred panel.
 AboutHit about_hit(int32_t x, int32_t y);
 
-// Shows the about panel over the game's frame and returns once OK, Enter or
-// Esc closed it. A quit request closes it and stays queued for the game.
-// Without a renderer nothing is shown.
+// Shows the about panel over the game's frame and returns once OK, the close
+// box, Enter or Esc closed it. It takes only the window's keys and mouse:
+// every other event stays queued for the game, and a quit or a close of the
+// window waiting there closes the panel too. Without a renderer nothing is shown.
 void about_show_dialog(Engine* engine);

@@ -164,6 +164,47 @@ bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images
 // process with status 1 (after an error box) on a missing manifest or SD picture.
 void asset_load_manifest(Engine* engine);
 
+// Longest side of a picture decoded for a renderer that names no texture
+// limit of its own (SDL's software renderer reports 0). It is the limit GL
+// drivers commonly report, so game data loads alike on either renderer, and
+// four times the widest picture a game needs (the HD font atlas).
+constexpr int64_t IMG_SIDE_CAP = 16384;
+
+// Most pixels a decoded picture may have: 12 Mi, 48 MiB as RGBA. The largest
+// picture a game has is the HD font atlas (4096x2272, 9.3 Mi pixels); HD
+// pictures are 1280x800, so this leaves a scrolling one twelve screens. It
+// keeps the decoder's widest working buffer (four floats a pixel, for
+// radiance files) at 192 MiB, so a hostile header costs a bounded load.
+constexpr int64_t IMG_PIXEL_CAP = 4096 * 3072;
+// Longest image file read for decoding: a picture of IMG_PIXEL_CAP pixels
+// stored uncompressed at the deepest form the decoder reads (16-bit RGBA,
+// 96 MiB), with room for its headers and side data.
+constexpr size_t IMG_FILE_CAP = 128u << 20;
+
+// True when a w x h picture fits one texture of the renderer: both sides from
+// 1 to its maximum texture size, or IMG_SIDE_CAP where it reports none (or
+// there is no renderer), and no more than IMG_PIXEL_CAP pixels. Every picture
+// is checked with it before decoding.
+bool img_size_fits(SDL_Renderer* renderer, int64_t w, int64_t h);
+
+// True when bytes start with the PNG signature.
+bool img_is_png(const uint8_t* bytes, size_t len);
+// Decodes a PNG to RGBA bytes (free them with stbi_image_free) once its
+// chunks lie inside its len bytes up to IEND, its header declares at most
+// IMG_PIXEL_CAP pixels, and its pixel data inflates to no more than any PNG
+// of that size holds: the decoder grows its buffers with the data whatever
+// the header says. Null, with nothing allocated, when refused or undecodable.
+uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h);
+
+// Decodes an image (any format stb_image reads) to RGBA bytes after checking
+// the size its header declares with img_size_fits, a PNG through
+// img_decode_png_rgba; free the pixels with stbi_image_free. Null, with
+// nothing allocated, when it is refused, longer than IMG_FILE_CAP or does not
+// decode.
+uint8_t* img_decode_rgba(SDL_Renderer* renderer, const uint8_t* bytes, size_t len, int* w, int* h);
+// The same for an image file; null also when the file cannot be read.
+uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, int* h);
+
 // Decodes a picture asset into a static ABGR8888 texture with blending. The
 // outs are written only on success.
 bool img_load_texture(const char* name, SDL_Renderer* renderer, SDL_Texture** out_texture,

@@ -26,7 +26,7 @@ struct BgmState {
     uint8_t hd_music;            // bgm_play_track tries the HD variant of each file first
     stb_vorbis* intro_decoder;
     stb_vorbis* loop_decoder;
-    uint8_t* intro_ogg;  // malloc'd; lives until intro_decoder is closed
+    uint8_t* intro_ogg;  // from bgm_open_ogg; holds intro_decoder's memory too
     uint8_t* loop_ogg;
     int32_t state;  // BGM_STATE_*
 };
@@ -66,10 +66,24 @@ void bgm_set_hd(uint8_t on);
 // Stops the track and closes the device; afterwards only the two setters act.
 void bgm_shutdown();
 
-// A decoder over the named asset's bytes, which go to *out_ogg and must be
-// freed only after the decoder is closed. Null (and *out_ogg untouched) when
-// the asset is missing or is not OGG Vorbis.
+// A decoder over the named asset's bytes, which go to *out_ogg; the two are
+// released together with bgm_close_ogg. Null (and *out_ogg untouched) when
+// the asset is missing, is not OGG Vorbis, or needs more memory than one
+// decoder is given.
 stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg);
+
+// The same over len OGG bytes in memory, which it takes over: *ogg must come
+// from malloc and is replaced by the block the decoder reads from (the bytes,
+// followed by the decoder's own memory). On failure the bytes are freed and
+// *ogg is null.
+stb_vorbis* bgm_open_ogg_memory(uint8_t** ogg, size_t len);
+
+// Closes a decoder from bgm_open_ogg and frees its OGG bytes and its memory.
+// Either may be null.
+void bgm_close_ogg(stb_vorbis* decoder, uint8_t* ogg);
+
+// How many decoders' memory blocks are allocated: one per open decoder.
+int bgm_decoder_arenas();
 
 // SDL's audio callback: fills all len bytes of stream with the current track
 // (or silence), moving from intro to loop and rewinding the loop. Runs on the

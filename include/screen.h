@@ -11,6 +11,7 @@
 struct SDL_Renderer;
 struct SDL_Texture;
 struct SDL_Color;
+struct SDL_Rect;
 union SDL_Event;
 
 // ---------------------------------------------------------------------------
@@ -49,6 +50,17 @@ void gfx_update_tint(Engine* engine);
 // layer (the last three tinted), then the scanline overlay when it is on.
 // Never clears or presents.
 void gfx_compose_frame(Engine* engine);
+
+// What the shell draws over every presented frame (its menu bar); null for nothing.
+using FrameOverlayFn = void (*)(Engine* engine);
+void gfx_set_frame_overlay(FrameOverlayFn draw);
+
+// Draws the shell's overlay over the frame drawn so far and presents it. The
+// main loop and the interpreter's own frames all present through here, so
+// the overlay is in every game frame; anything read back before this call
+// (a screenshot) holds the game's frame without it. Does nothing without a
+// renderer.
+void gfx_present_frame(Engine* engine);
 
 // Chooses linear filtering for every screen and picture texture when on is
 // non-zero in HD mode, nearest otherwise; the font stays nearest.
@@ -199,9 +211,14 @@ void text_layer_clear(SDL_Renderer* renderer);
 // at blend. Does nothing without a layer or renderer.
 void text_layer_clear_rect(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h);
 
-// Moves a rectangle of the text layer up by dy pixels, leaving its bottom dy
-// rows transparent. Does nothing when dy <= 0, dy >= h, or the temporary
-// texture cannot be made.
+// The part of the rectangle (x, y, w, h) that lies on layer (the text layer,
+// or a texture standing in for it), in *out. False when no part does; any
+// int32 values are safe.
+bool text_layer_clip(SDL_Texture* layer, int32_t x, int32_t y, int32_t w, int32_t h, SDL_Rect* out);
+
+// Moves the part of a rectangle that lies on the text layer up by dy pixels,
+// leaving its bottom dy rows transparent. Does nothing when dy <= 0, dy >= h,
+// or the temporary texture cannot be made.
 void text_layer_scroll(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h, int32_t dy);
 
 // Copies the whole text layer onto the whole current render target.
@@ -249,10 +266,10 @@ void hist_init(HistoryBuffer* buffer);
 // Frees every line image and empties and closes the history. Null is ignored.
 void hist_clear(HistoryBuffer* buffer);
 
-// Copies the rectangle (x, y, w, h) of source (the text layer) into the ring
-// as the newest line, dropping the oldest when 200 are held. Does nothing on
-// null arguments or an empty rectangle; on a failed allocation the slot is
-// left empty and the line is not counted.
+// Copies the part of the rectangle (x, y, w, h) that lies on source (the
+// text layer) into the ring as the newest line, dropping the oldest when 200
+// are held. Does nothing on null arguments or when no part lies on source;
+// on a failed allocation the slot is left empty and the line is not counted.
 void hist_push(HistoryBuffer* buffer, SDL_Renderer* renderer, SDL_Texture* source, int32_t x,
                int32_t y, int32_t w, int32_t h, int32_t window_id);
 
@@ -336,6 +353,10 @@ int32_t splash_bar_fill(int32_t finished, int32_t bar_w, int32_t stage_total);
 // fades it in over SPLASH_FADE_MS. 0 when shown; -1, with the screen left
 // inactive, without a renderer or a usable image. A quit ends the program.
 int32_t splash_run(Engine* engine);
+
+// Presents the loading screen with the logo at its alpha elapsed_ms into the
+// fade-in; true once the fade is complete.
+bool splash_fade_frame(Engine* engine, uint32_t elapsed_ms);
 
 // Puts up the loading screen with the given logo (owned from here; may be
 // null) and no status lines, without fading in: splash_run's last step.

@@ -86,6 +86,12 @@ extern const uint32_t DIGITAL8_PALETTE[DIGITAL8_COLOURS];
 // Puts window 0 back to the whole screen, selects it, and resets the text speed and the stack depth.
 void vm_reset_text_windows(Engine* engine);
 
+// False for an active window no play can make in either mode: its rectangle
+// leaves the HD text layer, it has more cells than the 80 by 25 grid, or its
+// cursor is negative or past where the cursor keys stop. Inactive windows
+// are never drawn and always pass.
+bool vm_window_fits_layer(const TextWindow* window);
+
 // ---------------------------------------------------------------------------
 // Choice menus and prompt overlay
 // ---------------------------------------------------------------------------

@@ -3,13 +3,9 @@
 
 #include "bgm_private.h"
 
-#define STB_VORBIS_HEADER_ONLY
-#include <stb_vorbis.h>
-
 #include <SDL.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 BgmState g_bgm;
 
@@ -46,17 +42,11 @@ void bgm_probe_folder()
 
 void bgm_tear_down_locked()
 {
-    if (g_bgm.intro_decoder != nullptr) {
-        stb_vorbis_close(g_bgm.intro_decoder);
-        g_bgm.intro_decoder = nullptr;
-    }
-    if (g_bgm.loop_decoder != nullptr) {
-        stb_vorbis_close(g_bgm.loop_decoder);
-        g_bgm.loop_decoder = nullptr;
-    }
-    free(g_bgm.intro_ogg);
+    bgm_close_ogg(g_bgm.intro_decoder, g_bgm.intro_ogg);
+    g_bgm.intro_decoder = nullptr;
     g_bgm.intro_ogg = nullptr;
-    free(g_bgm.loop_ogg);
+    bgm_close_ogg(g_bgm.loop_decoder, g_bgm.loop_ogg);
+    g_bgm.loop_decoder = nullptr;
     g_bgm.loop_ogg = nullptr;
     g_bgm.state = BGM_STATE_STOPPED;
 }

@@ -10,9 +10,7 @@
 
 #include <SDL.h>
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -63,26 +61,6 @@ void open_plain(const char* name, BgmPart* part)
 }
 
 }  // namespace
-
-stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg)
-{
-    size_t len = 0;
-    uint8_t* bytes = asset_read(name, &len);
-    if (bytes == nullptr) {
-        return nullptr;
-    }
-    if (len > static_cast<size_t>(INT_MAX) || !bgm_check_comment_header(bytes, len)) {
-        free(bytes);
-        return nullptr;
-    }
-    stb_vorbis* decoder = stb_vorbis_open_memory(bytes, static_cast<int>(len), nullptr, nullptr);
-    if (decoder == nullptr) {
-        free(bytes);
-        return nullptr;
-    }
-    *out_ogg = bytes;
-    return decoder;
-}
 
 void bgm_play_track(uint32_t id)
 {

@@ -14,10 +14,10 @@ static Uint32 sdl_box_flags(PlatBoxStyle style)
     return SDL_MESSAGEBOX_ERROR;
 }
 
-void plat_message_box(PlatBoxStyle style, const char* title, const char* text)
+void plat_message_box(SDL_Window* owner, PlatBoxStyle style, const char* title, const char* text)
 {
     fprintf(stderr, "%s: %s\n", title, text);
     fflush(stderr);
     // Without a display the box cannot be shown; standard error already has the text.
-    SDL_ShowSimpleMessageBox(sdl_box_flags(style), title, text, nullptr);
+    SDL_ShowSimpleMessageBox(sdl_box_flags(style), title, text, owner);
 }

@@ -1,10 +1,13 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
-// executable's folder and the save folder. Nothing outside platform/ includes
-// an operating-system header.
+// executable's folder, the save folder and durable file writes. Nothing
+// outside platform/ includes an operating-system header.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+
+struct SDL_Window;
 
 enum PlatBoxStyle {
     PLAT_BOX_INFORMATION,
@@ -12,9 +15,10 @@ enum PlatBoxStyle {
     PLAT_BOX_ERROR,
 };
 
-// Shows a modal message box (no owner window) and writes the same text to
+// Shows a modal message box over owner (null for a box of its own, as at
+// start-up before the game's window is up) and writes the same text to
 // standard error, so a player without a display still learns what happened.
-void plat_message_box(PlatBoxStyle style, const char* title, const char* text);
+void plat_message_box(SDL_Window* owner, PlatBoxStyle style, const char* title, const char* text);
 
 // Calls on_file with the name (no folder) of every regular file in folder
 // (a prefix such as "dat/" or "" for the working directory) whose name starts
@@ -36,3 +40,13 @@ void plat_executable_dir(char* out, size_t capacity);
 // Creates the folder path (its parent must exist). True when it exists
 // afterwards, whether it was made now or before.
 bool plat_make_dir(const char* path);
+
+// Fills file through write and puts it at path so that a crash or power cut
+// at any moment leaves either the old file or the new one whole. The bytes go
+// to path + ".tmp" (emptied first, so one left by a killed write is reused
+// and then renamed away), are flushed to the disk, and replace path; the
+// folder is synced so the new name is on the disk too. False when write
+// returns false or any step fails: path is then as it was and the temporary
+// removed, unless only the folder's sync failed (the new file is in place).
+using PlatWriteFn = bool (*)(FILE* file, void* user);
+bool plat_replace_file(const char* path, PlatWriteFn write, void* user);

@@ -5,6 +5,7 @@
 
 #include "save.h"
 #include "save_private.h"
+#include "vm.h"
 
 constexpr size_t FRAME_FILLER = 3;
 constexpr size_t FLAGS_ZERO = 5;
@@ -364,7 +365,8 @@ static void get_fixed_part(BodyReader* r, Engine* e)
 
 // A layer block of another size is passed over so the canvas after it can
 // still be found. Returns the pixels when the block is of the expected size.
-static const uint8_t* get_layer(BodyReader* r, uint8_t hd_mode, bool* can_follow)
+// A block larger than any length the file can state is damage: *damaged.
+static const uint8_t* get_layer(BodyReader* r, uint8_t hd_mode, bool* can_follow, bool* damaged)
 {
     *can_follow = false;
     if (r->length - r->at < SAVE_IMAGE_HEADER_BYTES)
@@ -372,7 +374,14 @@ static const uint8_t* get_layer(BodyReader* r, uint8_t hd_mode, bool* can_follow
     const uint64_t w = save_get_u32(r->data + r->at);
     const uint64_t h = save_get_u32(r->data + r->at + 4);
     r->at += SAVE_IMAGE_HEADER_BYTES;
-    const uint64_t bytes = w * h * SAVE_PIXEL_BYTES;  // both below 2^32: no overflow in 64 bits
+    // Both below 2^32, so the pixel count cannot wrap in 64 bits; the byte
+    // count could, so it is only formed once it fits the 32-bit lengths.
+    const uint64_t pixels_count = w * h;
+    if (pixels_count > UINT32_MAX / SAVE_PIXEL_BYTES) {
+        *damaged = true;
+        return nullptr;
+    }
+    const uint64_t bytes = pixels_count * SAVE_PIXEL_BYTES;
     const uint64_t remaining = r->length - r->at;
     if (bytes > remaining)
         return nullptr;
@@ -402,7 +411,7 @@ static bool values_in_range(const Engine* e)
     if (e->choice_count < 0 || e->choice_count > MENU_MAX_CHOICES)
         return false;
     for (const TextWindow& window : e->text_windows) {
-        if (window.id >= TEXT_WINDOW_COUNT)
+        if (window.id >= TEXT_WINDOW_COUNT || !vm_window_fits_layer(&window))
             return false;
     }
     return true;
@@ -417,10 +426,11 @@ bool save_body_decode(const uint8_t* body, size_t length, Engine* engine, SaveBo
     if (!r.ok || !values_in_range(engine))
         return false;
     bool can_follow = false;
-    layers->text_pixels = get_layer(&r, engine->hd_mode, &can_follow);
+    bool damaged = false;
+    layers->text_pixels = get_layer(&r, engine->hd_mode, &can_follow, &damaged);
     if (can_follow)
-        layers->canvas_pixels = get_layer(&r, engine->hd_mode, &can_follow);
-    return true;
+        layers->canvas_pixels = get_layer(&r, engine->hd_mode, &can_follow, &damaged);
+    return !damaged;
 }
 
 void save_pixels_unpack(const uint8_t* stored, uint32_t* out, size_t count)

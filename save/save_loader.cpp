@@ -1,12 +1,12 @@
 // Loading a slot. The whole file is checked, inflated and decoded into a copy
 // of the Engine first; the running game changes only once all of it holds.
 #include <SDL.h>
-#include <stb_image.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "inflate.h"
 #include "music.h"
 #include "platform.h"
 #include "save.h"
@@ -23,9 +23,10 @@ static const char OLD_VERSION_MESSAGE[] =
     "このセーブデータは古いバージョンで作成されており、読み込めません。";
 
 // Reads the head of the file and the compressed stream. Returns OK with the
-// stream in *packed, or the result to give.
-static int32_t read_stream(FILE* file, uint8_t** packed, uint32_t* packed_length,
-                           uint32_t* raw_length)
+// stream in *packed, or the result to give; a refusal is explained in a box
+// over window.
+static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
+                           uint32_t* packed_length, uint32_t* raw_length)
 {
     uint8_t head[SAVE_HEADER_BYTES];
     const size_t got = fread(head, 1, sizeof head, file);
@@ -34,14 +35,14 @@ static int32_t read_stream(FILE* file, uint8_t** packed, uint32_t* packed_length
     if (memcmp(head, SAVE_MAGIC, SAVE_MAGIC_BYTES) != 0) {
         if (memcmp(head, SAVE_MAGIC_WEB, SAVE_MAGIC_BYTES) != 0)
             return SAVE_RESULT_FAILED;
-        plat_message_box(PLAT_BOX_WARNING, REFUSAL_TITLE, WEB_EDITION_MESSAGE);
+        plat_message_box(window, PLAT_BOX_WARNING, REFUSAL_TITLE, WEB_EDITION_MESSAGE);
         return SAVE_RESULT_REFUSED;
     }
     if (got < SAVE_HEADER_BYTES)
         return SAVE_RESULT_FAILED;
     const SaveHeader header = save_header_read(head);
     if (header.version == SAVE_VERSION_OLD) {
-        plat_message_box(PLAT_BOX_WARNING, REFUSAL_TITLE, OLD_VERSION_MESSAGE);
+        plat_message_box(window, PLAT_BOX_WARNING, REFUSAL_TITLE, OLD_VERSION_MESSAGE);
         return SAVE_RESULT_REFUSED;
     }
     if (header.version != SAVE_VERSION)
@@ -86,38 +87,39 @@ static uint32_t adler32(const uint8_t* data, size_t length)
     return b << 16 | a;
 }
 
+constexpr size_t ZLIB_HEADER_BYTES = 2;
+
 // The inflater does not look at the stream's checksum, so a damaged file
-// could otherwise load with damaged values. The trailer is big-endian.
+// could otherwise load with damaged values. The trailer follows the deflate
+// data directly; whatever lies after it inside packed_length is padding. It
+// is big-endian.
 static bool checksum_matches(const uint8_t* packed, uint32_t packed_length, const uint8_t* body,
                              uint32_t length)
 {
-    if (packed_length < ADLER_BYTES)
+    if (packed_length < ZLIB_HEADER_BYTES)
         return false;
-    const uint8_t* t = packed + packed_length - ADLER_BYTES;
+    const size_t deflate_length =
+        inflate_deflate_length(packed + ZLIB_HEADER_BYTES, packed_length - ZLIB_HEADER_BYTES);
+    const size_t trailer_at = ZLIB_HEADER_BYTES + deflate_length;
+    if (deflate_length == 0 || packed_length - trailer_at < ADLER_BYTES)
+        return false;
+    const uint8_t* t = packed + trailer_at;
     const uint32_t stored = static_cast<uint32_t>(t[0]) << 24 | static_cast<uint32_t>(t[1]) << 16 |
                             static_cast<uint32_t>(t[2]) << 8 | t[3];
     return stored == adler32(body, length);
 }
 
-// Inflates into a buffer one byte longer than raw_length, so a stream of any
-// other length is caught without letting a hostile one inflate without bound.
 // No body this engine writes is longer than an HD one.
 static uint8_t* inflate_body(const uint8_t* packed, uint32_t packed_length, uint32_t raw_length)
 {
     if (raw_length > save_body_size(1))
         return nullptr;
-    const int capacity = static_cast<int>(raw_length) + 1;
-    char* body = static_cast<char*>(malloc(static_cast<size_t>(capacity)));
-    if (!body)
-        return nullptr;
-    const int got = stbi_zlib_decode_buffer(body, capacity, reinterpret_cast<const char*>(packed),
-                                            static_cast<int>(packed_length));
-    if (got != static_cast<int>(raw_length) ||
-        !checksum_matches(packed, packed_length, reinterpret_cast<uint8_t*>(body), raw_length)) {
+    uint8_t* body = inflate_exact(packed, packed_length, raw_length, true);
+    if (body && !checksum_matches(packed, packed_length, body, raw_length)) {
         free(body);
         return nullptr;
     }
-    return reinterpret_cast<uint8_t*>(body);
+    return body;
 }
 
 // Stored pixels of a layer as native values; null when absent or out of memory.
@@ -193,7 +195,7 @@ int32_t save_load_slot(Engine* engine, int32_t slot)
     uint8_t* packed = nullptr;
     uint32_t packed_length = 0;
     uint32_t raw_length = 0;
-    const int32_t read = read_stream(file, &packed, &packed_length, &raw_length);
+    const int32_t read = read_stream(engine->window, file, &packed, &packed_length, &raw_length);
     fclose(file);
     if (read != SAVE_RESULT_OK)
         return read;

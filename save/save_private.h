@@ -72,9 +72,11 @@ struct SaveBodyLayers {
 };
 
 // Reads a body into engine's stored fields and finds its layers. False when
-// an item runs past the end or a value would index outside its table (stack
+// an item runs past the end, a value would index outside its table (stack
 // depth, segments, positions outside the loaded code, choice count, window
-// ids); engine is then partly written, so callers decode into a copy.
+// ids), a window could not lie on the text layer, or a layer block claims
+// more bytes than a 32-bit length can state; engine is then partly written,
+// so callers decode into a copy.
 bool save_body_decode(const uint8_t* body, size_t length, Engine* engine, SaveBodyLayers* layers);
 
 // Turns stored little-endian pixels into count native RGBA8888 values.
@@ -111,6 +113,12 @@ int32_t slot_screen_hit(const SlotScreenLayout* layout, int32_t x, int32_t y);
 // The cursor after moving rows down (negative: up) and columns right
 // (negative: left); a move that would leave the grid leaves it in place.
 int32_t slot_screen_move(int32_t cursor, int32_t rows, int32_t columns);
+
+// A save's thumbnail decoded to THUMB_WIDTH x THUMB_HEIGHT RGBA pixels (free
+// them with stbi_image_free). Thumbnails arrive in save files that players
+// share, so anything but a PNG of the size the writer makes is refused before
+// it is decoded: null.
+uint8_t* slot_thumbnail_decode(const uint8_t* png, size_t length);
 
 // The slot's line in the list: number and local date, "saved" without a
 // time, dashes when empty.

@@ -1,6 +1,7 @@
 // Writing a slot: header, thumbnail, then the compressed body. The file is
-// written under a temporary name and renamed over the slot's file only when
-// every byte went out, so a failed save never costs the player the old one.
+// written under a temporary name, flushed to the disk and renamed over the
+// slot's file only when every byte went out, so neither a failed save nor a
+// crash or power cut in the middle of one costs the player the old one.
 #include <SDL.h>
 
 #include <cstdio>
@@ -8,12 +9,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform.h"
 #include "save.h"
 #include "save_private.h"
 #include "screen.h"
 #include "stb_compress.h"
-
-static const char TEMP_SUFFIX[] = ".tmp";
 
 // Reads a whole layer back from the renderer; a missing texture or a failed
 // read-back gives transparent black. Null only when out of memory.
@@ -61,10 +61,29 @@ static bool write_all(FILE* file, const void* data, size_t size)
     return size == 0 || fwrite(data, 1, size, file) == size;
 }
 
+// The pieces of a save file in their order.
+struct SaveFileParts {
+    uint8_t head[SAVE_HEADER_BYTES + SAVE_THUMB_BLOCK_BYTES];
+    const uint8_t* png;
+    uint32_t png_length;
+    uint8_t lengths[SAVE_LENGTHS_BYTES];
+    const uint8_t* packed;
+    size_t packed_length;
+};
+
+static bool write_parts(FILE* file, void* user)
+{
+    const SaveFileParts* p = static_cast<const SaveFileParts*>(user);
+    return write_all(file, p->head, sizeof p->head) && write_all(file, p->png, p->png_length) &&
+           write_all(file, p->lengths, sizeof p->lengths) &&
+           write_all(file, p->packed, p->packed_length);
+}
+
 static bool write_file(const char* path, Engine* engine, const uint8_t* png, uint32_t png_length,
                        const uint8_t* packed, int raw_length, int packed_length)
 {
-    uint8_t head[SAVE_HEADER_BYTES + SAVE_THUMB_BLOCK_BYTES];
+    SaveFileParts parts;
+    uint8_t* head = parts.head;
     memcpy(head, SAVE_MAGIC, SAVE_MAGIC_BYTES);
     save_put_u32(head + 4, SAVE_VERSION);
     save_put_u32(head + 8, engine->vm_segment);
@@ -72,18 +91,13 @@ static bool write_file(const char* path, Engine* engine, const uint8_t* png, uin
     save_put_u32(head + 16, png_length);
     save_put_u16(head + 20, SAVE_PREVIEW_W);
     save_put_u16(head + 22, SAVE_PREVIEW_H);
-    uint8_t lengths[SAVE_LENGTHS_BYTES];
-    save_put_u32(lengths, static_cast<uint32_t>(raw_length));
-    save_put_u32(lengths + 4, static_cast<uint32_t>(packed_length));
-
-    FILE* file = fopen(path, "wb");
-    if (!file)
-        return false;
-    bool ok = write_all(file, head, sizeof head) && write_all(file, png, png_length) &&
-              write_all(file, lengths, sizeof lengths) &&
-              write_all(file, packed, static_cast<size_t>(packed_length));
-    ok = fclose(file) == 0 && ok;
-    return ok;
+    parts.png = png;
+    parts.png_length = png_length;
+    save_put_u32(parts.lengths, static_cast<uint32_t>(raw_length));
+    save_put_u32(parts.lengths + 4, static_cast<uint32_t>(packed_length));
+    parts.packed = packed;
+    parts.packed_length = static_cast<size_t>(packed_length);
+    return plat_replace_file(path, write_parts, &parts);
 }
 
 int32_t save_write_slot(Engine* engine, int32_t slot, const uint8_t* png, int32_t png_size)
@@ -92,8 +106,6 @@ int32_t save_write_slot(Engine* engine, int32_t slot, const uint8_t* png, int32_
         return SAVE_RESULT_FAILED;
     char path[SAVE_PATH_CAPACITY];
     save_build_path(static_cast<uint32_t>(slot), path, sizeof path);
-    char temp[SAVE_PATH_CAPACITY + sizeof TEMP_SUFFIX];
-    snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
 
     int raw_length = 0;
     int packed_length = 0;
@@ -102,11 +114,7 @@ int32_t save_write_slot(Engine* engine, int32_t slot, const uint8_t* png, int32_
         return SAVE_RESULT_FAILED;
     const uint32_t png_length = png && png_size > 0 ? static_cast<uint32_t>(png_size) : 0;
     const bool written =
-        write_file(temp, engine, png, png_length, packed, raw_length, packed_length);
+        write_file(path, engine, png, png_length, packed, raw_length, packed_length);
     free(packed);
-    if (!written || rename(temp, path) != 0) {
-        remove(temp);
-        return SAVE_RESULT_FAILED;
-    }
-    return SAVE_RESULT_OK;
+    return written ? SAVE_RESULT_OK : SAVE_RESULT_FAILED;
 }

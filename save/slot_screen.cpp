@@ -3,10 +3,12 @@
 #include <SDL.h>
 #include <stb_image.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "archive.h"
 #include "save.h"
 #include "save_private.h"
 #include "screen.h"
@@ -175,26 +177,40 @@ static uint8_t* read_thumbnail(int32_t slot, uint32_t* length)
     return png;
 }
 
-// Only a thumbnail of the size this engine writes fills the texture; any
-// other picture would be read past its end or shown cut.
+uint8_t* slot_thumbnail_decode(const uint8_t* png, size_t length)
+{
+    if (!img_is_png(png, length) || length > INT_MAX)
+        return nullptr;
+    const int len = static_cast<int>(length);
+    int w = 0;
+    int h = 0;
+    int channels = 0;
+    if (!stbi_info_from_memory(png, len, &w, &h, &channels) || w != THUMB_WIDTH ||
+        h != THUMB_HEIGHT)
+        return nullptr;
+    stbi_uc* pixels = img_decode_png_rgba(png, length, &w, &h);
+    // The texture is filled whole from these pixels: never from a smaller picture.
+    if (pixels && (w != THUMB_WIDTH || h != THUMB_HEIGHT)) {
+        stbi_image_free(pixels);
+        pixels = nullptr;
+    }
+    return pixels;
+}
+
 static bool load_preview(SlotScreen* s, int32_t slot)
 {
     uint32_t length = 0;
     uint8_t* png = read_thumbnail(slot, &length);
     if (!png)
         return false;
-    int w = 0;
-    int h = 0;
-    int channels = 0;
-    stbi_uc* pixels =
-        stbi_load_from_memory(png, static_cast<int>(length), &w, &h, &channels, DECODED_CHANNELS);
+    stbi_uc* pixels = slot_thumbnail_decode(png, length);
     free(png);
     if (!pixels)
         return false;
-    const bool fits = w == THUMB_WIDTH && h == THUMB_HEIGHT &&
-                      SDL_UpdateTexture(s->preview, nullptr, pixels, w * DECODED_CHANNELS) == 0;
+    const bool shown =
+        SDL_UpdateTexture(s->preview, nullptr, pixels, THUMB_WIDTH * DECODED_CHANNELS) == 0;
     stbi_image_free(pixels);
-    return fits;
+    return shown;
 }
 
 static void update_preview(SlotScreen* s)

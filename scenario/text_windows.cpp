@@ -19,6 +19,11 @@ constexpr int CELL_HEIGHT = 16;
 constexpr int GRID_COLUMNS = 80;
 constexpr int GRID_ROWS = 25;
 constexpr int WINDOW_MAX_ID = TEXT_WINDOW_COUNT - 1;
+constexpr int LARGEST_SCALE = 2;  // HD mode
+
+// The cursor keys move the cursor without limit; it stops here, where its
+// cell's pixel offset still fits 32 bits in HD mode and no step can overflow.
+constexpr int32_t CURSOR_CELL_MAX = INT32_MAX / (CELL_HEIGHT * LARGEST_SCALE);
 
 constexpr uint16_t ATTRIBUTE_WHITE = 0xE1;
 constexpr int ATTRIBUTE_COLOUR_SHIFT = 5;
@@ -96,6 +101,28 @@ static bool window_has_area(const Engine* engine, const TextWindow* w)
            int64_t{w->y} + w->h > 0;
 }
 
+static void cursor_step(int32_t* cell)
+{
+    if (*cell < CURSOR_CELL_MAX)
+        ++*cell;
+}
+
+bool vm_window_fits_layer(const TextWindow* w)
+{
+    if (!w->active)
+        return true;
+    const int64_t layer_w = int64_t{SCREEN_WIDTH} * LARGEST_SCALE;
+    const int64_t layer_h = int64_t{SCREEN_HEIGHT} * LARGEST_SCALE;
+    const int64_t right = int64_t{w->x} + w->w;
+    const int64_t bottom = int64_t{w->y} + w->h;
+    const bool rectangle = w->x >= 0 && w->x <= layer_w && right >= 0 && right <= layer_w &&
+                           w->y >= 0 && w->y <= layer_h && bottom >= 0 && bottom <= layer_h;
+    const bool cells = w->cols >= -GRID_COLUMNS && w->cols <= GRID_COLUMNS && w->rows >= -GRID_ROWS &&
+                       w->rows <= GRID_ROWS;
+    const bool cursor = w->col >= 0 && w->col <= CURSOR_CELL_MAX && w->row >= 0 && w->row <= CURSOR_CELL_MAX;
+    return rectangle && cells && cursor;
+}
+
 static void window_clear(Engine* engine, TextWindow* w)
 {
     if (window_has_area(engine, w))
@@ -154,14 +181,16 @@ static void window_print(Engine* engine, TextWindow* w, uint16_t code)
         font_draw_glyph(engine->renderer, static_cast<int32_t>(px), static_cast<int32_t>(py), code, colour);
         SDL_SetRenderTarget(engine->renderer, nullptr);
     }
-    w->col += width;
-    if (w->col >= w->cols) {
-        w->col = 0;
-        w->row++;
-        // Text that fell outside the layer does not push the window along.
-        if (on_layer && w->row >= w->rows)
-            window_scroll(engine, w);
+    // Compared before adding, so a cursor at the last column never overflows.
+    if (w->col < w->cols - width) {
+        w->col += width;
+        return;
     }
+    w->col = 0;
+    w->row++;
+    // Text that fell outside the layer does not push the window along.
+    if (on_layer && w->row >= w->rows)
+        window_scroll(engine, w);
 }
 
 static void window_line_feed(Engine* engine, TextWindow* w)
@@ -201,14 +230,14 @@ static void window_control(Engine* engine, TextWindow* w, uint16_t code)
         window_scroll(engine, w);
         break;
     case CTRL_RIGHT:
-        w->col++;
+        cursor_step(&w->col);
         break;
     case CTRL_UP:
         if (w->row > 0)
             w->row--;
         break;
     case CTRL_DOWN:
-        w->row++;
+        cursor_step(&w->row);
         break;
     default:
         break;
@@ -304,7 +333,7 @@ static void print_message(Engine* engine, TextWindow* target, const char* text)
             continue;
         }
         if (*p == MESSAGE_LINE_FEED) {
-            target->row++;
+            cursor_step(&target->row);
             target->col = 0;
         } else if (*p >= MESSAGE_PRINTABLE_FIRST && *p <= MESSAGE_PRINTABLE_LAST) {
             vm_put_char(engine, *p);

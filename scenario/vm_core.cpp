@@ -132,15 +132,17 @@ void vm_render_frame(Engine* engine)
     SDL_SetRenderDrawColor(engine->renderer, 0, 0, 0, SDL_ALPHA_OPAQUE);
     SDL_RenderClear(engine->renderer);
     gfx_compose_frame(engine);
-    SDL_RenderPresent(engine->renderer);
+    gfx_present_frame(engine);
 }
 
 // Nothing but the pump callback can lift a pause, so without one the spin
-// would never end.
+// would never end. Its frames keep the window live: a menu opened during the
+// pause is shown and answers.
 static void pause_spin(Engine* engine)
 {
     while (engine->paused_flag_ptr && *engine->paused_flag_ptr && engine->pump_events_cb) {
         engine->pump_events_cb(engine);
+        vm_render_frame(engine);
         SDL_Delay(FRAME_DELAY_MS);
     }
 }

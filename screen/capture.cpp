@@ -2,11 +2,11 @@
 // the frame shown in the window.
 #include "screen.h"
 
+#include "platform.h"
 #include "stb_compress.h"
 
 #include <SDL.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,31 +124,38 @@ int32_t gfx_capture_thumbnail(Engine* engine, uint8_t** out_png, int32_t* out_si
     return 1;
 }
 
-// The part of the window that shows the logical screen, in output pixels.
-// SDL keeps the viewport in logical units and scales it by the render scale;
-// flooring the product matches the area it reads back.
+// The part of the window that shows the logical screen, in output pixels:
+// SDL's own letterbox viewport, the one the frame is drawn into and that
+// SDL_RenderReadPixels clips to. SDL reports it divided by the render scale
+// and rounded down, so it is read at scale 1 to get it whole.
 static SDL_Rect capture_shown_area(SDL_Renderer* renderer)
 {
-    SDL_Rect viewport;
     float scale_x = 1.0f;
     float scale_y = 1.0f;
-    SDL_RenderGetViewport(renderer, &viewport);
     SDL_RenderGetScale(renderer, &scale_x, &scale_y);
+    SDL_RenderSetScale(renderer, 1.0f, 1.0f);
     SDL_Rect area;
-    area.x = static_cast<int>(std::floor(viewport.x * static_cast<double>(scale_x)));
-    area.y = static_cast<int>(std::floor(viewport.y * static_cast<double>(scale_y)));
-    area.w = static_cast<int>(std::floor(viewport.w * static_cast<double>(scale_x)));
-    area.h = static_cast<int>(std::floor(viewport.h * static_cast<double>(scale_y)));
+    SDL_RenderGetViewport(renderer, &area);
+    SDL_RenderSetScale(renderer, scale_x, scale_y);
     return area;
 }
 
+struct CaptureFile {
+    const uint8_t* bytes;
+    size_t len;
+};
+
+static bool capture_write_bytes(FILE* file, void* user)
+{
+    const CaptureFile* png = static_cast<const CaptureFile*>(user);
+    return fwrite(png->bytes, 1, png->len, file) == png->len;
+}
+
+// Through a temporary file, so a crash never leaves half a picture behind.
 static void capture_write_file(const char* path, const uint8_t* bytes, int len)
 {
-    FILE* file = fopen(path, "wb");
-    if (!file)
-        return;
-    fwrite(bytes, 1, static_cast<size_t>(len), file);
-    fclose(file);
+    CaptureFile png = {bytes, static_cast<size_t>(len)};
+    plat_replace_file(path, capture_write_bytes, &png);
 }
 
 void gfx_save_screenshot(Engine* engine, const char* path)

@@ -69,6 +69,22 @@ void gfx_compose_frame(Engine* engine)
         draw_scanlines(renderer);
 }
 
+static FrameOverlayFn s_frame_overlay = nullptr;
+
+void gfx_set_frame_overlay(FrameOverlayFn draw)
+{
+    s_frame_overlay = draw;
+}
+
+void gfx_present_frame(Engine* engine)
+{
+    if (!engine->renderer)
+        return;
+    if (s_frame_overlay)
+        s_frame_overlay(engine);
+    SDL_RenderPresent(engine->renderer);
+}
+
 void gfx_fill_rect(SDL_Renderer* renderer, const SDL_Color& colour, int32_t x, int32_t y, int32_t w,
                    int32_t h)
 {

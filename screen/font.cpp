@@ -43,6 +43,14 @@ constexpr uint8_t FONT_BMP_INK_LIMIT = 128;
 constexpr uint32_t FONT_BMP_INK = 0xFFFFFFFF;
 constexpr uint32_t FONT_BMP_PAPER = 0;
 
+// Where a BMP file's header keeps the picture's size: after the 14-byte file
+// header comes the info header's own size, then width and height, 16 bits
+// each in the oldest (12-byte) form and 32 bits each in all later ones.
+constexpr size_t BMP_HEADER_SIZE_AT = 14;
+constexpr size_t BMP_SIZES_AT = 18;
+constexpr uint32_t BMP_CORE_HEADER_SIZE = 12;
+constexpr size_t BMP_SIZE_FIELDS_END = 26;
+
 // String bytes.
 constexpr uint8_t STR_LINE_FEED = 0x0A;
 constexpr uint8_t STR_SJIS_LEAD_LOW_LAST = 0x9F;
@@ -104,11 +112,8 @@ static SDL_Texture* font_load_from_archive(SDL_Renderer* renderer, const char* n
     uint8_t* bytes = asset_read(name, &len);
     if (!bytes)
         return nullptr;
-    int w = 0, h = 0, channels = 0;
-    uint8_t* pixels = nullptr;
-    if (len > 0 && len <= static_cast<size_t>(INT32_MAX))
-        pixels = stbi_load_from_memory(bytes, static_cast<int>(len), &w, &h, &channels,
-                                       FONT_RGBA_CHANNELS);
+    int w = 0, h = 0;
+    uint8_t* pixels = img_decode_rgba(renderer, bytes, len, &w, &h);
     free(bytes);
     if (!pixels)
         return nullptr;
@@ -122,8 +127,8 @@ static SDL_Texture* font_load_loose(SDL_Renderer* renderer, const char* name)
     for (const char* format : FONT_SEARCH_FORMATS) {
         char path[FONT_PATH_CAPACITY];
         snprintf(path, sizeof path, format, name);
-        int w = 0, h = 0, channels = 0;
-        uint8_t* pixels = stbi_load(path, &w, &h, &channels, FONT_RGBA_CHANNELS);
+        int w = 0, h = 0;
+        uint8_t* pixels = img_decode_rgba_file(renderer, path, &w, &h);
         if (!pixels)
             continue;
         SDL_Texture* texture = font_texture_from_rgba(renderer, pixels, w, h);
@@ -134,8 +139,37 @@ static SDL_Texture* font_load_loose(SDL_Renderer* renderer, const char* name)
     return nullptr;
 }
 
-// The first fallback bitmap that loads, or null.
-static SDL_Surface* font_find_bitmap()
+static uint32_t font_bmp_u32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The size a BMP file's header declares, read from the stream and put back
+// where it was, so the bitmap loader is never handed a size it would have
+// to allocate blindly. False when it is no BMP header.
+static bool font_bitmap_size(SDL_RWops* stream, int64_t* w, int64_t* h)
+{
+    uint8_t head[BMP_SIZE_FIELDS_END];
+    const Sint64 start = SDL_RWtell(stream);
+    const bool read = SDL_RWread(stream, head, sizeof head, 1) == 1;
+    if (SDL_RWseek(stream, start, RW_SEEK_SET) != start || !read || head[0] != 'B' || head[1] != 'M')
+        return false;
+    const uint8_t* sizes = head + BMP_SIZES_AT;
+    if (font_bmp_u32(head + BMP_HEADER_SIZE_AT) == BMP_CORE_HEADER_SIZE) {
+        *w = sizes[0] | sizes[1] << 8;
+        *h = sizes[2] | sizes[3] << 8;
+        return true;
+    }
+    // A negative height marks a picture stored top row first.
+    *w = static_cast<int32_t>(font_bmp_u32(sizes));
+    *h = std::abs(static_cast<int64_t>(static_cast<int32_t>(font_bmp_u32(sizes + 4))));
+    return true;
+}
+
+// The first fallback bitmap that loads, or null. One larger than a texture
+// or than IMG_PIXEL_CAP counts as one that does not load.
+static SDL_Surface* font_find_bitmap(SDL_Renderer* renderer)
 {
     for (const char* format : FONT_SEARCH_FORMATS) {
         char path[FONT_PATH_CAPACITY];
@@ -143,6 +177,11 @@ static SDL_Surface* font_find_bitmap()
         SDL_RWops* stream = SDL_RWFromFile(path, "rb");
         if (!stream)
             continue;
+        int64_t w = 0, h = 0;
+        if (!font_bitmap_size(stream, &w, &h) || !img_size_fits(renderer, w, h)) {
+            SDL_RWclose(stream);
+            continue;
+        }
         SDL_Surface* surface = SDL_LoadBMP_RW(stream, 1);
         if (surface)
             return surface;
@@ -172,7 +211,7 @@ static void font_bitmap_to_mask(SDL_Surface* surface)
 
 static SDL_Texture* font_load_bitmap(SDL_Renderer* renderer)
 {
-    SDL_Surface* loaded = font_find_bitmap();
+    SDL_Surface* loaded = font_find_bitmap(renderer);
     if (!loaded)
         return nullptr;
     SDL_Surface* surface = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGBA8888, 0);

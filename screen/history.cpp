@@ -74,33 +74,31 @@ void hist_close(HistoryBuffer* buffer)
 void hist_push(HistoryBuffer* buffer, SDL_Renderer* renderer, SDL_Texture* source, int32_t x,
                int32_t y, int32_t w, int32_t h, int32_t window_id)
 {
-    if (!buffer || !renderer || !source || w <= 0 || h <= 0)
-        return;
-    // The read-back pitch is an int.
-    if (w > INT32_MAX / HIST_BYTES_PER_PIXEL)
+    // Only what lies on the layer is kept, so no line is larger than the screen.
+    SDL_Rect rect;
+    if (!buffer || !renderer || !text_layer_clip(source, x, y, w, h, &rect))
         return;
     HistoryEntry& entry = buffer->entries[hist_slot(buffer->write_index)];
     free(entry.pixels);
     entry.pixels = nullptr;
 
-    size_t pitch = static_cast<size_t>(w) * HIST_BYTES_PER_PIXEL;
-    size_t size = pitch * static_cast<size_t>(h);
+    size_t pitch = static_cast<size_t>(rect.w) * HIST_BYTES_PER_PIXEL;
+    size_t size = pitch * static_cast<size_t>(rect.h);
     uint8_t* pixels = static_cast<uint8_t*>(malloc(size));
     if (!pixels)
         return;
-    // A read-back that fails, or a rectangle partly off the layer, leaves
-    // transparent pixels rather than whatever the allocator handed us.
+    // A read-back that fails leaves transparent pixels rather than whatever
+    // the allocator handed us.
     memset(pixels, 0, size);
     SDL_SetRenderTarget(renderer, source);
-    SDL_Rect rect = {x, y, w, h};
     SDL_RenderReadPixels(renderer, &rect, SDL_PIXELFORMAT_RGBA8888, pixels, static_cast<int>(pitch));
     SDL_SetRenderTarget(renderer, nullptr);
 
     entry.pixels = pixels;
-    entry.x = x;
-    entry.y = y;
-    entry.w = w;
-    entry.h = h;
+    entry.x = rect.x;
+    entry.y = rect.y;
+    entry.w = rect.w;
+    entry.h = rect.h;
     entry.window_id = window_id;
     buffer->write_index++;
     if (buffer->count < HIST_CAPACITY)

@@ -9,7 +9,6 @@
 #include <stb_image.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -152,21 +151,19 @@ void splash_activate(SDL_Texture* logo, int32_t image_w, int32_t image_h, uint8_
 }
 
 // The splash image as RGBA pixels (stbi_image_free them), from base.dat or
-// else the first loose file that decodes; null when there is none.
-static uint8_t* splash_load_pixels(int* w, int* h)
+// else the first loose file that decodes; null when there is none. A picture
+// larger than a texture or than IMG_PIXEL_CAP counts as one that does not
+// decode.
+static uint8_t* splash_load_pixels(SDL_Renderer* renderer, int* w, int* h)
 {
-    int channels = 0;
     size_t len = 0;
     uint8_t* file = asset_read(SPLASH_ASSET_NAME, &len);
-    uint8_t* pixels = nullptr;
-    if (file && len <= static_cast<size_t>(INT_MAX))
-        pixels = stbi_load_from_memory(file, static_cast<int>(len), w, h, &channels,
-                                       SPLASH_RGBA_CHANNELS);
+    uint8_t* pixels = img_decode_rgba(renderer, file, len, w, h);
     free(file);
     for (const char* path : SPLASH_LOOSE_FILES) {
         if (pixels)
             break;
-        pixels = stbi_load(path, w, h, &channels, SPLASH_RGBA_CHANNELS);
+        pixels = img_decode_rgba_file(renderer, path, w, h);
     }
     return pixels;
 }
@@ -215,7 +212,7 @@ int32_t splash_run(Engine* engine)
     g_splash = SplashState{};
 
     int w = 0, h = 0;
-    uint8_t* pixels = splash_load_pixels(&w, &h);
+    uint8_t* pixels = splash_load_pixels(engine->renderer, &w, &h);
     if (!pixels)
         return -1;
     SDL_Texture* logo = SDL_CreateTexture(engine->renderer, SDL_PIXELFORMAT_ABGR8888,
@@ -232,13 +229,17 @@ int32_t splash_run(Engine* engine)
     const uint32_t start = SDL_GetTicks();
     for (;;) {
         splash_pump_events();
-        const uint32_t elapsed = SDL_GetTicks() - start;
-        SDL_SetTextureAlphaMod(g_splash.logo, splash_fade_alpha(elapsed));
-        splash_present(engine);
-        if (elapsed >= SPLASH_FADE_MS)
+        if (splash_fade_frame(engine, SDL_GetTicks() - start))
             return 0;
         SDL_Delay(SPLASH_FRAME_MS);
     }
+}
+
+bool splash_fade_frame(Engine* engine, uint32_t elapsed_ms)
+{
+    SDL_SetTextureAlphaMod(g_splash.logo, splash_fade_alpha(elapsed_ms));
+    splash_present(engine);
+    return elapsed_ms >= SPLASH_FADE_MS;
 }
 
 void splash_draw(Engine* engine)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -60,6 +61,42 @@ Bytes raw_deflate(const Bytes& data)
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
+}
+
+// n zero bytes as one deflate stream (window_bits as zlib takes them: negative
+// for raw data), fed in small pieces so they are never held at once.
+Bytes deflate_zeros(size_t n, int window_bits)
+{
+    static const Bytes piece(1 << 16);
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes out(n / 1000 + 1024);
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    for (size_t left = n;;) {
+        const size_t take = std::min(left, piece.size());
+        stream.next_in = const_cast<Bytef*>(piece.data());
+        stream.avail_in = static_cast<uInt>(take);
+        left -= take;
+        if (deflate(&stream, left ? Z_NO_FLUSH : Z_FINISH) == Z_STREAM_END)
+            break;
+    }
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// The most memory the process has held since the last call, in kB.
+long resident_peak_since_last_call_kb()
+{
+    std::ifstream status("/proc/self/status");
+    long peak = -1;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            peak = std::stol(line.substr(6));
+    }
+    std::ofstream("/proc/self/clear_refs") << "5";  // the kernel's reset of that peak
+    return peak;
 }
 
 Bytes build_image(const std::vector<TestEntry>& entries, uint32_t flags = 0)
@@ -202,6 +239,27 @@ TEST_F(ArchiveTest, PackedImageOfOtherLengthThanDeclaredIsRejected)
     EXPECT_EQ(arc.data, nullptr);
     EXPECT_EQ(arc.loaded, 0);
     EXPECT_TRUE(open_bytes(&arc, pack_declaring(image, len)));
+}
+
+TEST_F(ArchiveTest, StreamsLongerThanDeclaredAreRefusedWithoutInflatingThem)
+{
+    // 128 MiB of zeros in an eighth of a megabyte, declared as a few bytes.
+    const size_t zeros = 128u << 20;
+    Bytes packed(4, 0);
+    put_u32(packed, 0, 100);
+    const Bytes raw = deflate_zeros(zeros, -15);
+    packed.insert(packed.end(), raw.begin(), raw.end());
+    Bytes image = build_image({{"z", Bytes(10), true}});
+    image.resize(entry_field(1, 0));
+    const Bytes stored = deflate_zeros(zeros, 15);
+    image.insert(image.end(), stored.begin(), stored.end());
+    put_u32(image, entry_field(0, FIELD_STORED_SIZE), static_cast<uint32_t>(stored.size()));
+
+    const long before = resident_peak_since_last_call_kb();
+    EXPECT_FALSE(open_bytes(&arc, packed));
+    ASSERT_TRUE(open_bytes(&arc, image));
+    EXPECT_FALSE(extract(&arc, "z").ok);
+    EXPECT_LT(resident_peak_since_last_call_kb() - before, 16 << 10) << "kB held while refusing";
 }
 
 TEST_F(ArchiveTest, PackedFilesThatAreNotArchivesAreRejected)

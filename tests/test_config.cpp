@@ -42,26 +42,15 @@ void scramble_config()
 
 }  // namespace
 
-TEST(ConfigTest, MissingFileGivesDefaultsAndReportsFalse)
+TEST(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
 {
     ScratchDir dir;
     scramble_config();
     EXPECT_FALSE(cfg_load(dir.file("absent.ini").c_str()));
     expect_defaults();
-}
-
-TEST(ConfigTest, CommentsAndEmptyLinesOnlyGiveDefaults)
-{
-    ScratchDir dir;
     scramble_config();
     EXPECT_TRUE(load_text(dir, "# comment\n; game_speed=3\n\n;\n#mute_audio=1\n"));
     expect_defaults();
-}
-
-TEST(ConfigTest, DefaultsAreWrittenAsTheTwelveLines)
-{
-    ScratchDir dir;
-    cfg_load(dir.file("absent.ini").c_str());
     std::string path = dir.file("config.ini");
     cfg_save(path.c_str());
     EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
@@ -223,17 +212,4 @@ TEST(ConfigTest, AntialiasingWithoutHdIsTurnedOffWithOneMessage)
     g_config.use_hd_graphics = 1;
     EXPECT_EQ(cfg_validate(), nullptr);
     EXPECT_EQ(g_config.use_antialiasing, 1);
-}
-
-TEST(ConfigTest, StreamReaderSetsDefaultsFirst)
-{
-    scramble_config();
-    char text[] = "mute_audio=1\n";
-    FILE* stream = fmemopen(text, strlen(text), "r");
-    ASSERT_NE(stream, nullptr);
-    cfg_read_stream(stream);
-    fclose(stream);
-    EXPECT_EQ(g_config.mute_audio, 1);
-    EXPECT_EQ(g_config.window_h, -1);
-    EXPECT_EQ(g_config.game_speed, 1);
 }

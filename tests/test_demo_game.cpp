@@ -21,13 +21,22 @@ constexpr int CHOICE_TOP = 9 * 16, CHOICE_BOTTOM = 12 * 16, CHOICE_LEFT = 28 * 8
 constexpr int PROMPT_TOP = 24 * 16, PROMPT_BOTTOM = 25 * 16, PROMPT_LEFT = 66 * 8, PROMPT_RIGHT = 79 * 8;
 constexpr int SCENE_SECONDS = 30, PROMPT_GONE_SECONDS = 5;
 
-static bool shows_picture(const Picture& shot, const Picture& picture)
+static bool shows_picture(const WindowPixels& shot, const WindowPixels& picture)
 {
     // The sky band of every background lies above the text windows.
     for (int x = 0; x < 640; x += 37)
-        if (shot.rgb(x, 8) != picture.rgb(x, 8))
+        if (shot.at(x, 8) != picture.at(x, 8))
             return false;
     return true;
+}
+
+static int count(const WindowPixels& shot, uint32_t colour, int left, int top, int right, int bottom)
+{
+    int hits = 0;
+    for (int y = top; y < bottom; y++)
+        for (int x = left; x < right; x++)
+            hits += shot.at(x, y) == colour;
+    return hits;
 }
 
 static void play_to_the_choice(const std::string& script_lang)
@@ -39,8 +48,8 @@ static void play_to_the_choice(const std::string& script_lang)
     for (const char* archive : {"base.dat", "hd.dat", "script.dat", "script_en.dat"})
         fs::copy_file(std::string(KAVREL_DEMO_DIR) + "/game/" + archive, dir.file(archive));
     write_text_file(dir.file("config.ini"), "script_lang=" + script_lang + "\n");
-    const Picture title = load_png(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/000.png");
-    const Picture forest = load_png(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/001.png");
+    const WindowPixels title = load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/000.png");
+    const WindowPixels forest = load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/001.png");
     ASSERT_EQ(title.w, 640);
     ASSERT_EQ(forest.w, 640);
 
@@ -49,24 +58,24 @@ static void play_to_the_choice(const std::string& script_lang)
 
     // Each wait for a key is answered once its prompt is up; "x" takes no
     // choice, so the menu stays up once reached.
-    auto prompt_shown = [](const Picture& shot) {
-        return shot.count(CHOICE_HIGHLIGHT, PROMPT_LEFT, PROMPT_TOP, PROMPT_RIGHT, PROMPT_BOTTOM) > 20;
+    auto prompt_shown = [](const WindowPixels& shot) {
+        return count(shot, CHOICE_HIGHLIGHT, PROMPT_LEFT, PROMPT_TOP, PROMPT_RIGHT, PROMPT_BOTTOM) > 20;
     };
     bool saw_title = false, saw_first_scene = false, reached_choice = false;
-    while (!reached_choice && game.wait_for_screen(SCENE_SECONDS, [&](const Picture& shot) {
+    while (!reached_choice && game.wait_for_screen(SCENE_SECONDS, [&](const WindowPixels& shot) {
         saw_title = saw_title || shows_picture(shot, title);
         saw_first_scene = saw_first_scene ||
                           (shows_picture(shot, forest) &&
-                           shot.count(WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) >
-                               forest.count(WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) + 100);
-        reached_choice = shot.count(CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20;
+                           count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) >
+                               count(forest, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) + 100);
+        reached_choice = count(shot, CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20;
         return reached_choice || prompt_shown(shot);
     })) {
         if (reached_choice)
             break;
         x.xdotool("key x");
         // A wait that follows at once keeps the prompt up; the timeout covers it.
-        game.wait_for_screen(PROMPT_GONE_SECONDS, [&](const Picture& shot) { return !prompt_shown(shot); });
+        game.wait_for_screen(PROMPT_GONE_SECONDS, [&](const WindowPixels& shot) { return !prompt_shown(shot); });
     }
     EXPECT_TRUE(saw_title);
     EXPECT_TRUE(saw_first_scene);

@@ -7,6 +7,7 @@
 #include "render_fixture.h"
 #include "screen.h"
 #include "vm_harness.h"
+#include "x_session.h"
 
 #include <SDL.h>
 
@@ -89,6 +90,9 @@ TEST_F(EventsTest, TabCyclesTheSpeedAndRewritesConfig)
 TEST_F(EventsTest, ArrowsWrapAroundTheChoicesAndEnterTakesTheHighlight)
 {
     offer_choices({12, 7, 9}, true);
+    key(SDLK_a);  // other keys neither touch an open menu nor end its wait
+    key(SDLK_ESCAPE);
+    EXPECT_EQ(e->vm_blocked + e->choice_active + e->choice_count, 5);
     key(SDLK_UP);
     EXPECT_EQ(e->choice_cursor, 2);
     key(SDLK_DOWN);
@@ -123,20 +127,13 @@ TEST_F(EventsTest, SpaceBeforeTheMenuOpensTakesTheGatheredChoices)
     EXPECT_EQ(e->vm_vars[VAR_RESULT], 12);
 }
 
-TEST_F(EventsTest, OpenMenuIgnoresOtherKeysAndKeepsWaiting)
-{
-    offer_choices({12, 7}, true);
-    key(SDLK_a);
-    key(SDLK_ESCAPE);
-    EXPECT_EQ(e->vm_blocked + e->choice_active, 2);
-    EXPECT_EQ(e->choice_count, 2);
-}
-
 TEST_F(EventsTest, KeyEndsAKeyWaitOnlyWhileNotPaused)
 {
+    // Enter with no choice gathered is a key like any other; the wait's end closes the history.
     e->vm_blocked = 1;
-    key(SDLK_a);
-    EXPECT_EQ(e->vm_blocked, 0);
+    e->history.open = 1;
+    key(SDLK_RETURN);
+    EXPECT_EQ(e->vm_blocked + e->history.open, 0);
 
     // The F5 that pauses keeps the wait, keys do nothing while paused, and the
     // F5 that resumes ends the wait in the same press.
@@ -148,6 +145,12 @@ TEST_F(EventsTest, KeyEndsAKeyWaitOnlyWhileNotPaused)
     key(SDLK_F5);
     EXPECT_EQ(g_paused, 0);
     EXPECT_EQ(e->vm_blocked, 0);
+
+    // F12 asks for a screenshot and still ends the wait.
+    e->vm_blocked = 1;
+    key(SDLK_F12);
+    EXPECT_EQ(e->vm_blocked, 0);
+    g_screenshot_path[0] = '\0';
 }
 
 TEST_F(EventsTest, HistoryConsumesItsKeysBeforeTheGame)
@@ -315,4 +318,47 @@ TEST_F(EventsTest, MenuCommandEventIsRegisteredOnceAndTakenOffTheQueue)
     push_plain(type);
     handle();
     EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT), 0);
+}
+
+// SDL keeps cursors only on a real display, so this runs in a child of the
+// test on a private X server. Each pointer event is followed by the cursor
+// it must leave; a wrong one ends the child with status 1.
+[[noreturn]] static void follow_the_cursor(const XSession& x, Engine* e)
+{
+    if (!x.start_sdl_with_cursors())
+        _Exit(2);
+    e->window = SDL_CreateWindow("cursor", 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, SDL_WINDOW_HIDDEN);
+    // Layout cell (10, 20): one choice at (80, 320), 160 x 16; once it is
+    // taken, the prompt at (80, 352), 104 x 16.
+    e->choice_ids[0] = 5;
+    e->choice_count = 1;
+    e->choice_active = 1;
+    const uint32_t layout[MENU_LAYOUT_VALUES] = {10, 20, 0, 4, 0, 2, 7};
+    memcpy(e->menu_layout, layout, sizeof layout);
+    e->menu_layout_set = 1;
+    const struct {
+        bool click;
+        int x, y;
+        SDL_Cursor* want;
+    } steps[] = {{false, 85, 325, g_cursor_hand}, {false, 85, 337, g_cursor_arrow},
+                 {false, 85, 325, g_cursor_hand}, {true, 85, 325, g_cursor_arrow},
+                 {false, 85, 355, g_cursor_hand}, {false, 85, 351, g_cursor_arrow},
+                 {false, 85, 355, g_cursor_hand}, {true, 85, 355, g_cursor_arrow}};
+    for (const auto& step : steps) {
+        e->vm_blocked = 1;
+        step.click ? push_button(e->window, step.x, step.y) : push_motion(e->window, step.x, step.y);
+        app_handle_events(e, &g_running);
+        if (SDL_GetCursor() != step.want)
+            _Exit(1);
+    }
+    _Exit(0);
+}
+
+TEST(EventsCursorDeathTest, HandOverAChoiceAndOverTheKeyPromptArrowElsewhere)
+{
+    XSession x;
+    if (!x.available())
+        GTEST_SKIP() << "Xvfb and xdotool are needed";
+    VmHarness harness;
+    EXPECT_EXIT(follow_the_cursor(x, harness.engine()), ::testing::ExitedWithCode(0), "");
 }

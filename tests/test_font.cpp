@@ -468,6 +468,28 @@ TEST_F(TextLayerTest, ScrollOfAWindowLeavesTheRestAlone)
     EXPECT_EQ(pixel_at(p, 640, 300, 60), row_colour(60));
 }
 
+TEST_F(TextLayerTest, ScrollMovesOnlyThePartOfTheRectangleOnTheLayer)
+{
+    const struct {
+        int32_t x, y, w, h, dy;
+        int first_row;  // the first row on the layer that the rectangle covers
+    } cases[] = {
+        {0, 0, INT32_MAX, 400, 16, 0},
+        {-100, -100, 740, 500, 16, 0},
+        {0, 392, 640, INT32_MAX, 4, 392},
+        {0, 392, 640, INT32_MAX, 8, 392},
+    };
+    for (const auto& c : cases) {
+        paint_rows();
+        text_layer_scroll(engine.get(), c.x, c.y, c.w, c.h, c.dy);
+        const Pixels p = read_render_target(text_layer_get());
+        for (int y = 0; y < 400; y++) {
+            const uint32_t want = y < c.first_row ? row_colour(y) : y + c.dy < 400 ? row_colour(y + c.dy) : TRANSPARENT;
+            ASSERT_EQ(pixel_at(p, 640, 320, y), want) << c.y << " row " << y;
+        }
+    }
+}
+
 TEST_F(TextLayerTest, ScrollKeepsHalfTransparentPixelsExactly)
 {
     fill_target_rect(text_layer_get(), {5, 20, 1, 1}, 0xC8643280);

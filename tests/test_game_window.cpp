@@ -3,12 +3,9 @@
 // wait, a choice, screenshots taken with F12, and the quit.
 #include <gtest/gtest.h>
 
-#include "code_builder.h"
-#include "kvr_writer.h"
 #include "test_support.h"
+#include "window_game.h"
 #include "x_session.h"
-
-#include <stb_image_write.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,32 +15,6 @@
 namespace fs = std::filesystem;
 
 constexpr uint32_t PICTURE_RGB = 0xC82828;  // the scene's picture: a plain red screen
-
-static void append_bytes(void* context, void* data, int size)
-{
-    auto* out = static_cast<Bytes*>(context);
-    auto* bytes = static_cast<uint8_t*>(data);
-    out->insert(out->end(), bytes, bytes + size);
-}
-
-static Bytes plain_png(int w, int h, uint32_t rgb)
-{
-    std::vector<uint8_t> rgba(static_cast<size_t>(w) * h * 4);
-    for (size_t i = 0; i < rgba.size(); i += 4) {
-        rgba[i] = static_cast<uint8_t>(rgb >> 16);
-        rgba[i + 1] = static_cast<uint8_t>(rgb >> 8);
-        rgba[i + 2] = static_cast<uint8_t>(rgb);
-        rgba[i + 3] = 0xFF;
-    }
-    Bytes png;
-    stbi_write_png_to_func(append_bytes, &png, w, h, 4, rgba.data(), w * 4);
-    return png;
-}
-
-static Bytes text_bytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 // Window 1 over the bottom rows, the red picture, a line of text, a key
 // wait with its prompt, then a two-way choice. The left branch clears the
@@ -62,23 +33,6 @@ static ScenarioBuilder scene()
     return scenario;
 }
 
-static void put_game(const ScratchDir& dir)
-{
-    KvrArchiveSpec base;
-    base.entries.push_back({"manifest.json", text_bytes(R"({"images": [{"id": 0, "x": 0, "y": 0}]})"), false});
-    base.entries.push_back({"img/000.png", plain_png(640, 400, PICTURE_RGB), true});
-    base.entries.push_back({"splash.png", plain_png(64, 64, 0x2040A0), false});
-    // White ink in every cell: each character drawn is a solid block.
-    base.entries.push_back({"FONT_ATLAS_SD.PNG", plain_png(2048, 1136, 0xFFFFFF), true});
-    write_file(dir.file("base.dat"), kvr_build_archive(base));
-
-    const ScenarioBuilder scenario = scene();
-    KvrArchiveSpec script;
-    script.entries.push_back({"S00000.KVL", scenario.tables(), false});
-    script.entries.push_back({"S00000.KVY", scenario.code(), false});
-    write_file(dir.file("script.dat"), kvr_build_archive(script));
-}
-
 static void pause_ms(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -87,7 +41,7 @@ static void pause_ms(int ms)
 // Presses F12 and waits for the screenshot it writes beside the executable.
 // Screenshots are named by the second: after one, a second is let pass, so
 // the next does not take its name.
-static Picture take_screenshot(const XSession& x, const ScratchDir& dir, int already_taken)
+static WindowPixels take_screenshot(const XSession& x, const ScratchDir& dir, int already_taken)
 {
     if (already_taken > 0)
         pause_ms(1000);
@@ -99,21 +53,21 @@ static Picture take_screenshot(const XSession& x, const ScratchDir& dir, int alr
                 shots.push_back(entry.path());
         // A file still being written does not decode yet.
         if (static_cast<int>(shots.size()) > already_taken) {
-            const Picture picture = load_png(std::max_element(shots.begin(), shots.end())->string());
+            const WindowPixels picture = load_png_pixels(std::max_element(shots.begin(), shots.end())->string());
             if (picture.w > 0)
                 return picture;
         }
         pause_ms(50);
     }
-    return Picture{};
+    return WindowPixels{};
 }
 
 // Share of a row's pixels that are the given colour.
-static double share_of(const Picture& picture, int y, uint32_t rgb)
+static double share_of(const WindowPixels& picture, int y, uint32_t rgb)
 {
     int hits = 0;
     for (int x = 0; x < picture.w; x++)
-        hits += picture.rgb(x, y) == rgb;
+        hits += picture.at(x, y) == rgb;
     return static_cast<double>(hits) / picture.w;
 }
 
@@ -123,39 +77,39 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     if (!x.available())
         GTEST_SKIP() << "Xvfb and xdotool are needed";
     ScratchDir dir;
-    put_game(dir);
+    put_window_game(dir, scene(), PICTURE_RGB);
     GameProcess game(x, dir.path());
     ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
 
     // The scene waits for a key: its picture, "HELLO THERE" in window 1 as
     // solid white cells on row 20 (y 320..335), and "Press any key" in the
     // layout's red a row below its cell (column 10, line 10).
-    ASSERT_TRUE(game.wait_for_screen(30, [](const Picture& window) {
-        return window.rgb(320, 100) == PICTURE_RGB && share_of(window, 328, 0xFFFFFF) > 0.1 &&
-               window.rgb(10 * 8 + 4, 11 * 16 + 8) == 0xFF0000u;
+    ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
+        return window.at(320, 100) == PICTURE_RGB && share_of(window, 328, 0xFFFFFF) > 0.1 &&
+               window.at(10 * 8 + 4, 11 * 16 + 8) == 0xFF0000u;
     })) << "the game: " << game.state();
 
     // Any key ends a key wait, F12 included, and the screenshot holds the
     // frame after it: the choices stand in a column at the layout's cell, the
     // first highlighted in the layout's red, the second in its white.
-    const Picture choosing = take_screenshot(x, dir, 0);
+    const WindowPixels choosing = take_screenshot(x, dir, 0);
     ASSERT_EQ(choosing.w, 640);
     ASSERT_EQ(choosing.h, 400);
-    EXPECT_EQ(choosing.rgb(320, 100), PICTURE_RGB);
+    EXPECT_EQ(choosing.at(320, 100), PICTURE_RGB);
     EXPECT_GT(share_of(choosing, 328, 0xFFFFFF), 0.1);
-    EXPECT_EQ(choosing.rgb(10 * 8 + 4, 10 * 16 + 8), 0xFF0000u);
-    EXPECT_EQ(choosing.rgb(10 * 8 + 4, 11 * 16 + 8), 0xFFFFFFu);
+    EXPECT_EQ(choosing.at(10 * 8 + 4, 10 * 16 + 8), 0xFF0000u);
+    EXPECT_EQ(choosing.at(10 * 8 + 4, 11 * 16 + 8), 0xFFFFFFu);
 
     // The right branch clears the left half of the picture.
     x.xdotool("key Down");
     x.xdotool("key Return");
-    ASSERT_TRUE(game.wait_for_screen(30, [](const Picture& window) {
-        return window.rgb(100, 100) == 0x000000u;
+    ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
+        return window.at(100, 100) == 0x000000u;
     })) << "the game: " << game.state();
-    const Picture right_branch = take_screenshot(x, dir, 1);
+    const WindowPixels right_branch = take_screenshot(x, dir, 1);
     ASSERT_EQ(right_branch.w, 640);
-    EXPECT_EQ(right_branch.rgb(100, 100), 0x000000u);
-    EXPECT_EQ(right_branch.rgb(500, 100), PICTURE_RGB);
+    EXPECT_EQ(right_branch.at(100, 100), 0x000000u);
+    EXPECT_EQ(right_branch.at(500, 100), PICTURE_RGB);
 
     EXPECT_EQ(game.quit(10), 0) << game.state();
 

@@ -379,17 +379,29 @@ TEST_F(HistoryPixelTest, PushCopiesTheRectangleInRgba8888)
     EXPECT_EQ(entry_pixel(e, 3, 2), 0u);
 }
 
-TEST_F(HistoryPixelTest, PartsOfALineOffTheLayerAreTransparent)
+TEST_F(HistoryPixelTest, PushKeepsOnlyThePartOfTheRectangleOnTheLayer)
 {
     fill_target_rect(layer, {0, 0, 640, 400}, 0xFFFFFFFF);
-    hist_push(hist, test_renderer(), layer, 636, 398, 8, 4, 0);
-    const HistoryEntry& e = hist->entries[0];
-    ASSERT_NE(e.pixels, nullptr);
-    EXPECT_EQ(entry_pixel(e, 0, 0), 0xFFFFFFFFu);
-    EXPECT_EQ(entry_pixel(e, 3, 1), 0xFFFFFFFFu);
-    EXPECT_EQ(entry_pixel(e, 4, 0), 0u);
-    EXPECT_EQ(entry_pixel(e, 0, 2), 0u);
-    EXPECT_EQ(entry_pixel(e, 7, 3), 0u);
+    const struct {
+        std::vector<int32_t> asked, kept;  // x, y, w, h; kept empty: nothing pushed
+    } cases[] = {
+        {{636, 398, 8, 4}, {636, 398, 4, 2}},
+        {{-4000000, 0, 4000640, 16}, {0, 0, 640, 16}},
+        {{0, 0, INT32_MAX, INT32_MAX}, {0, 0, 640, 400}},
+        {{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}, {}},
+        {{640, 0, 8, 16}, {}},
+        {{-8, 0, 8, 16}, {}},
+    };
+    for (const auto& c : cases) {
+        hist_clear(hist);
+        hist_push(hist, test_renderer(), layer, c.asked[0], c.asked[1], c.asked[2], c.asked[3], 0);
+        const HistoryEntry& e = hist->entries[0];
+        ASSERT_EQ(hist->count, c.kept.empty() ? 0 : 1) << c.asked[0];
+        if (c.kept.empty())
+            continue;
+        EXPECT_EQ((std::vector<int32_t>{e.x, e.y, e.w, e.h}), c.kept);
+        EXPECT_EQ(entry_pixel(e, e.w - 1, e.h - 1), 0xFFFFFFFFu);
+    }
 }
 
 TEST_F(HistoryPixelTest, PushIgnoresMissingSourcesAndEmptyRectangles)

@@ -4,6 +4,7 @@
 #include "config.h"
 #include "event_fixture.h"
 #include "render_fixture.h"
+#include "screen.h"
 #include "vm.h"
 #include "vm_harness.h"
 
@@ -14,13 +15,19 @@
 
 constexpr uint32_t HEAD = 3;  // a segment's '{' and u16 length
 
-// An Engine without a renderer or window; the globals start as the loop finds them.
+// The clock the loop and the pumps see, and the sleep they last asked for.
+static uint32_t s_now = 0;
+static uint32_t s_slept = 0;
+
+// An Engine without a renderer or window; the globals start as the loop finds
+// them, and the clock is the test's.
 class MainLoopTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_NE(test_renderer(), nullptr);  // brings up SDL's event queue
         drain_events();
+        app_set_clock([] { return s_now; }, [](uint32_t ms) { s_slept = ms; });
         e = h.engine();
         g_running = 1;
         g_paused = 0;
@@ -29,6 +36,7 @@ protected:
     }
     void TearDown() override
     {
+        app_set_clock(nullptr, nullptr);
         g_paused = 0;
         g_step_once = 0;
         drain_events();
@@ -57,18 +65,19 @@ protected:
     uint32_t body_start = 0;
 };
 
-TEST_F(MainLoopTest, BatchRunsAtMostTheRowsSteps)
+TEST_F(MainLoopTest, BatchRunsAtMostTheRowsStepsAndSleepsTheRowsDelay)
 {
     enter_body(Code().text(std::string(4000, 'A')));
     const struct {
         int32_t speed;
-        uint32_t steps;
-    } cases[] = {{0, 100}, {1, 700}, {2, 1000}, {3, 3000}, {7, 700}, {-1, 700}};
+        uint32_t steps, delay_ms;
+    } cases[] = {{0, 100, 16}, {1, 700, 8}, {2, 1000, 4}, {3, 3000, 2}, {7, 700, 8}, {-1, 700, 8}};
     for (const auto& c : cases) {
         e->vm_pc = body_start;
         e->game_speed = c.speed;
         passes(1);
         EXPECT_EQ(e->vm_pc - body_start, c.steps) << "speed " << c.speed;
+        EXPECT_EQ(s_slept, c.delay_ms) << "speed " << c.speed;
     }
 }
 
@@ -184,42 +193,73 @@ TEST_F(MainLoopTest, PassThatSeesTheQuitStillAdvancesTheScenario)
     EXPECT_EQ(e->vm_pc, body_start + 100);
 }
 
-TEST_F(MainLoopTest, PendingScreenshotIsWrittenWithTheFrame)
-{
-    ScratchDir scratch;
-    const std::string path = scratch.file("shot.png");
-    e->renderer = test_renderer();
-    snprintf(g_screenshot_path, SCREENSHOT_PATH_CAPACITY, "%s", path.c_str());
-    passes(1);
-    e->renderer = nullptr;
-    EXPECT_EQ(g_screenshot_path[0], '\0');
-    EXPECT_EQ(read_text_file(path).substr(1, 3), "PNG");
-}
-
 TEST_F(MainLoopTest, ThrottledPumpWaitsUnlessTheSegmentChangedAndNeverWhilePaused)
 {
     ScratchDir scratch;
     scratch.enter();
     e->window = SDL_RenderGetWindow(test_renderer());
     e->game_speed = 0;
-    e->vm_segment = 401;  // a segment no earlier pump saw
-    push_key(e->window, SDLK_TAB);
-    app_pump_events_throttled(e);
-    EXPECT_EQ(e->game_speed, 1);
-
-    push_key(e->window, SDLK_TAB);
-    app_pump_events_throttled(e);
-    EXPECT_EQ(e->game_speed, 1);  // within 16 ms of the last pump
-    e->vm_segment = 402;
-    app_pump_events_throttled(e);
-    EXPECT_EQ(e->game_speed, 2);
-
-    g_paused = 1;
-    e->vm_segment = 403;
-    push_key(e->window, SDLK_TAB);
-    app_pump_events_throttled(e);
-    EXPECT_EQ(e->game_speed, 2);
+    // Each pump is offered a Tab; the speed counts the pumps that handled events.
+    const struct {
+        uint32_t now, segment;
+        uint8_t paused;
+        int32_t speed;
+    } pumps[] = {
+        {1000, 401, 0, 1},  // a segment no earlier pump saw
+        {1015, 401, 0, 1},  // within 16 ms of the last pump
+        {1016, 401, 0, 2},
+        {1017, 402, 0, 3},  // the segment changed
+        {2000, 403, 1, 3},
+    };
+    for (const auto& p : pumps) {
+        s_now = p.now;
+        e->vm_segment = p.segment;
+        g_paused = p.paused;
+        push_key(e->window, SDLK_TAB);
+        app_pump_events_throttled(e);
+        drain_events();
+        EXPECT_EQ(e->game_speed, p.speed) << "at " << p.now;
+    }
     e->window = nullptr;
+}
+
+TEST_F(MainLoopTest, FrameShowsTheHistoryOverTheCurrentTextWindowOnlyAndTheKeyPrompt)
+{
+    SDL_Renderer* renderer = e->renderer = test_renderer();
+    SDL_Texture* line = make_filled_target(48, 16, 0xFFFFFFFF);
+    hist_push(&e->history, renderer, line, 0, 0, 48, 16, 0);
+    SDL_DestroyTexture(line);
+    e->history.scroll = 1;
+    TextWindow& window = e->text_windows[2];
+    window.x = window.y = 8;
+    window.w = window.h = 48;
+    e->text_windows[0].w = e->text_windows[0].h = 64;  // the whole screen, but not current
+    const struct {
+        int32_t current;
+        uint8_t active, open;
+    } cases[] = {{2, 1, 1}, {2, 0, 1}, {300, 1, 1}, {2, 1, 0}};  // only the first shows the history
+    for (const auto& c : cases) {
+        e->vm_vars[VAR_CUR_WINDOW] = c.current;
+        window.active = c.active;
+        e->history.open = c.open;
+        passes(1);
+        EXPECT_EQ(window_pixel(renderer, 8, 30) != opaque(0), &c == cases) << c.current << int{c.active} << int{c.open};
+        EXPECT_EQ(window_pixel(renderer, 4, 30), opaque(0));
+    }
+    // A key wait puts "Press any key" over the frame, here at the top left;
+    // a pending screenshot is written with the frame, once.
+    ScratchDir scratch;
+    scratch.enter();
+    ASSERT_TRUE(load_white_font(scratch, 0));
+    e->vm_blocked = e->menu_layout_set = 1;
+    e->menu_layout[5] = 7;  // white
+    snprintf(g_screenshot_path, SCREENSHOT_PATH_CAPACITY, "%s", scratch.file("shot.png").c_str());
+    passes(1);
+    EXPECT_NE(window_pixel(renderer, 2, 2), opaque(0));
+    EXPECT_EQ(g_screenshot_path[0], '\0');
+    EXPECT_EQ(read_text_file(scratch.file("shot.png")).substr(1, 3), "PNG");
+    e->renderer = nullptr;
+    hist_clear(&e->history);
 }
 
 using MainLoopDeathTest = MainLoopTest;

@@ -3,13 +3,17 @@
 #include "archive.h"
 #include "engine.h"
 #include "kvr_writer.h"
+#include "png_fixture.h"
 #include "render_fixture.h"
+#include "screen.h"
 #include "test_support.h"
 
 #include <SDL.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -267,15 +271,16 @@ static KvrInputEntry text_entry(const char* name, const std::string& text)
 
 TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
 {
-    std::vector<uint8_t> png = make_png(5, 3, 77);
+    const int pw = 200, ph = 100;  // over 64 KiB of pixel data
+    std::vector<uint8_t> png = make_png(pw, ph, 77);
     write_archive("base.dat", {KvrInputEntry{"img/004.png", png, true}});
     arc_open_base_and_hd();
 
     SDL_Texture* texture = nullptr;
     uint32_t w = 0, h = 0;
     ASSERT_TRUE(img_load_texture("img/004.png", renderer, &texture, &w, &h));
-    EXPECT_EQ(w, 5u);
-    EXPECT_EQ(h, 3u);
+    EXPECT_EQ(w, 200u);
+    EXPECT_EQ(h, 100u);
     Uint32 format = 0;
     int access = -1;
     SDL_QueryTexture(texture, &format, &access, nullptr, nullptr);
@@ -285,29 +290,81 @@ TEST_F(ManifestLoadTest, PictureBecomesAnRgbaTextureWithBlending)
     SDL_GetTextureBlendMode(texture, &blend);
     EXPECT_EQ(blend, SDL_BLENDMODE_BLEND);
 
-    std::vector<uint8_t> pixels = read_texture(texture, 5, 3);
-    for (int y = 0; y < 3; y++)
-        for (int x = 0; x < 5; x++) {
-            const uint8_t* p = &pixels[(static_cast<size_t>(y) * 5 + x) * 4];
-            EXPECT_EQ(p[0], 77);
-            EXPECT_EQ(p[1], x * 16);
-            EXPECT_EQ(p[2], y * 16);
-            EXPECT_EQ(p[3], 128 + x);
+    std::vector<uint8_t> pixels = read_texture(texture, pw, ph);
+    for (int y = 0; y < ph; y++)
+        for (int x = 0; x < pw; x++) {
+            const uint8_t* p = &pixels[(static_cast<size_t>(y) * pw + x) * 4];
+            ASSERT_EQ(p[0], 77);
+            ASSERT_EQ(p[1], uint8_t(x * 16));
+            ASSERT_EQ(p[2], uint8_t(y * 16));
+            ASSERT_EQ(p[3], uint8_t(128 + x)) << x << "," << y;
         }
 }
 
-TEST_F(ManifestLoadTest, MissingOrUndecodablePictureLeavesTheOutsAlone)
+// Every loader refuses a picture wider or taller than a texture, over the
+// pixel cap, or whose PNG data outgrows its size, as it refuses one that is
+// missing or does not decode. The software renderer names no texture limit,
+// so the fixed caps decide.
+TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryLoader)
 {
-    write_archive("base.dat", {text_entry("img/001.png", "not a picture")});
-    arc_open_base_and_hd();
-
-    SDL_Texture* texture = reinterpret_cast<SDL_Texture*>(&texture);
-    uint32_t w = 9, h = 9;
-    EXPECT_FALSE(img_load_texture("img/001.png", renderer, &texture, &w, &h));
-    EXPECT_FALSE(img_load_texture("img/002.png", renderer, &texture, &w, &h));
-    EXPECT_EQ(texture, reinterpret_cast<SDL_Texture*>(&texture));
-    EXPECT_EQ(w, 9u);
-    EXPECT_EQ(h, 9u);
+    const std::vector<uint8_t> rgba(16385 * 4, 0x40);
+    const Bytes wide = encode_png(16385, 1, rgba.data());
+    const Bytes tall = encode_png(1, 16385, rgba.data());
+    // Interlaced data decodes from a stream longer than it needs, so only the
+    // data check stops one that inflates to a megabyte.
+    const Bytes inflating = png_blank(8, 8, 8, PNG_RGB, true, 1 << 20);
+    Bytes idat_past_end = png_blank(8, 8, 8, PNG_RGB, false);
+    idat_past_end[33] = 0x40;  // the data chunk's length field: a gigabyte
+    auto engine = make_engine(0);
+    const auto picture = [&] {
+        SDL_Texture* texture = nullptr;
+        uint32_t w = 9, h = 9;
+        const bool made = img_load_texture("img/001.png", renderer, &texture, &w, &h);
+        EXPECT_TRUE(made || (!texture && w == 9 && h == 9)) << "outs written on failure";
+        SDL_DestroyTexture(texture);
+        return made;
+    };
+    const auto splash = [&] { return splash_run(engine.get()) == 0; };
+    const auto font = [&] { return font_init(renderer, 0); };
+    const struct {
+        const char* name;
+        bool archived;
+        Bytes file;
+        std::function<bool()> loads;
+        bool loaded;
+    } cases[] = {
+        {"img/002.png", true, wide, picture, false},
+        {"img/001.png", true, Bytes{'n', 'o', 't'}, picture, false},
+        {"img/001.png", true, wide, picture, false},
+        {"img/001.png", true, encode_png(16384, 1, rgba.data()), picture, true},
+        {"img/001.png", true, png_blank(4096, 3073, 1, PNG_GREY, false), picture, false},
+        {"img/001.png", true, png_blank(4096, 3072, 1, PNG_GREY, false), picture, true},
+        // 16-bit RGBA in Adam7's passes: the most data a picture of its size has.
+        {"img/001.png", true, png_blank(5, 5, 16, PNG_RGBA, true), picture, true},
+        {"img/001.png", true, png_blank(5, 5, 16, PNG_RGBA, true, 1), picture, false},
+        {"img/001.png", true, inflating, picture, false},
+        {"img/001.png", true, idat_past_end, picture, false},
+        {"splash.png", true, tall, splash, false},
+        {"splash.png", true, inflating, splash, false},
+        {"assets/splash.png", false, wide, splash, false},
+        {"assets/splash.png", false, inflating, splash, false},
+        {"FONT_ATLAS_SD.PNG", true, wide, font, false},
+        {"FONT_ATLAS_SD.PNG", true, inflating, font, false},
+        {"FONT_ATLAS_SD.PNG", false, tall, font, false},
+        {"FONT_ATLAS_SD.PNG", false, inflating, font, false},
+        {"FONT_ATLAS_SD.PNG", false, idat_past_end, font, false},
+        {"FREECG98.BMP", false, encode_bmp(16385, 1, rgba.data()), font, false},
+    };
+    for (const auto& c : cases) {
+        if (c.archived)
+            write_archive("base.dat", {KvrInputEntry{c.name, c.file}});
+        else
+            write_file(dir.file(c.name), c.file);
+        arc_open_base_and_hd();
+        EXPECT_EQ(c.loads(), c.loaded) << c.name << ", row " << &c - cases;
+        arc_close(&g_arc_base);
+        std::filesystem::remove(dir.file(c.archived ? "base.dat" : c.name));
+    }
 }
 
 TEST_F(ManifestLoadTest, SdModePlacesPicturesAndFillsTheMusicTable)

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,19 +32,20 @@ constexpr int16_t UNWRITTEN = 0x5A5A;
 const char* const REAL_STEREO_OGG = "/usr/share/sounds/freedesktop/stereo/bell.oga";
 const char* const REAL_MONO_48K_OGG = "/usr/share/sounds/freedesktop/stereo/audio-channel-front-center.oga";
 
-// A stereo (or mono) OGG of two sines, loud from its first frame so a gap or
-// an early cut shows.
-Bytes make_tone(size_t frames, double freq_left, double freq_right, int channels = CH, int rate = BGM_OUTPUT_RATE)
+// An OGG of two sines on its first two channels (the others silent), loud
+// from its first frame so a gap or an early cut shows.
+Bytes make_tone(size_t frames, double freq_left, double freq_right, int channels = CH, int rate = BGM_OUTPUT_RATE,
+                float quality = OGG_WRITER_DEFAULT_QUALITY, const char* comment = nullptr)
 {
     Samples pcm(frames * static_cast<size_t>(channels));
     for (size_t i = 0; i < frames; ++i) {
         double t = static_cast<double>(i) / rate;
         pcm[i * channels] = static_cast<int16_t>(12000 * std::sin(TWO_PI * freq_left * t + 1.0));
-        if (channels == 2) {
+        if (channels >= 2) {
             pcm[i * channels + 1] = static_cast<int16_t>(9000 * std::sin(TWO_PI * freq_right * t + 2.0));
         }
     }
-    return ogg_encode_vorbis(pcm.data(), frames, channels, rate);
+    return ogg_encode_vorbis(pcm.data(), frames, channels, rate, quality, comment);
 }
 
 // The whole file decoded independently, as stereo (mono doubled onto both sides).
@@ -79,7 +81,7 @@ stb_vorbis* open_copy(const Bytes& ogg, uint8_t** out_bytes)
 {
     *out_bytes = static_cast<uint8_t*>(malloc(ogg.size()));
     memcpy(*out_bytes, ogg.data(), ogg.size());
-    stb_vorbis* decoder = stb_vorbis_open_memory(*out_bytes, static_cast<int>(ogg.size()), nullptr, nullptr);
+    stb_vorbis* decoder = bgm_open_ogg_memory(out_bytes, ogg.size());
     EXPECT_NE(decoder, nullptr);
     return decoder;
 }
@@ -98,14 +100,8 @@ void install_track(const Bytes* intro, const Bytes* loop)
 
 void clear_player()
 {
-    if (g_bgm.intro_decoder != nullptr) {
-        stb_vorbis_close(g_bgm.intro_decoder);
-    }
-    if (g_bgm.loop_decoder != nullptr) {
-        stb_vorbis_close(g_bgm.loop_decoder);
-    }
-    free(g_bgm.intro_ogg);
-    free(g_bgm.loop_ogg);
+    bgm_close_ogg(g_bgm.intro_decoder, g_bgm.intro_ogg);
+    bgm_close_ogg(g_bgm.loop_decoder, g_bgm.loop_ogg);
     g_bgm.intro_decoder = nullptr;
     g_bgm.loop_decoder = nullptr;
     g_bgm.intro_ogg = nullptr;
@@ -516,8 +512,14 @@ TEST_F(MusicPlayerTest, FailedTrackReportsAndLeavesThePreviousOneSilent)
 
 TEST_F(MusicPlayerTest, StopSilencesAndReleasesTheTrack)
 {
-    trace_of([] { bgm_play_track(1); });
+    trace_of([] {
+        bgm_play_track(1);
+        bgm_play_track(6);
+        bgm_play_track(1);
+    });
+    EXPECT_EQ(bgm_decoder_arenas(), 2);
     EXPECT_EQ(trace_of([] { bgm_stop(); }), "[BGM] Stopped\n");
+    EXPECT_EQ(bgm_decoder_arenas(), 0);
     EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
     EXPECT_EQ(g_bgm.intro_ogg, nullptr);
     EXPECT_EQ(g_bgm.loop_ogg, nullptr);
@@ -586,8 +588,7 @@ TEST_F(MusicPlayerTest, OpenOggHandsBackTheFileBytesOrNothing)
     stb_vorbis* decoder = bgm_open_ogg("bgm/loop.ogg", &bytes);
     ASSERT_NE(decoder, nullptr);
     EXPECT_EQ(Bytes(bytes, bytes + loop_ogg.size()), loop_ogg);
-    stb_vorbis_close(decoder);
-    free(bytes);
+    bgm_close_ogg(decoder, bytes);
 }
 
 namespace {
@@ -617,42 +618,86 @@ std::string regression_input(const char* name)
 
 }  // namespace
 
-TEST(MusicOpenTest, CommentHeaderLengthsMustStayInsideTheirPacket)
+// The encoder that makes the fixtures loses a block each time it sets up a
+// 5.1 file.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:vorbis_encode_setup_init\n";
+}
+
+namespace {
+
+// Every frame the decoder gives from where it stands, then again after a rewind.
+Samples decode_twice(stb_vorbis* decoder)
+{
+    Samples out;
+    for (int pass = 0; pass < 2; ++pass) {
+        Samples chunk(BGM_OUTPUT_BUFFER_FRAMES * CH);
+        int got = 0;
+        while ((got = stb_vorbis_get_samples_short_interleaved(decoder, CH, chunk.data(), static_cast<int>(chunk.size()))) > 0) {
+            out.insert(out.end(), chunk.begin(), chunk.begin() + got * CH);
+        }
+        stb_vorbis_seek_start(decoder);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(MusicOpenTest, HostileHeadersAreRefusedAndValidFilesDecodeAsBefore)
 {
     ScratchDir dir;
     dir.enter();
     Bytes good = make_tone(2000, 440.0, 660.0);
-    Bytes real = read_file(REAL_STEREO_OGG);
-    Bytes regression = read_file(regression_input("comment-count-overruns-packet.ogg"));
-    ASSERT_FALSE(real.empty());
-    ASSERT_FALSE(regression.empty());
-    KvrArchiveSpec base;
-    base.entries = {
-        {"bgm/good.ogg", good, false},
-        {"bgm/real.oga", real, false},
-        {"bgm/negative_vendor.ogg", with_comment_field(good, 0, 0xFFFFFFFFu), false},
-        {"bgm/long_vendor.ogg", with_comment_field(good, 0, 0x7FFFFFF0u), false},
-        {"bgm/many_comments.ogg", with_comment_field(good, 1, 0x40000000u), false},
-        {"bgm/cut.ogg", Bytes(good.begin(), good.begin() + 70), false},
-        {"bgm/regression.ogg", regression, false},
+    // The encoder's largest tables (top quality, 5.1) and longest windows, and
+    // a comment longer than the decoder's own memory limit.
+    const std::string long_comment(2 << 20, 'c');
+    std::vector<std::pair<std::string, Bytes>> valid = {
+        {"bgm/good.ogg", good},
+        {"bgm/real.oga", read_file(REAL_STEREO_OGG)},
+        {"bgm/top_quality.ogg", make_tone(5000, 440.0, 660.0, CH, BGM_OUTPUT_RATE, 1.0f)},
+        {"bgm/surround.ogg", make_tone(5000, 440.0, 660.0, 6, BGM_OUTPUT_RATE, 1.0f)},
+        {"bgm/long_windows.ogg", make_tone(5000, 440.0, 660.0, CH, BGM_OUTPUT_RATE, -0.1f)},
+        {"bgm/long_comment.ogg",
+         make_tone(2000, 440.0, 660.0, CH, BGM_OUTPUT_RATE, OGG_WRITER_DEFAULT_QUALITY, long_comment.c_str())},
     };
+    std::vector<std::pair<std::string, Bytes>> refused = {
+        {"bgm/negative_vendor.ogg", with_comment_field(good, 0, 0xFFFFFFFFu)},
+        {"bgm/long_vendor.ogg", with_comment_field(good, 0, 0x7FFFFFF0u)},
+        {"bgm/many_comments.ogg", with_comment_field(good, 1, 0x40000000u)},
+        {"bgm/cut.ogg", Bytes(good.begin(), good.begin() + 70)},
+    };
+    for (const char* name : {"comment-count-overruns-packet.ogg", "decoder-leaks-on-bad-codebook.ogg",
+                             "sparse-codebook-of-16m-entries.ogg", "codebook-tables-take-200-mb.ogg",
+                             "codebook-value-table-size-wraps-to-zero.ogg",
+                             "codebook-value-table-size-wraps-negative.ogg", "residue-scratch-outgrows-arena.ogg"}) {
+        refused.push_back({std::string("bgm/") + name, read_file(regression_input(name))});
+    }
+    KvrArchiveSpec base;
+    for (const auto* files : {&valid, &refused}) {
+        for (const auto& [name, bytes] : *files) {
+            ASSERT_FALSE(bytes.empty()) << name;
+            base.entries.push_back({name, bytes, false});
+        }
+    }
     ASSERT_TRUE(kvr_write_file("base.dat", kvr_build_archive(base)));
     arc_open_base_and_hd();
 
-    for (const char* name : {"bgm/good.ogg", "bgm/real.oga"}) {
-        uint8_t* bytes = nullptr;
-        stb_vorbis* decoder = bgm_open_ogg(name, &bytes);
-        EXPECT_NE(decoder, nullptr) << name;
-        if (decoder != nullptr) {
-            stb_vorbis_close(decoder);
-            free(bytes);
-        }
+    for (const auto& [name, bytes] : valid) {
+        uint8_t* block = nullptr;
+        stb_vorbis* decoder = bgm_open_ogg(name.c_str(), &block);
+        ASSERT_NE(decoder, nullptr) << name;
+        EXPECT_EQ(bgm_decoder_arenas(), 1) << name;
+        stb_vorbis* on_its_own = stb_vorbis_open_memory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
+        EXPECT_EQ(first_difference(decode_twice(decoder), decode_twice(on_its_own)), -1) << name;
+        stb_vorbis_close(on_its_own);
+        bgm_close_ogg(decoder, block);
     }
-    for (const char* name : {"bgm/negative_vendor.ogg", "bgm/long_vendor.ogg", "bgm/many_comments.ogg",
-                             "bgm/cut.ogg", "bgm/regression.ogg"}) {
-        uint8_t* bytes = nullptr;
-        EXPECT_EQ(bgm_open_ogg(name, &bytes), nullptr) << name;
-        EXPECT_EQ(bytes, nullptr) << name;
+    for (const auto& [name, bytes] : refused) {
+        uint8_t* block = nullptr;
+        EXPECT_EQ(bgm_open_ogg(name.c_str(), &block), nullptr) << name;
+        EXPECT_EQ(block, nullptr) << name;
+        EXPECT_EQ(bgm_decoder_arenas(), 0) << name;
     }
     arc_close(&g_arc_base);
 }
@@ -743,8 +788,13 @@ TEST(MusicDeviceTest, DiskDriverWritesTheDecodedMusic)
 
     const size_t buffer_bytes = BGM_OUTPUT_BUFFER_FRAMES * BGM_BYTES_PER_FRAME;
     const size_t wanted_bytes = 12 * buffer_bytes;
+    // Silence comes first, for as long as the busy machine takes to install the track.
+    auto music_bytes = [&raw] {
+        Bytes b = read_file(raw);
+        return static_cast<size_t>(b.end() - std::find_if(b.begin(), b.end(), [](uint8_t x) { return x != 0; }));
+    };
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (read_file(raw).size() < wanted_bytes && std::chrono::steady_clock::now() < deadline) {
+    while (music_bytes() < wanted_bytes && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     trace_of([] { bgm_shutdown(); });
@@ -766,9 +816,11 @@ TEST(MusicDeviceTest, DiskDriverWritesTheDecodedMusic)
         ++start;
     }
     size_t music_start = start / buffer_samples * buffer_samples;
-    ASSERT_LT(music_start + 8 * buffer_samples, written.size());
-    Samples music(written.begin() + static_cast<long>(music_start), written.end());
-    size_t frames = music.size() / CH;
+    // It writes silence again from the stop until the device closes.
+    size_t frames = wanted_bytes / BGM_BYTES_PER_FRAME;
+    ASSERT_LE(music_start + frames * CH, written.size());
+    Samples music(written.begin() + static_cast<long>(music_start),
+                  written.begin() + static_cast<long>(music_start + frames * CH));
     EXPECT_EQ(first_difference(music, repeat_until(intro, loop, frames)), -1);
 }
 

@@ -3,6 +3,7 @@
 #include "app.h"
 #include "config.h"
 #include "music.h"
+#include "render_fixture.h"
 #include "screen.h"
 #include "vm.h"
 #include "vm_harness.h"
@@ -10,6 +11,7 @@
 #include <SDL.h>
 
 #include <cstdlib>
+#include <string>
 
 class ResetTest : public ::testing::Test {
 protected:
@@ -62,8 +64,20 @@ TEST_F(ResetTest, ClearsThePlayAndReentersTheStartSegment)
     g_config.mute_audio = 1;
     g_paused = 1;
     g_step_once = 1;
+    ScratchDir scratch;
+    scratch.enter();
+    ASSERT_TRUE(load_white_font(scratch, 0));
+    e->renderer = test_renderer();
+    e->canvas_texture = make_filled_target(SCREEN_WIDTH, SCREEN_HEIGHT, 0xFF0000FF);
+    fill_target_rect(text_layer_get(), SDL_Rect{0, 0, 8, 8}, 0xFFFFFFFF);
 
     app_reset_game(e);
+
+    EXPECT_EQ(read_render_target(e->canvas_texture)[0] & 0xFF, 0u) << "a transparent canvas";
+    EXPECT_EQ(read_render_target(text_layer_get())[0], 0u);
+    SDL_DestroyTexture(e->canvas_texture);
+    e->canvas_texture = nullptr;
+    e->renderer = nullptr;
 
     EXPECT_EQ(e->vm_pc, scenario.offset_of(2));
     EXPECT_EQ(e->vm_segment, 2u);
@@ -123,7 +137,7 @@ TEST_F(ResetTest, WithoutAScenarioThePositionStays)
     EXPECT_EQ(e->vm_restart_segment, 3);
 }
 
-TEST_F(ResetTest, LiftingThePauseResumesTheMusic)
+TEST_F(ResetTest, StopsTheMusicAndLiftingThePauseResumesTheDevice)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0);
@@ -131,7 +145,9 @@ TEST_F(ResetTest, LiftingThePauseResumesTheMusic)
     ASSERT_NE(g_bgm.device, 0u);
     g_paused = 1;
     bgm_pause();
+    testing::internal::CaptureStdout();
     app_reset_game(e);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("[BGM] Stopped\n"), std::string::npos);
     EXPECT_EQ(SDL_GetAudioDeviceStatus(g_bgm.device), SDL_AUDIO_PLAYING);
     bgm_shutdown();
     SDL_Quit();

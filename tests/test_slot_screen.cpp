@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <stb_image.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "../save/save_private.h"
+#include "event_fixture.h"
+#include "png_fixture.h"
 #include "render_fixture.h"
 #include "save.h"
 #include "save_fixture.h"
@@ -66,6 +70,49 @@ TEST(SlotScreenTest, LinesShowTheLocalDateOrSavedOrDashes)
     EXPECT_STREQ(line, "32  ------");
 }
 
+// Thumbnails arrive in save files that players share: only a PNG of the size
+// the writer makes is decoded, and only while its data stays within that
+// size; anything else shows "No preview".
+TEST(SlotScreenTest, OnlyAPngOfTheWrittenSizeIsDecodedAsAThumbnail)
+{
+    const std::vector<uint8_t> rgba(320 * 200 * 4, 0x80);
+    const Bytes rows(200 * (1 + 320 * 3), 0);  // unfiltered black rows
+    // A screen and an image of 320x200 with no pixel data, which the decoder
+    // fills with the background.
+    const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x40, 1, 0xC8, 0, 0x80, 0, 0, 0, 0, 0, 9, 9, 9,
+                       ',', 0, 0, 0, 0, 0x40, 1, 0xC8, 0, 0, 2, 0, ';'};
+    const Bytes huge = png_file(16000, 16000, 8, PNG_RGB, false, rows);
+    Bytes idat_past_end = png_file(320, 200, 8, PNG_RGB, false, rows);
+    idat_past_end[33] = 0x40;  // the data chunk's length field: a gigabyte
+    const struct {
+        const char* what;
+        Bytes file;
+        bool shown;
+    } cases[] = {
+        {"PNG 320x200", png_file(320, 200, 8, PNG_RGB, false, rows), true},
+        {"PNG 320x200, 16-bit RGBA interlaced", png_blank(320, 200, 16, PNG_RGBA, true), true},
+        {"PNG 160x100", encode_png(160, 100, rgba.data()), false},
+        {"PNG declaring 16000x16000", huge, false},
+        {"PNG 320x200 with a byte more data than any", png_blank(320, 200, 16, PNG_RGBA, true, 1), false},
+        {"PNG 320x200 whose data chunk runs past the file", idat_past_end, false},
+        {"BMP 320x200", encode_bmp(320, 200, rgba.data()), false},
+        {"TGA 320x200", encode_tga(320, 200, rgba.data()), false},
+        {"GIF 320x200", gif, false},
+    };
+    for (const auto& c : cases) {
+        uint8_t* pixels = slot_thumbnail_decode(c.file.data(), c.file.size());
+        EXPECT_EQ(pixels != nullptr, c.shown) << c.what;
+        stbi_image_free(pixels);
+    }
+    // The decoder was never asked for the 16000x16000 picture: its failure
+    // reason is still the one its header read left.
+    int w = 0, h = 0, n = 0;
+    ASSERT_TRUE(stbi_info_from_memory(huge.data(), static_cast<int>(huge.size()), &w, &h, &n));
+    const std::string header_reason = stbi_failure_reason();
+    EXPECT_EQ(slot_thumbnail_decode(huge.data(), huge.size()), nullptr);
+    EXPECT_EQ(stbi_failure_reason(), header_reason);
+}
+
 class SlotScreenRunTest : public SaveFolderTest {
 protected:
     void SetUp() override
@@ -76,57 +123,89 @@ protected:
         engine.reset(new Engine());
         engine_init(engine.get(), 0);
         engine->renderer = test_renderer();
+        SDL_SetWindowSize(SDL_RenderGetWindow(test_renderer()), SCREEN_WIDTH, SCREEN_HEIGHT);
         SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     }
-    static void key(SDL_Keycode sym)
+    void TearDown() override { SDL_SetWindowSize(SDL_RenderGetWindow(test_renderer()), 64, 64); }
+    // The slot screen takes input from any window.
+    static void key(SDL_Keycode sym) { push_key(nullptr, sym); }
+    static void click(int32_t x, int32_t y, uint8_t button = SDL_BUTTON_LEFT) { push_button(nullptr, x, y, button); }
+    // A key that comes after the screen's first pass has taken what was queued before it opened.
+    static void key_later(SDL_Keycode sym)
     {
-        SDL_Event e = {};
-        e.type = SDL_KEYDOWN;
-        e.key.keysym.sym = sym;
-        SDL_PushEvent(&e);
+        SDL_InitSubSystem(SDL_INIT_TIMER);
+        auto push = [](Uint32, void* k) -> Uint32 {
+            key(static_cast<SDL_Keycode>(reinterpret_cast<intptr_t>(k)));
+            return 0;
+        };
+        SDL_AddTimer(100, push, reinterpret_cast<void*>(static_cast<intptr_t>(sym)));
     }
-    static void click(int32_t x, int32_t y)
-    {
-        SDL_Event e = {};
-        e.type = SDL_MOUSEBUTTONDOWN;
-        e.button.button = SDL_BUTTON_LEFT;
-        e.button.x = x;
-        e.button.y = y;
-        SDL_PushEvent(&e);
-    }
+    // A pixel of the last frame the screen showed.
+    static uint32_t shown(int x, int y) { return window_pixel(test_renderer(), x, y); }
     void store_slot(uint32_t slot, uint32_t version)
     {
         SaveFileSpec spec;
         spec.version = version;
-        std::vector<uint8_t> rgba(320 * 200 * 4, 0x80);
+        std::vector<uint8_t> rgba;
+        for (int i = 0; i < 320 * 200; i++)
+            rgba.insert(rgba.end(), {0x20, 0xC0, 0x40, 0xFF});
         spec.png = encode_png(320, 200, rgba.data());
         write_file(slot_path(slot), build_save_head(spec));
     }
     std::unique_ptr<Engine> engine;
 };
 
-TEST_F(SlotScreenRunTest, LoadModeOffersOnlyListedSlots)
+const uint32_t THUMBNAIL = opaque(0x20C040);
+
+TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOnes)
 {
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE)
         << "no saves: nothing to show";
     store_slot(5, 2);
     store_slot(7, 3);  // an unknown version counts as empty
-    key(SDLK_DOWN);
-    key(SDLK_RETURN);  // slot 6 is empty
-    click(105, 22 + 7 * 22);
-    key(SDLK_UP);
-    key(SDLK_UP);
-    key(SDLK_RETURN);
-    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), 5);
     key(SDLK_ESCAPE);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
+    ASSERT_EQ(shown(359, 22), THUMBNAIL) << "slot 5 highlighted";
+    // Neither Enter on empty slot 6 nor a click on slot 7 chooses; a later Esc ends the screen.
+    key(SDLK_DOWN);
+    key(SDLK_RETURN);
+    click(105, 22 + 7 * 22);
+    key_later(SDLK_ESCAPE);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
+    key(SDLK_RETURN);
+    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), 5);
 }
 
-TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotAndTakesAnyClickedOne)
+TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotShowsItsPreviewAndTheLastChoiceWins)
 {
+    scratch.enter();
+    ASSERT_TRUE(load_white_font(scratch, 0));
     store_slot(0, 1);
     key(SDLK_KP_ENTER);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 0);
-    click(229 + 5, 22 + 3 * 22 + 5);
+    // The slot's thumbnail fills the preview, (359, 22) to (518, 121), and no more.
+    EXPECT_EQ(shown(359, 22), THUMBNAIL);
+    EXPECT_EQ(shown(518, 121), THUMBNAIL);
+    EXPECT_NE(shown(519, 121), THUMBNAIL);
+
+    // All events of a pass count: the pointer moves the highlight, the last
+    // choice wins, the right button chooses nothing. The frame that takes the
+    // choice is still shown, and empty slot 19 has no preview.
+    key(SDLK_RETURN);
+    push_motion(nullptr, 229 + 5, 22 + 3 * 22 + 5);
+    key(SDLK_RETURN);
+    click(105, 22, SDL_BUTTON_RIGHT);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 19);
+    EXPECT_EQ(shown(359 + 2, 22 + 2), opaque(0x0F0F14));
+    EXPECT_EQ(shown(359 + 40, 22 + 46), opaque(0x666666)) << "No preview";
+    EXPECT_EQ(shown(359 + 39, 22 + 46), opaque(0x0F0F14));
+}
+
+using SlotScreenRunDeathTest = SlotScreenRunTest;
+
+TEST_F(SlotScreenRunDeathTest, QuitEndsTheProgram)
+{
+    push_plain(SDL_QUIT);
+    key(SDLK_ESCAPE);  // would end the screen if the quit were dropped
+    EXPECT_EXIT(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), ::testing::ExitedWithCode(0), "");
 }

@@ -2,12 +2,17 @@
 // is told, and what config.ini holds afterwards.
 #include <gtest/gtest.h>
 
+#include "app.h"
 #include "archive.h"
 #include "code_builder.h"
 #include "kvr_writer.h"
 #include "test_support.h"
 
+#include <SDL.h>
+
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -121,10 +126,10 @@ TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
     };
     const Case cases[] = {
         {"base archive", [](const ScratchDir& dir) { put_script(dir); },
-         {"Missing Archive", "base.dat was not found.\n\nThis file is required to run the game.\n"
-                             "Please reinstall the game."}},
+         {"Missing Archive: base.dat was not found.\n\nThis file is required to run the game.\n"
+          "Please reinstall the game."}},
         {"scenario archive", [](const ScratchDir& dir) { put_base(dir, "dat/base.dat"); },
-         {"script.dat was not found.\n\nThis file is required to run the game."}},
+         {"Missing Archive: script.dat was not found.\n\nThis file is required to run the game."}},
         {"manifest",
          [](const ScratchDir& dir) {
              put_archive(dir, "base.dat");
@@ -151,41 +156,29 @@ TEST(StartupTest, MissingFilesEndWithStatusOneAndAreNamed)
     }
 }
 
-TEST(StartupTest, HdModeWithoutHdArchiveSwitchesOffAndRestarts)
+TEST(StartupTest, HdModeWithoutHdAssetsSwitchesOffAndRestarts)
 {
-    ScratchDir dir;
-    put_base(dir);
-    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
+    const std::pair<bool, const char*> cases[] = {
+        {false, "HD Assets Missing: hd.dat was not found.\n\nHD Graphics mode has been disabled."},
+        {true, "HD Assets Missing: hd.dat was found but it does not contain HD assets.\n\n"
+               "HD Graphics mode has been disabled."}};
+    for (const auto& [hd_archive, message] : cases) {
+        ScratchDir dir;
+        put_base(dir);
+        if (hd_archive)
+            put_archive(dir, "hd.dat", 0);
+        write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
 
-    ProgramResult result = run_kavrel(dir.path());
+        ProgramResult result = run_kavrel(dir.path());
 
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.err.find("HD Assets Missing: hd.dat was not found.\n\nHD Graphics mode has been disabled."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
-    // The first instance stops before the scenario check; only the new one,
-    // started in SD mode, gets as far as missing script.dat.
-    std::string err = wait_for_text(dir.file(".kavrel-stderr"), "script.dat was not found");
-    EXPECT_NE(err.find("script.dat was not found"), std::string::npos) << err;
-}
-
-TEST(StartupTest, HdArchiveWithoutHdFlagSwitchesOffAndRestarts)
-{
-    ScratchDir dir;
-    put_base(dir);
-    put_archive(dir, "hd.dat", 0);
-    // Without script.dat the restarted instance ends at its scenario check.
-    write_text_file(dir.file("config.ini"), config_with("use_hd_graphics=0", "use_hd_graphics=1"));
-
-    ProgramResult result = run_kavrel(dir.path());
-
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_NE(result.err.find("hd.dat was found but it does not contain HD assets.\n\n"
-                              "HD Graphics mode has been disabled."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
+        // The first instance stops before the scenario check; only the new one,
+        // started in SD mode, gets as far as missing script.dat.
+        std::string err = wait_for_text(dir.file(".kavrel-stderr"), "script.dat was not found");
+        EXPECT_NE(err.find("script.dat was not found"), std::string::npos) << err;
+    }
 }
 
 TEST(StartupTest, SettingsThatCannotBeHonouredAreReportedAndCorrected)
@@ -271,4 +264,29 @@ TEST(StartupTest, ScenarioThatCannotStartEndsWithStatusOneSilently)
         EXPECT_EQ(result.exit_status, 1);
         EXPECT_EQ(result.err, "");
     }
+}
+
+// app_main in this process, a child of the test: it ends with app_main's
+// status after writing each sleep it asked for, and whether its window was
+// shown, to standard error.
+[[noreturn]] static void run_app_main_here()
+{
+    app_set_clock(nullptr, [](uint32_t ms) { fprintf(stderr, "[slept %u ms]", ms); });
+    const int status = app_main(0, nullptr);
+    const bool shown = g_engine->window && (SDL_GetWindowFlags(g_engine->window) & SDL_WINDOW_SHOWN);
+    fprintf(stderr, "[window %s]", shown ? "shown" : "hidden");
+    _Exit(status);
+}
+
+TEST(StartupDeathTest, WindowIsUpBeforeTheArchiveChecksAndAFailedScenarioWaitsTwoSeconds)
+{
+    ScratchDir dir;
+    dir.enter();
+    EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "Missing Archive: base.dat.*\\[window shown\\]");
+    put_base(dir);
+    put_archive(dir, "script.dat");
+    write_text_file(dir.file("config.ini"), config_with("use_antialiasing=0", "use_antialiasing=1"));
+    EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "\\[slept 2000 ms\\]");
+    // A corrected setting is written at once, not only by a normal end.
+    EXPECT_NE(read_text_file(dir.file("config.ini")).find("use_antialiasing=0"), std::string::npos);
 }

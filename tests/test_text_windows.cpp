@@ -232,6 +232,14 @@ TEST_F(TextWindowTest, ControlCodesMoveTheCursor)
     EXPECT_EQ(cursor(w), Cell(0, 1));
     EXPECT_EQ(engine->history.count, 2);
     EXPECT_EQ(layer_at(48, 64), opaque(RED));
+    // No step past the largest cell wraps the cursor round to a negative one.
+    w->col = INT32_MAX;
+    w->row = INT32_MAX;
+    put("\x1C\x1F");
+    EXPECT_EQ(cursor(w), Cell(INT32_MAX, INT32_MAX));
+    w->row = 0;
+    vm_put_char(engine, SJIS_SPACE);
+    EXPECT_EQ(cursor(w), Cell(0, 1));
 }
 
 TEST_F(TextWindowTest, ClearAndScrollCodesActOnTheWindowOnly)

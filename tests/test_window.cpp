@@ -3,13 +3,7 @@
 #include "app.h"
 #include "config.h"
 
-static Config unsaved_config()
-{
-    Config config{};
-    config.game_speed = 1;
-    config.window_x = config.window_y = config.window_w = config.window_h = -1;
-    return config;
-}
+#include <vector>
 
 TEST(WindowPlacementTest, FitScaleIsTheLargestMultipleBelowTheTitleReserve)
 {
@@ -20,65 +14,33 @@ TEST(WindowPlacementTest, FitScaleIsTheLargestMultipleBelowTheTitleReserve)
     EXPECT_EQ(win_fit_scale_in({0, 0, 1279, 5000}, 640, 400), 1);
 }
 
-TEST(WindowPlacementTest, ScaleToScreenReplacesTheHdScale)
+TEST(WindowPlacementTest, StartupPlacementFromTheSettingsAndTheUsableBounds)
 {
-    Config config = unsaved_config();
-    config.scale_to_screen = 1;
-
-    ScreenRect small = win_startup_placement_in(config, 1, {0, 0, 1366, 728});
-    EXPECT_EQ(small.w, 640);
-    EXPECT_EQ(small.h, 400);
-
-    ScreenRect large = win_startup_placement_in(config, 0, {0, 0, 2560, 1400});
-    EXPECT_EQ(large.w, 1920);
-    EXPECT_EQ(large.h, 1200);
-}
-
-TEST(WindowPlacementTest, UnsavedWindowIsCentredBelowTheReserve)
-{
-    ScreenRect placed = win_startup_placement_in(unsaved_config(), 0, {0, 0, 1920, 1040});
-    EXPECT_EQ(placed.x, 640);
-    EXPECT_EQ(placed.y, 348);
-    EXPECT_EQ(placed.w, 640);
-    EXPECT_EQ(placed.h, 400);
-
-    ScreenRect hd = win_startup_placement_in(unsaved_config(), 1, {100, 20, 1920, 1080});
-    EXPECT_EQ(hd.w, 1280);
-    EXPECT_EQ(hd.h, 800);
-    EXPECT_EQ(hd.x, 100 + 320);
-    EXPECT_EQ(hd.y, 20 + 56 + (1080 - 800 - 56) / 2);
-}
-
-TEST(WindowPlacementTest, SavedRectangleIsPulledBackOnScreen)
-{
-    Config config = unsaved_config();
-    config.window_x = 5000;
-    config.window_y = 0;
-    config.window_w = 1280;
-    config.window_h = 2000;
-    ScreenRect placed = win_startup_placement_in(config, 0, {0, 0, 1920, 1080});
-    EXPECT_EQ(placed.w, 1280);
-    EXPECT_EQ(placed.h, 1024);  // cut to the height below the reserve
-    EXPECT_EQ(placed.x, 640);
-    EXPECT_EQ(placed.y, 56);    // raised below the reserve
-}
-
-TEST(WindowPlacementTest, HalfSavedPositionCountsAsUnsaved)
-{
-    Config config = unsaved_config();
-    config.window_x = -1;
-    config.window_y = 300;
-    ScreenRect placed = win_startup_placement_in(config, 0, {0, 0, 1920, 1080});
-    EXPECT_EQ(placed.x, 640);
-    EXPECT_EQ(placed.y, 56 + (1080 - 400 - 56) / 2);
-}
-
-TEST(WindowPlacementTest, ExtremeSavedPositionDoesNotOverflow)
-{
-    Config config = unsaved_config();
-    config.window_x = INT32_MAX;
-    config.window_y = INT32_MAX;
-    ScreenRect placed = win_startup_placement_in(config, 0, {0, 0, 1920, 1080});
-    EXPECT_EQ(placed.x, 1920 - 640);
-    EXPECT_EQ(placed.y, 1080 - 400);
+    struct Case {
+        const char* what;
+        uint8_t scale_to_screen, hd;
+        int32_t saved_x, saved_y, saved_w, saved_h;
+        ScreenRect usable, placed;
+    };
+    const Case cases[] = {
+        {"scale to screen, even in HD", 1, 1, -1, -1, -1, -1, {0, 0, 1366, 728}, {363, 192, 640, 400}},
+        {"scale to screen", 1, 0, -1, -1, -1, -1, {0, 0, 2560, 1400}, {320, 128, 1920, 1200}},
+        {"centred below the reserve", 0, 0, -1, -1, -1, -1, {0, 0, 1920, 1040}, {640, 348, 640, 400}},
+        {"centred in HD", 0, 1, -1, -1, -1, -1, {100, 20, 1920, 1080}, {420, 188, 1280, 800}},
+        {"pulled back on screen", 0, 0, 5000, 0, 1280, 2000, {0, 0, 1920, 1080}, {640, 56, 1280, 1024}},
+        {"half a saved position", 0, 0, -1, 300, -1, -1, {0, 0, 1920, 1080}, {640, 368, 640, 400}},
+        {"extreme position", 0, 0, INT32_MAX, INT32_MAX, -1, -1, {0, 0, 1920, 1080}, {1280, 680, 640, 400}},
+    };
+    for (const Case& c : cases) {
+        Config config{};
+        config.scale_to_screen = c.scale_to_screen;
+        config.window_x = c.saved_x;
+        config.window_y = c.saved_y;
+        config.window_w = c.saved_w;
+        config.window_h = c.saved_h;
+        const ScreenRect p = win_startup_placement_in(config, c.hd, c.usable);
+        EXPECT_EQ((std::vector<int>{p.x, p.y, p.w, p.h}),
+                  (std::vector<int>{c.placed.x, c.placed.y, c.placed.w, c.placed.h}))
+            << c.what;
+    }
 }

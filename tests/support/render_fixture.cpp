@@ -75,6 +75,14 @@ Pixels read_render_target(SDL_Texture* target)
     return read_pixels(test_renderer(), target, SDL_PIXELFORMAT_RGBA8888);
 }
 
+uint32_t window_pixel(SDL_Renderer* renderer, int x, int y)
+{
+    uint32_t pixel = 0;
+    const SDL_Rect one = {x, y, 1, 1};
+    SDL_RenderReadPixels(renderer, &one, SDL_PIXELFORMAT_RGBA8888, &pixel, RGBA_BYTES);
+    return pixel;
+}
+
 Pixels draw_to_target(int w, int h, const std::function<void()>& draw, uint32_t background)
 {
     SDL_Texture* target = make_target_cleared(w, h, background);
@@ -96,6 +104,20 @@ Bytes encode_png(int w, int h, const uint8_t* rgba)
     Bytes png;
     stbi_write_png_to_func(append_bytes, &png, w, h, RGBA_BYTES, rgba, w * RGBA_BYTES);
     return png;
+}
+
+Bytes encode_bmp(int w, int h, const uint8_t* rgba)
+{
+    Bytes bmp;
+    stbi_write_bmp_to_func(append_bytes, &bmp, w, h, RGBA_BYTES, rgba);
+    return bmp;
+}
+
+Bytes encode_tga(int w, int h, const uint8_t* rgba)
+{
+    Bytes tga;
+    stbi_write_tga_to_func(append_bytes, &tga, w, h, RGBA_BYTES, rgba);
+    return tga;
 }
 
 bool load_white_font(const ScratchDir& scratch, uint8_t hd)

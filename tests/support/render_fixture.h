@@ -39,6 +39,9 @@ void fill_target_rect(SDL_Texture* target, const SDL_Rect& rect, uint32_t rgba);
 // Every pixel of a target texture; leaves the default target current.
 Pixels read_render_target(SDL_Texture* target);
 
+// One pixel of what the renderer last drew to its window.
+uint32_t window_pixel(SDL_Renderer* renderer, int x, int y);
+
 // Runs draw with a fresh w x h target cleared to background current and
 // returns what it drew; leaves the default target current.
 Pixels draw_to_target(int w, int h, const std::function<void()>& draw, uint32_t background = 0);
@@ -51,8 +54,10 @@ inline uint32_t pixel_at(const Pixels& pixels, int w, int x, int y)
 // 0xRRGGBB as the opaque pixel it draws.
 inline uint32_t opaque(uint32_t rgb) { return rgb << 8 | 0xFF; }
 
-// RGBA bytes (R, G, B, A per pixel) as a PNG file's bytes.
+// RGBA bytes (R, G, B, A per pixel) as a PNG, BMP or TGA file's bytes.
 Bytes encode_png(int w, int h, const uint8_t* rgba);
+Bytes encode_bmp(int w, int h, const uint8_t* rgba);
+Bytes encode_tga(int w, int h, const uint8_t* rgba);
 
 // Writes an atlas that is white ink everywhere as the loose font of the mode
 // into the scratch folder (which must be the working directory) and loads it

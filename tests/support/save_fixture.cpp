@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "../../save/save_private.h"
 #include "config.h"
 #include "save.h"
@@ -46,14 +48,24 @@ Bytes build_save_head(const SaveFileSpec& spec)
 
 Bytes build_save_file(const SaveFileSpec& spec, const Bytes& body)
 {
+    Bytes packed;
+    if (spec.zlib_level >= 0) {
+        uLongf len = compressBound(static_cast<uLong>(body.size()));
+        packed.resize(len);
+        compress2(packed.data(), &len, body.data(), static_cast<uLong>(body.size()), spec.zlib_level);
+        packed.resize(len);
+    } else {
+        int len = 0;
+        Bytes raw = body;
+        unsigned char* stream = stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &len,
+                                                   SAVE_COMPRESS_QUALITY);
+        packed.assign(stream, stream + len);
+        free(stream);
+    }
+    packed.insert(packed.end(), spec.stream_padding, 0);
     Bytes out = build_save_head(spec);
-    int packed_length = 0;
-    Bytes raw = body;
-    unsigned char* packed = stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()),
-                                               &packed_length, SAVE_COMPRESS_QUALITY);
     append_u32(&out, static_cast<uint32_t>(body.size()));
-    append_u32(&out, static_cast<uint32_t>(packed_length));
-    out.insert(out.end(), packed, packed + packed_length);
-    free(packed);
+    append_u32(&out, static_cast<uint32_t>(packed.size()));
+    out.insert(out.end(), packed.begin(), packed.end());
     return out;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,8 @@ struct SaveFileSpec {
     uint32_t segment = 0;
     uint32_t time = 0;
     Bytes png;
+    size_t stream_padding = 0;  // zero bytes after the zlib stream, counted in packed_length
+    int zlib_level = -1;        // 0 to 9: the stream made by zlib at that level, not by the engine's compressor
 };
 
 // A whole save file: the head of spec, then raw_length, the body compressed

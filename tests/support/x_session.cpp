@@ -1,5 +1,9 @@
 #include "x_session.h"
 
+#include "app.h"
+#include "test_support.h"
+
+#include <SDL.h>
 #include <stb_image.h>
 
 #include <chrono>
@@ -7,7 +11,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <thread>
 #include <sys/wait.h>
@@ -16,9 +19,10 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int GAME_WIDTH = 640, GAME_HEIGHT = 400;
+constexpr const char* GAME_TITLE = "Kavrel Engine";
 constexpr int SERVER_START_SECONDS = 30;
-// The loading screen's start prompt: grey text on the row at 0.9 of the height.
+// The loading screen's start prompt: grey text on the row at 0.9 of the
+// 640x400 window's height.
 constexpr uint32_t PROMPT_GREY = 0x999999;
 constexpr int PROMPT_TOP = 360, PROMPT_BOTTOM = 376, PROMPT_MIN_PIXELS = 100;
 
@@ -32,15 +36,16 @@ static void pause_ms(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-Picture load_png(const std::string& path)
+WindowPixels load_png_pixels(const std::string& path)
 {
-    Picture picture;
+    WindowPixels picture;
     int channels = 0;
-    uint8_t* pixels = stbi_load(path.c_str(), &picture.w, &picture.h, &channels, 4);
-    if (!pixels)
-        return Picture{};
-    picture.rgba.assign(pixels, pixels + static_cast<size_t>(picture.w) * picture.h * 4);
-    stbi_image_free(pixels);
+    uint8_t* rgb = stbi_load(path.c_str(), &picture.w, &picture.h, &channels, 3);
+    if (!rgb)
+        return WindowPixels{};
+    for (int i = 0; i < picture.w * picture.h; i++)
+        picture.rgb.push_back(static_cast<uint32_t>(rgb[i * 3]) << 16 | rgb[i * 3 + 1] << 8 | rgb[i * 3 + 2]);
+    stbi_image_free(rgb);
     return picture;
 }
 
@@ -68,10 +73,10 @@ XSession::XSession()
         close(ready[0]);
         // -displayfd: the server takes a display number no other server holds.
         // -noreset: by default the server resets when its last client leaves,
-        // as xdotool does after every command, and drops a client that
+        // as xdotool and every read of the window do, and drops a client that
         // connects meanwhile; the game then cannot open its display.
         execlp("Xvfb", "Xvfb", "-displayfd", ready_fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-               "1280x1024x24", "-fbdir", framebuffer_.path().c_str(), static_cast<char*>(nullptr));
+               "1280x1024x24", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(ready[1]);
@@ -93,40 +98,16 @@ bool XSession::xdotool(const std::string& args) const
     return !display_.empty() && std::system(command.c_str()) == 0;
 }
 
-static uint32_t big_endian_u32(const uint8_t* p)
+bool XSession::start_sdl_with_cursors() const
 {
-    return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
-
-Picture XSession::screen(int w, int h) const
-{
-    // -fbdir keeps the screen in this file as an XWD image: a header of
-    // 32-bit big-endian fields, a colour map of 12-byte entries, then the
-    // pixels, 32 bits each in the order blue, green, red, unused.
-    enum { HEADER_SIZE = 0, WIDTH = 4, HEIGHT = 5, BITS_PER_PIXEL = 11, BYTES_PER_LINE = 12, COLOURS = 19 };
-    std::ifstream in(framebuffer_.file("Xvfb_screen0"), std::ios::binary);
-    uint8_t header[(COLOURS + 1) * 4];
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header))
-        return Picture{};
-    auto field = [&](int index) { return big_endian_u32(header + index * 4); };
-    if (field(BITS_PER_PIXEL) != 32 || field(WIDTH) < static_cast<uint32_t>(w) ||
-        field(HEIGHT) < static_cast<uint32_t>(h))
-        return Picture{};
-    Picture picture{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4)};
-    std::vector<uint8_t> row(static_cast<size_t>(w) * 4);
-    for (int y = 0; y < h; y++) {
-        in.seekg(field(HEADER_SIZE) + field(COLOURS) * 12 + static_cast<std::streamoff>(y) * field(BYTES_PER_LINE));
-        if (!in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(row.size())))
-            return Picture{};
-        for (size_t x = 0; x < row.size(); x += 4) {
-            uint8_t* out = &picture.rgba[static_cast<size_t>(y) * row.size() + x];
-            out[0] = row[x + 2];
-            out[1] = row[x + 1];
-            out[2] = row[x];
-            out[3] = 0xFF;
-        }
-    }
-    return picture;
+    SDL_Quit();
+    setenv("DISPLAY", display_.c_str(), 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    if (SDL_Init(SDL_INIT_VIDEO) != 0)
+        return false;
+    g_cursor_arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    g_cursor_hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+    return g_cursor_arrow && g_cursor_hand;
 }
 
 GameProcess::GameProcess(const XSession& session, const std::string& folder) : session_(session), folder_(folder)
@@ -171,33 +152,39 @@ bool GameProcess::ended()
     return child_ <= 0;
 }
 
-bool GameProcess::wait_for_screen(int timeout_seconds, const std::function<bool(const Picture&)>& shown)
+bool GameProcess::wait_for_screen(int timeout_seconds, const std::function<bool(const WindowPixels&)>& shown)
 {
     const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
     while (!ended() && Clock::now() < deadline) {
-        const Picture window = session_.screen(GAME_WIDTH, GAME_HEIGHT);
-        if (!window.rgba.empty() && shown(window))
+        const WindowPixels window = x_read_window(session_.display(), GAME_TITLE);
+        if (window.w > 0 && shown(window))
             return true;
         pause_ms(50);
     }
     return false;
 }
 
-bool GameProcess::start(int timeout_seconds)
+bool GameProcess::wait_for_window(int timeout_seconds)
 {
     const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
-    // No window manager: the window stays where it is put, and keys go to the
-    // window under the pointer, kept away from the top edge, where the menu
-    // bar would open.
-    while (!session_.xdotool("search --onlyvisible --name \"Kavrel Engine\" windowmove %1 0 0 "
-                             "mousemove --window %1 600 200")) {
+    while (!session_.xdotool(std::string("search --onlyvisible --name \"") + GAME_TITLE +
+                             "\" mousemove --window %1 600 200")) {
         if (ended() || Clock::now() >= deadline)
             return false;
         pause_ms(100);
     }
+    return true;
+}
+
+bool GameProcess::start(int timeout_seconds)
+{
     // The loading screen drops keys until its prompt is up.
-    return wait_for_screen(timeout_seconds, [](const Picture& window) {
-               return window.count(PROMPT_GREY, 0, PROMPT_TOP, GAME_WIDTH, PROMPT_BOTTOM) >= PROMPT_MIN_PIXELS;
+    return wait_for_window(timeout_seconds) && wait_for_screen(timeout_seconds, [](const WindowPixels& window) {
+               int grey = 0;
+               for (int y = PROMPT_TOP; y < PROMPT_BOTTOM && y < window.h; y++)
+                   for (int x = 0; x < window.w; x++)
+                       grey += window.at(x, y) == PROMPT_GREY;
+               return grey >= PROMPT_MIN_PIXELS;
            }) && session_.xdotool("key space");
 }
 

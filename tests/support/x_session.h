@@ -1,38 +1,17 @@
 // A private X server (Xvfb) and the real game running on it, for
 // whole-program tests that need a real window and real keys and clicks
-// (sent with xdotool). The tests wait on what the screen shows, read from
-// the server's framebuffer, rather than on fixed sleeps.
+// (sent with xdotool). The tests wait on what the window shows, read back
+// from the server, rather than on fixed sleeps.
 #pragma once
 
-#include "test_support.h"
+#include "x_pixels.h"
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
-// Pixels as red-green-blue-alpha bytes, row by row.
-struct Picture {
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgba;
-    uint32_t rgb(int x, int y) const
-    {
-        const uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
-        return static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
-    }
-    int count(uint32_t colour, int left, int top, int right, int bottom) const
-    {
-        int hits = 0;
-        for (int y = top; y < bottom; y++)
-            for (int x = left; x < right; x++)
-                hits += rgb(x, y) == colour;
-        return hits;
-    }
-};
-
-// A PNG file's pixels; an empty picture when it cannot be read.
-Picture load_png(const std::string& path);
+// A PNG file's pixels; empty (w 0) when it cannot be read.
+WindowPixels load_png_pixels(const std::string& path);
 
 class XSession {
 public:
@@ -48,14 +27,16 @@ public:
 
     // Runs xdotool with these arguments on this display; true on status 0.
     bool xdotool(const std::string& args) const;
-    // The screen's top-left w x h pixels as they stand now.
-    Picture screen(int w, int h) const;
+
+    // In a child process of the test: restarts SDL's video on this display and
+    // makes the game's arrow and hand cursors, which only a real display has.
+    // False when either fails.
+    bool start_sdl_with_cursors() const;
 
 private:
     bool tools_ = false;
     pid_t server_ = 0;
     std::string display_;
-    ScratchDir framebuffer_;
 };
 
 // The built kavrel, copied into folder (so its screenshots land there) and
@@ -68,14 +49,17 @@ public:
     GameProcess(const GameProcess&) = delete;
     GameProcess& operator=(const GameProcess&) = delete;
 
-    // Waits for the window, moves it to the screen's top-left corner with
-    // the pointer over it, waits for the loading screen's start prompt and
-    // presses Space. False when either wait takes over timeout_seconds or
-    // the game ended.
+    // Waits until the game's window is shown and puts the pointer over it
+    // (keys go to the window under the pointer), away from the top edge,
+    // where the menu bar would open; false after timeout_seconds or when the
+    // game has ended.
+    bool wait_for_window(int timeout_seconds);
+    // wait_for_window, then waits for the loading screen's start prompt and
+    // presses Space; false when either wait runs out or the game ended.
     bool start(int timeout_seconds);
-    // Reads the game's 640 x 400 window, in the corner start() put it, until
-    // shown holds; false after timeout_seconds or when the game ended.
-    bool wait_for_screen(int timeout_seconds, const std::function<bool(const Picture&)>& shown);
+    // Reads the game's window until shown holds; false after timeout_seconds
+    // or when the game has ended.
+    bool wait_for_screen(int timeout_seconds, const std::function<bool(const WindowPixels&)>& shown);
     // True once the game has ended.
     bool ended();
     // For a failure message: "running", or how the game ended, followed by

@@ -65,16 +65,19 @@ void drain_blocks(VorbisEncoder* enc, std::vector<uint8_t>* out)
 }  // namespace
 
 std::vector<uint8_t> ogg_encode_vorbis(const int16_t* samples, size_t frames, int channels,
-                                       int rate, float quality)
+                                       int rate, float quality, const char* comment)
 {
     std::vector<uint8_t> out;
-    if ((channels != 1 && channels != 2) || rate <= 0 || (frames > 0 && samples == nullptr)) {
+    if (channels < 1 || channels > OGG_WRITER_MAX_CHANNELS || rate <= 0 || (frames > 0 && samples == nullptr)) {
         return out;
     }
 
     VorbisEncoder enc;
     if (vorbis_encode_init_vbr(&enc.info, channels, rate, quality) != 0) {
         return out;
+    }
+    if (comment != nullptr) {
+        vorbis_comment_add_tag(&enc.comment, "COMMENT", comment);
     }
     if (vorbis_analysis_init(&enc.dsp, &enc.info) != 0) {
         return out;

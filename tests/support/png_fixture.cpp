@@ -1,0 +1,51 @@
+#include "png_fixture.h"
+
+#include <zlib.h>
+
+static void append_u32(Bytes* out, uint32_t v)
+{
+    out->insert(out->end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+}
+
+static void append_chunk(Bytes* png, const char* type, const Bytes& data)
+{
+    Bytes chunk(type, type + 4);
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    append_u32(png, static_cast<uint32_t>(data.size()));
+    png->insert(png->end(), chunk.begin(), chunk.end());
+    append_u32(png, static_cast<uint32_t>(crc32(0, chunk.data(), uInt(chunk.size()))));
+}
+
+Bytes png_file(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, const Bytes& data)
+{
+    uLongf size = compressBound(data.size());
+    Bytes packed(size);
+    compress(packed.data(), &size, data.data(), data.size());
+    packed.resize(size);
+    Bytes header;
+    append_u32(&header, w);
+    append_u32(&header, h);
+    header.insert(header.end(), {depth, colour, 0, 0, uint8_t(interlaced)});
+    Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    append_chunk(&png, "IHDR", header);
+    append_chunk(&png, "IDAT", packed);
+    append_chunk(&png, "IEND", {});
+    return png;
+}
+
+Bytes png_blank(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, size_t extra)
+{
+    static const uint32_t channels[] = {1, 0, 3, 1, 2, 0, 4};
+    const size_t bits = size_t(depth) * channels[colour];
+    const auto rows = [&](size_t pass_w, size_t pass_h) {
+        return pass_w && pass_h ? pass_h * (1 + (pass_w * bits + 7) / 8) : 0;
+    };
+    // Adam7's passes: every dx-th pixel of every dy-th row from x0, y0.
+    static const uint32_t passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    size_t size = interlaced ? 0 : rows(w, h);
+    for (const auto& p : passes)
+        if (interlaced && w > p[0] && h > p[1])
+            size += rows((w - p[0] + p[2] - 1) / p[2], (h - p[1] + p[3] - 1) / p[3]);
+    return png_file(w, h, depth, colour, interlaced, Bytes(size + extra, 0));
+}

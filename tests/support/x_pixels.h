@@ -1,0 +1,17 @@
+// What a window shows, read back from the X server: for checking what the
+// game draws on screen but never puts in a screenshot, such as its menus.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct WindowPixels {
+    int w = 0, h = 0;
+    std::vector<uint32_t> rgb;  // 0xRRGGBB, row after row
+    uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * w + x]; }
+};
+
+// The pixels of the first shown top-level window on the display whose title
+// holds title_part; empty (w 0) when there is none or it cannot be read.
+WindowPixels x_read_window(const std::string& display, const std::string& title_part);
