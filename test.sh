@@ -2,10 +2,11 @@
 # Builds the engine and runs the whole test suite.
 #   KAVREL_BUILD_DIR   build folder (default: build)
 #   KAVREL_CMAKE_ARGS  extra CMake arguments, e.g. -DKAVREL_SANITIZE=ON
+# Compiler warnings are errors here, unlike in a plain CMake build.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash .ci/install-deps.sh
 build_dir="${KAVREL_BUILD_DIR:-build}"
-cmake -S . -B "$build_dir" ${KAVREL_CMAKE_ARGS:-}
+cmake -S . -B "$build_dir" -DKAVREL_WERROR=ON ${KAVREL_CMAKE_ARGS:-}
 cmake --build "$build_dir" -j"$(nproc)"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"

@@ -173,8 +173,11 @@ static void install_callbacks(Engine* engine)
 
 int app_main(int, char**)
 {
-    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0)
+    if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) {
+        // No window exists to show a box in, so standard error alone says why.
+        fprintf(stderr, "SDL_Init failed: %s\n", SDL_GetError());
         return EXIT_FATAL;
+    }
     create_cursors();
     bgm_init();
     // Menu commands reach the event handler as this registered event.

@@ -7,8 +7,7 @@
 #include "window_game.h"
 #include "x_session.h"
 
-#include <stb_image.h>
-
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -39,50 +38,36 @@ static void pause_ms(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-struct Picture {
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgba;
-    uint32_t rgb(int x, int y) const
-    {
-        const uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
-        return static_cast<uint32_t>(p[0]) << 16 | p[1] << 8 | p[2];
-    }
-};
-
 // Presses F12 and waits for the screenshot it writes beside the executable.
-static Picture take_screenshot(const XSession& x, const ScratchDir& dir, int already_taken)
+// Screenshots are named by the second: after one, a second is let pass, so
+// the next does not take its name.
+static WindowPixels take_screenshot(const XSession& x, const ScratchDir& dir, int already_taken)
 {
+    if (already_taken > 0)
+        pause_ms(1000);
     x.xdotool("key F12");
-    Picture picture;
-    for (int tries = 0; tries < 100; tries++) {
+    for (int tries = 0; tries < 200; tries++) {
         std::vector<fs::path> shots;
         for (const auto& entry : fs::directory_iterator(dir.path()))
             if (entry.path().filename().string().rfind("screenshot_", 0) == 0)
                 shots.push_back(entry.path());
+        // A file still being written does not decode yet.
         if (static_cast<int>(shots.size()) > already_taken) {
-            std::sort(shots.begin(), shots.end(), [](const fs::path& a, const fs::path& b) {
-                return fs::last_write_time(a) < fs::last_write_time(b);
-            });
-            pause_ms(200);  // let the writer finish the file
-            int channels = 0;
-            uint8_t* pixels = stbi_load(shots.back().c_str(), &picture.w, &picture.h, &channels, 4);
-            if (pixels) {
-                picture.rgba.assign(pixels, pixels + static_cast<size_t>(picture.w) * picture.h * 4);
-                stbi_image_free(pixels);
+            const WindowPixels picture = load_png_pixels(std::max_element(shots.begin(), shots.end())->string());
+            if (picture.w > 0)
                 return picture;
-            }
         }
         pause_ms(50);
     }
-    return picture;
+    return WindowPixels{};
 }
 
 // Share of a row's pixels that are the given colour.
-static double share_of(const Picture& picture, int y, uint32_t rgb)
+static double share_of(const WindowPixels& picture, int y, uint32_t rgb)
 {
     int hits = 0;
     for (int x = 0; x < picture.w; x++)
-        hits += picture.rgb(x, y) == rgb;
+        hits += picture.at(x, y) == rgb;
     return static_cast<double>(hits) / picture.w;
 }
 
@@ -94,42 +79,39 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     ScratchDir dir;
     put_window_game(dir, scene(), PICTURE_RGB);
     GameProcess game(x, dir.path());
-    ASSERT_TRUE(game.wait_for_window(40)) << "the game: " << game.state();
-    // No window manager: keys go to the window under the pointer, kept away
-    // from the top edge, where the menu bar would open.
-    x.xdotool("search --name \"Kavrel Engine\" mousemove --window %1 600 200");
-    pause_ms(2500);              // the splash fades in for a second
-    x.xdotool("key space");
-    pause_ms(1200);
+    ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
 
-    const Picture waiting = take_screenshot(x, dir, 0);
-    ASSERT_EQ(waiting.w, 640);
-    ASSERT_EQ(waiting.h, 400);
-    EXPECT_EQ(waiting.rgb(320, 100), PICTURE_RGB);
-    // "HELLO THERE" in window 1: solid white cells on row 20 (y 320..335).
-    EXPECT_GT(share_of(waiting, 328, 0xFFFFFF), 0.1);
-    // "Press any key" in red at the layout's cell (column 10, line 10).
-    EXPECT_EQ(waiting.rgb(10 * 8 + 4, 10 * 16 + 8), 0xFF0000u);
+    // The scene waits for a key: its picture, "HELLO THERE" in window 1 as
+    // solid white cells on row 20 (y 320..335), and "Press any key" in the
+    // layout's red a row below its cell (column 10, line 10).
+    ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
+        return window.at(320, 100) == PICTURE_RGB && share_of(window, 328, 0xFFFFFF) > 0.1 &&
+               window.at(10 * 8 + 4, 11 * 16 + 8) == 0xFF0000u;
+    })) << "the game: " << game.state();
 
-    // Any key ends a key wait, F12 included: the choice menu is open now.
-    pause_ms(1000);
-    const Picture choosing = take_screenshot(x, dir, 1);
+    // Any key ends a key wait, F12 included, and the screenshot holds the
+    // frame after it: the choices stand in a column at the layout's cell, the
+    // first highlighted in the layout's red, the second in its white.
+    const WindowPixels choosing = take_screenshot(x, dir, 0);
     ASSERT_EQ(choosing.w, 640);
-    // The choices stand in a column at the layout's cell (column 10, line 10),
-    // the first highlighted in the layout's red, the second in its white.
-    EXPECT_EQ(choosing.rgb(10 * 8 + 4, 10 * 16 + 8), 0xFF0000u);
-    EXPECT_EQ(choosing.rgb(10 * 8 + 4, 11 * 16 + 8), 0xFFFFFFu);
+    ASSERT_EQ(choosing.h, 400);
+    EXPECT_EQ(choosing.at(320, 100), PICTURE_RGB);
+    EXPECT_GT(share_of(choosing, 328, 0xFFFFFF), 0.1);
+    EXPECT_EQ(choosing.at(10 * 8 + 4, 10 * 16 + 8), 0xFF0000u);
+    EXPECT_EQ(choosing.at(10 * 8 + 4, 11 * 16 + 8), 0xFFFFFFu);
 
+    // The right branch clears the left half of the picture.
     x.xdotool("key Down");
-    pause_ms(300);
     x.xdotool("key Return");
-    pause_ms(1000);
-    const Picture right_branch = take_screenshot(x, dir, 2);
+    ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
+        return window.at(100, 100) == 0x000000u;
+    })) << "the game: " << game.state();
+    const WindowPixels right_branch = take_screenshot(x, dir, 1);
     ASSERT_EQ(right_branch.w, 640);
-    EXPECT_EQ(right_branch.rgb(100, 100), 0x000000u);
-    EXPECT_EQ(right_branch.rgb(500, 100), PICTURE_RGB);
+    EXPECT_EQ(right_branch.at(100, 100), 0x000000u);
+    EXPECT_EQ(right_branch.at(500, 100), PICTURE_RGB);
 
-    EXPECT_EQ(game.quit(10), 0);
+    EXPECT_EQ(game.quit(10), 0) << game.state();
 
     const std::string config = read_text_file(dir.file("config.ini"));
     EXPECT_NE(config.find("window_w=640\nwindow_h=400\n"), std::string::npos) << config;

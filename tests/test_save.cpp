@@ -483,7 +483,7 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
     Bytes flipped = good;
     flipped[good.size() / 2] ^= 0xFF;
     Bytes trailer_flipped = good;
-    trailer_flipped.back() ^= 0x01;
+    trailer_flipped[good.size() - 1] ^= 0x01;
     SaveFileSpec padded;
     padded.stream_padding = 16;
     Bytes padded_trailer_flipped = build_save_file(padded, body);

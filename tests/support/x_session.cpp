@@ -4,16 +4,27 @@
 #include "test_support.h"
 
 #include <SDL.h>
+#include <stb_image.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* GAME_TITLE = "Kavrel Engine";
+constexpr int SERVER_START_SECONDS = 30;
+// The loading screen's start prompt: grey text on the row at 0.9 of the
+// 640x400 window's height.
+constexpr uint32_t PROMPT_GREY = 0x999999;
+constexpr int PROMPT_TOP = 360, PROMPT_BOTTOM = 376, PROMPT_MIN_PIXELS = 100;
 
 static bool command_exists(const char* name)
 {
@@ -25,33 +36,57 @@ static void pause_ms(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+WindowPixels load_png_pixels(const std::string& path)
+{
+    WindowPixels picture;
+    int channels = 0;
+    uint8_t* rgb = stbi_load(path.c_str(), &picture.w, &picture.h, &channels, 3);
+    if (!rgb)
+        return WindowPixels{};
+    for (int i = 0; i < picture.w * picture.h; i++)
+        picture.rgb.push_back(static_cast<uint32_t>(rgb[i * 3]) << 16 | rgb[i * 3 + 1] << 8 | rgb[i * 3 + 2]);
+    stbi_image_free(rgb);
+    return picture;
+}
+
+// The display name Xvfb writes to fd once it accepts clients; empty when it
+// writes none in time.
+static std::string read_display(int fd)
+{
+    std::string number;
+    char c = 0;
+    pollfd ready = {fd, POLLIN, 0};
+    while (poll(&ready, 1, SERVER_START_SECONDS * 1000) == 1 && read(fd, &c, 1) == 1 && c != '\n')
+        number += c;
+    return c == '\n' && !number.empty() ? ":" + number : "";
+}
+
 XSession::XSession()
 {
-    if (!command_exists("Xvfb") || !command_exists("xdotool"))
+    tools_ = command_exists("Xvfb") && command_exists("xdotool");
+    int ready[2];
+    if (!tools_ || pipe(ready) != 0)
         return;
-    // A display number of our own, so parallel tests never share a server.
-    const int number = 100 + static_cast<int>(getpid() % 800);
-    display_ = ":" + std::to_string(number);
-    pid_t child = fork();
-    if (child == 0) {
-        execlp("Xvfb", "Xvfb", display_.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+    const std::string ready_fd = std::to_string(ready[1]);
+    server_ = fork();
+    if (server_ == 0) {
+        close(ready[0]);
+        // -displayfd: the server takes a display number no other server holds.
+        // -noreset: by default the server resets when its last client leaves,
+        // as xdotool and every read of the window do, and drops a client that
+        // connects meanwhile; the game then cannot open its display.
+        execlp("Xvfb", "Xvfb", "-displayfd", ready_fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
+               "1280x1024x24", static_cast<char*>(nullptr));
         _exit(127);
     }
-    server_ = child;
-    for (int tries = 0; tries < 100; tries++) {
-        if (xdotool("getmouselocation"))
-            return;
-        pause_ms(50);
-    }
-    kill(server_, SIGKILL);
-    waitpid(server_, nullptr, 0);
-    server_ = 0;
+    close(ready[1]);
+    display_ = read_display(ready[0]);
+    close(ready[0]);
 }
 
 XSession::~XSession()
 {
-    if (!server_)
+    if (server_ <= 0)
         return;
     kill(server_, SIGTERM);
     waitpid(server_, nullptr, 0);
@@ -60,7 +95,7 @@ XSession::~XSession()
 bool XSession::xdotool(const std::string& args) const
 {
     const std::string command = "DISPLAY=" + display_ + " xdotool " + args + " > /dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+    return !display_.empty() && std::system(command.c_str()) == 0;
 }
 
 bool XSession::start_sdl_with_cursors() const
@@ -75,13 +110,14 @@ bool XSession::start_sdl_with_cursors() const
     return g_cursor_arrow && g_cursor_hand;
 }
 
-GameProcess::GameProcess(const XSession& session, const std::string& folder) : session_(session)
+GameProcess::GameProcess(const XSession& session, const std::string& folder) : session_(session), folder_(folder)
 {
     const std::string copy = folder + "/kavrel";
     fs::copy_file(KAVREL_BINARY, copy, fs::copy_options::overwrite_existing);
     child_ = fork();
     if (child_ == 0) {
-        if (chdir(folder.c_str()) != 0)
+        const int err = open((folder + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (chdir(folder.c_str()) != 0 || err < 0 || dup2(err, STDERR_FILENO) < 0)
             _exit(127);
         setenv("DISPLAY", session.display().c_str(), 1);
         setenv("SDL_VIDEODRIVER", "x11", 1);
@@ -97,48 +133,76 @@ GameProcess::GameProcess(const XSession& session, const std::string& folder) : s
 
 GameProcess::~GameProcess()
 {
-    if (child_ > 0 && waitpid(child_, nullptr, WNOHANG) == 0) {
+    if (!ended()) {
         kill(child_, SIGKILL);
         waitpid(child_, nullptr, 0);
     }
 }
 
-bool GameProcess::wait_for_window(int timeout_seconds)
+// Reaps the game once it has ended and keeps how it ended.
+bool GameProcess::ended()
 {
-    for (int waited = 0; waited < timeout_seconds * 20; waited++) {
-        if (session_.xdotool("search --onlyvisible --name \"Kavrel Engine\""))
+    int status = 0;
+    if (child_ > 0 && waitpid(child_, &status, WNOHANG) == child_) {
+        child_ = 0;
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ending_ = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                    : "killed by signal " + std::to_string(WTERMSIG(status));
+    }
+    return child_ <= 0;
+}
+
+bool GameProcess::wait_for_screen(int timeout_seconds, const std::function<bool(const WindowPixels&)>& shown)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    while (!ended() && Clock::now() < deadline) {
+        const WindowPixels window = x_read_window(session_.display(), GAME_TITLE);
+        if (window.w > 0 && shown(window))
             return true;
-        if (state() != "running")
-            return false;
         pause_ms(50);
     }
     return false;
 }
 
+bool GameProcess::wait_for_window(int timeout_seconds)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    while (!session_.xdotool(std::string("search --onlyvisible --name \"") + GAME_TITLE +
+                             "\" mousemove --window %1 600 200")) {
+        if (ended() || Clock::now() >= deadline)
+            return false;
+        pause_ms(100);
+    }
+    return true;
+}
+
+bool GameProcess::start(int timeout_seconds)
+{
+    // The loading screen drops keys until its prompt is up.
+    return wait_for_window(timeout_seconds) && wait_for_screen(timeout_seconds, [](const WindowPixels& window) {
+               int grey = 0;
+               for (int y = PROMPT_TOP; y < PROMPT_BOTTOM && y < window.h; y++)
+                   for (int x = 0; x < window.w; x++)
+                       grey += window.at(x, y) == PROMPT_GREY;
+               return grey >= PROMPT_MIN_PIXELS;
+           }) && session_.xdotool("key space");
+}
+
 std::string GameProcess::state()
 {
-    if (child_ <= 0)
-        return "ended earlier";
-    int status = 0;
-    if (waitpid(child_, &status, WNOHANG) != child_)
-        return "running";
-    child_ = 0;
-    return WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
-                             : "killed by signal " + std::to_string(WTERMSIG(status));
+    const std::string errors = read_text_file(folder_ + "/stderr.txt");
+    if (session_.display().empty())
+        return "no X server came up";
+    return (ended() ? ending_ : "running") + (errors.empty() ? "" : "; its standard error:\n" + errors);
 }
 
 int GameProcess::quit(int timeout_seconds)
 {
-    if (child_ <= 0)
+    if (ended())
         return -1;
     kill(child_, SIGINT);
-    for (int waited = 0; waited < timeout_seconds * 100; waited++) {
-        int status = 0;
-        if (waitpid(child_, &status, WNOHANG) == child_) {
-            child_ = 0;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
+    const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+    while (!ended() && Clock::now() < deadline)
         pause_ms(10);
-    }
-    return -1;
+    return ended() ? exit_status_ : -1;
 }

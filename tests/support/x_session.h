@@ -1,20 +1,28 @@
 // A private X server (Xvfb) and the real game running on it, for
 // whole-program tests that need a real window and real keys and clicks
-// (sent with xdotool).
+// (sent with xdotool). The tests wait on what the window shows, read back
+// from the server, rather than on fixed sleeps.
 #pragma once
 
+#include "x_pixels.h"
+
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
+// A PNG file's pixels; empty (w 0) when it cannot be read.
+WindowPixels load_png_pixels(const std::string& path);
+
 class XSession {
 public:
-    XSession();  // starts Xvfb on a free display number
+    XSession();  // starts Xvfb on a display number the server finds free
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
 
-    // False when Xvfb or xdotool is missing or the server did not come up.
-    bool available() const { return server_ != 0; }
+    // False when Xvfb or xdotool is missing.
+    bool available() const { return tools_; }
+    // Empty when the server did not come up.
     const std::string& display() const { return display_; }
 
     // Runs xdotool with these arguments on this display; true on status 0.
@@ -26,12 +34,14 @@ public:
     bool start_sdl_with_cursors() const;
 
 private:
+    bool tools_ = false;
     pid_t server_ = 0;
     std::string display_;
 };
 
 // The built kavrel, copied into folder (so its screenshots land there) and
-// started there on the session's display with the dummy audio driver.
+// started there on the session's display with the dummy audio driver. Its
+// standard error goes to folder/stderr.txt.
 class GameProcess {
 public:
     GameProcess(const XSession& session, const std::string& folder);
@@ -39,15 +49,29 @@ public:
     GameProcess(const GameProcess&) = delete;
     GameProcess& operator=(const GameProcess&) = delete;
 
-    // Waits until the game's window is mapped; false after timeout_seconds
-    // or when the game has ended.
+    // Waits until the game's window is shown and puts the pointer over it
+    // (keys go to the window under the pointer), away from the top edge,
+    // where the menu bar would open; false after timeout_seconds or when the
+    // game has ended.
     bool wait_for_window(int timeout_seconds);
-    // How the game ended, for a failure message: "running" or its exit status.
+    // wait_for_window, then waits for the loading screen's start prompt and
+    // presses Space; false when either wait runs out or the game ended.
+    bool start(int timeout_seconds);
+    // Reads the game's window until shown holds; false after timeout_seconds
+    // or when the game has ended.
+    bool wait_for_screen(int timeout_seconds, const std::function<bool(const WindowPixels&)>& shown);
+    // True once the game has ended.
+    bool ended();
+    // For a failure message: "running", or how the game ended, followed by
+    // what it wrote to standard error.
     std::string state();
     // Sends SIGINT (a quit) and waits; the exit status, -1 if killed.
     int quit(int timeout_seconds);
 
 private:
     const XSession& session_;
+    std::string folder_;
     pid_t child_ = 0;
+    std::string ending_;
+    int exit_status_ = -1;
 };
