@@ -185,6 +185,7 @@ protected:
     }
 
     Archive arc{};
+    ScratchDir dir;  // for the tests that look for archive files
 };
 
 // ---------------------------------------------------------------------------
@@ -538,7 +539,6 @@ std::string mark_of(const Archive* arc)
 
 TEST_F(ArchiveTest, FoldersAreSearchedInOrder)
 {
-    ScratchDir dir;
     write_file(dir.file("root/work/base.dat"), marked_archive("cwd"));
     write_file(dir.file("root/work/assets/base.dat"), marked_archive("assets"));
     write_file(dir.file("assets/base.dat"), marked_archive("up-two"));
@@ -561,7 +561,6 @@ TEST_F(ArchiveTest, FoldersAreSearchedInOrder)
 
 TEST_F(ArchiveTest, DatFolderComesFirst)
 {
-    ScratchDir dir;
     write_file(dir.file("dat/base.dat"), marked_archive("dat", true));
     write_file(dir.file("base.dat"), marked_archive("cwd"));
     dir.enter();
@@ -571,7 +570,6 @@ TEST_F(ArchiveTest, DatFolderComesFirst)
 
 TEST_F(ArchiveTest, EmptyFileOrFolderInAnEarlyFolderIsSkipped)
 {
-    ScratchDir dir;
     write_file(dir.file("dat/base.dat"), {});
     std::filesystem::create_directories(dir.file("base.dat"));
     write_file(dir.file("assets/base.dat"), marked_archive("assets"));
@@ -584,10 +582,10 @@ TEST_F(ArchiveTest, BrokenFileInAnEarlyFolderEndsTheSearch)
 {
     const Bytes broken[] = {text("KVR1abcdefgh"), text("KVR"), text("not an archive at all")};
     for (const Bytes& bad : broken) {
-        ScratchDir dir;
-        write_file(dir.file("dat/base.dat"), bad);
-        write_file(dir.file("assets/base.dat"), marked_archive("assets"));
-        dir.enter();
+        ScratchDir fresh;  // one folder per broken file
+        write_file(fresh.file("dat/base.dat"), bad);
+        write_file(fresh.file("assets/base.dat"), marked_archive("assets"));
+        fresh.enter();
         arc_open(&arc, "base.dat");
         EXPECT_EQ(arc.loaded, 0);
         EXPECT_EQ(arc.data, nullptr);
@@ -596,7 +594,6 @@ TEST_F(ArchiveTest, BrokenFileInAnEarlyFolderEndsTheSearch)
 
 TEST_F(ArchiveTest, OpenArchiveIsNeverReopened)
 {
-    ScratchDir dir;
     write_file(dir.file("base.dat"), marked_archive("base"));
     write_file(dir.file("hd.dat"), marked_archive("hd"));
     dir.enter();
@@ -609,7 +606,6 @@ TEST_F(ArchiveTest, OpenArchiveIsNeverReopened)
 
 TEST_F(ArchiveTest, BaseAndHdOpenTogetherAndReportTheHdFlag)
 {
-    ScratchDir dir;
     write_file(dir.file("dat/base.dat"), marked_archive("base"));
     write_file(dir.file("dat/hd.dat"), marked_archive("hd", true, ~ARC_FLAG_HD_ASSETS));  // reserved bits only
     dir.enter();
@@ -627,7 +623,6 @@ TEST_F(ArchiveTest, BaseAndHdOpenTogetherAndReportTheHdFlag)
 
 TEST_F(ArchiveTest, MissingHdLeavesOnlyBaseLoaded)
 {
-    ScratchDir dir;
     write_file(dir.file("base.dat"), marked_archive("base"));
     dir.enter();
     arc_open_base_and_hd();
@@ -638,7 +633,6 @@ TEST_F(ArchiveTest, MissingHdLeavesOnlyBaseLoaded)
 
 TEST_F(ArchiveTest, OpenScriptReplacesTheScenarioArchive)
 {
-    ScratchDir dir;
     write_file(dir.file("script.dat"), marked_archive("default"));
     write_file(dir.file("assets/script_fr.dat"), marked_archive("fr", true));
     dir.enter();
@@ -658,7 +652,6 @@ TEST_F(ArchiveTest, OpenScriptReplacesTheScenarioArchive)
 
 TEST_F(ArchiveTest, OpenScriptRefusesCodesThatDoNotFitTheFileName)
 {
-    ScratchDir dir;
     const std::string code(60, 'x');
     // What a cut "script_<code>.dat" would name: 63 characters, no extension.
     write_file(dir.file("script_" + code.substr(0, 56)), marked_archive("cut"));
@@ -672,7 +665,6 @@ TEST_F(ArchiveTest, OpenScriptRefusesCodesThatDoNotFitTheFileName)
 
 TEST_F(ArchiveTest, DefaultScriptPresenceNeedsANonEmptyFile)
 {
-    ScratchDir dir;
     write_file(dir.file("dat/script.dat"), {});
     std::filesystem::create_directories(dir.file("script.dat"));
     dir.enter();

@@ -9,13 +9,6 @@
 
 namespace {
 
-// Loads config text from a file in a scratch folder.
-bool load_text(const ScratchDir& dir, const std::string& text)
-{
-    std::string path = dir.file("config.ini");
-    write_text_file(path, text);
-    return cfg_load(path.c_str());
-}
 
 void expect_defaults()
 {
@@ -42,23 +35,33 @@ void scramble_config()
 
 }  // namespace
 
-TEST(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
-{
+// Each test reads and writes config files in its own scratch folder.
+class ConfigTest : public ::testing::Test {
+protected:
+    bool load_text(const std::string& text)
+    {
+        std::string path = dir.file("config.ini");
+        write_text_file(path, text);
+        return cfg_load(path.c_str());
+    }
     ScratchDir dir;
+};
+
+TEST_F(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
+{
     scramble_config();
     EXPECT_FALSE(cfg_load(dir.file("absent.ini").c_str()));
     expect_defaults();
     scramble_config();
-    EXPECT_TRUE(load_text(dir, "# comment\n; game_speed=3\n\n;\n#mute_audio=1\n"));
+    EXPECT_TRUE(load_text("# comment\n; game_speed=3\n\n;\n#mute_audio=1\n"));
     expect_defaults();
     std::string path = dir.file("config.ini");
     cfg_save(path.c_str());
     EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
 }
 
-TEST(ConfigTest, EverySettingSurvivesSaveAndLoad)
+TEST_F(ConfigTest, EverySettingSurvivesSaveAndLoad)
 {
-    ScratchDir dir;
     std::string path = dir.file("config.ini");
     cfg_load(dir.file("absent.ini").c_str());
     g_config.scale_to_screen = 1;
@@ -99,9 +102,8 @@ TEST(ConfigTest, EverySettingSurvivesSaveAndLoad)
     EXPECT_EQ(read_text_file(path), written);
 }
 
-TEST(ConfigTest, GameSpeedIsClampedAboveButKeepsPc98Speed)
+TEST_F(ConfigTest, GameSpeedIsClampedAboveButKeepsPc98Speed)
 {
-    ScratchDir dir;
     const struct {
         const char* value;
         int32_t speed;
@@ -110,17 +112,16 @@ TEST(ConfigTest, GameSpeedIsClampedAboveButKeepsPc98Speed)
         {"  +2", 2}, {"99999999999999999999", 3}, {"-99999999999999999999", 1},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(load_text(dir, std::string("game_speed=") + c.value + "\n"));
+        ASSERT_TRUE(load_text(std::string("game_speed=") + c.value + "\n"));
         EXPECT_EQ(g_config.game_speed, c.speed) << "game_speed=" << c.value;
     }
 }
 
-TEST(ConfigTest, FlagsReadAnyNonZeroNumberAsOn)
+TEST_F(ConfigTest, FlagsReadAnyNonZeroNumberAsOn)
 {
-    ScratchDir dir;
     std::string path = dir.file("config.ini");
-    ASSERT_TRUE(load_text(dir, "use_hd_graphics=5\nmute_audio=-3\nuse_scanlines=0x1\nscale_to_screen=on\n"
-                               "use_antialiasing=4294967296\n"));
+    ASSERT_TRUE(load_text("use_hd_graphics=5\nmute_audio=-3\nuse_scanlines=0x1\nscale_to_screen=on\n"
+                          "use_antialiasing=4294967296\n"));
     EXPECT_EQ(g_config.use_hd_graphics, 1);
     EXPECT_EQ(g_config.mute_audio, 1);
     EXPECT_EQ(g_config.use_scanlines, 0);   // "0x1" reads as its leading 0
@@ -130,28 +131,25 @@ TEST(ConfigTest, FlagsReadAnyNonZeroNumberAsOn)
     EXPECT_NE(read_text_file(path).find("\nuse_hd_graphics=1\n"), std::string::npos);
 }
 
-TEST(ConfigTest, WindowNumbersAreKeptAndHugeOnesStopAtTheRangeEnds)
+TEST_F(ConfigTest, WindowNumbersAreKeptAndHugeOnesStopAtTheRangeEnds)
 {
-    ScratchDir dir;
-    ASSERT_TRUE(load_text(dir, "window_x=0\nwindow_y=-40\nwindow_w=0\nwindow_h= 600px\n"));
+    ASSERT_TRUE(load_text("window_x=0\nwindow_y=-40\nwindow_w=0\nwindow_h= 600px\n"));
     EXPECT_EQ(g_config.window_x, 0);
     EXPECT_EQ(g_config.window_y, -40);
     EXPECT_EQ(g_config.window_w, 0);
     EXPECT_EQ(g_config.window_h, 600);
 
-    ASSERT_TRUE(load_text(dir, "window_x=99999999999\nwindow_y=-99999999999\n"
-                               "window_w=2147483647\nwindow_h=-2147483648\n"));
+    ASSERT_TRUE(load_text("window_x=99999999999\nwindow_y=-99999999999\n"
+                          "window_w=2147483647\nwindow_h=-2147483648\n"));
     EXPECT_EQ(g_config.window_x, INT32_MAX);
     EXPECT_EQ(g_config.window_y, INT32_MIN);
     EXPECT_EQ(g_config.window_w, INT32_MAX);
     EXPECT_EQ(g_config.window_h, INT32_MIN);
 }
 
-TEST(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWins)
+TEST_F(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWins)
 {
-    ScratchDir dir;
-    ASSERT_TRUE(load_text(dir,
-                          " use_scanlines=1\nUSE_SCANLINES=1\nuse_scanlines =1\nmute_audio\n"
+    ASSERT_TRUE(load_text(" use_scanlines=1\nUSE_SCANLINES=1\nuse_scanlines =1\nmute_audio\n"
                           "unknown=5\ngame_speed=2\ngame_speed=3\nwindow_x=10\nwindow_x=20\n"));
     EXPECT_EQ(g_config.use_scanlines, 0);
     EXPECT_EQ(g_config.mute_audio, 0);
@@ -159,42 +157,39 @@ TEST(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWins)
     EXPECT_EQ(g_config.window_x, 20);
 }
 
-TEST(ConfigTest, LanguageCodeSplitsAtTheFirstEqualsAndKeepsFifteenCharacters)
+TEST_F(ConfigTest, LanguageCodeSplitsAtTheFirstEqualsAndKeepsFifteenCharacters)
 {
-    ScratchDir dir;
-    ASSERT_TRUE(load_text(dir, "script_lang=en=x\n"));
+    ASSERT_TRUE(load_text("script_lang=en=x\n"));
     EXPECT_STREQ(g_config.script_lang, "en=x");
-    ASSERT_TRUE(load_text(dir, "script_lang=abcdefghijklmnopqrst\n"));
+    ASSERT_TRUE(load_text("script_lang=abcdefghijklmnopqrst\n"));
     EXPECT_STREQ(g_config.script_lang, "abcdefghijklmno");
-    ASSERT_TRUE(load_text(dir, "script_lang=de\nscript_lang=\n"));
+    ASSERT_TRUE(load_text("script_lang=de\nscript_lang=\n"));
     EXPECT_STREQ(g_config.script_lang, "");
 }
 
-TEST(ConfigTest, LongLineIsReadAsPiecesOf127Characters)
+TEST_F(ConfigTest, LongLineIsReadAsPiecesOf127Characters)
 {
-    ScratchDir dir;
     // The second piece happens to form a line of its own.
     std::string line = std::string(127, 'x') + "game_speed=2";
-    ASSERT_TRUE(load_text(dir, line + "\nmute_audio=1\n"));
+    ASSERT_TRUE(load_text(line + "\nmute_audio=1\n"));
     EXPECT_EQ(g_config.game_speed, 2);
     EXPECT_EQ(g_config.mute_audio, 1);
 
     // A value cut by the piece boundary keeps the part inside the first piece.
     std::string cut = "window_x=" + std::string(118 - 3, '0') + "123" + "456";
-    ASSERT_TRUE(load_text(dir, cut + "\n"));
+    ASSERT_TRUE(load_text(cut + "\n"));
     EXPECT_EQ(g_config.window_x, 123);
 }
 
-TEST(ConfigTest, WindowsLineEndsAndAMissingFinalLineFeedAreRead)
+TEST_F(ConfigTest, WindowsLineEndsAndAMissingFinalLineFeedAreRead)
 {
-    ScratchDir dir;
-    ASSERT_TRUE(load_text(dir, "script_lang=en\r\ngame_speed=2\r\nwindow_w=640"));
+    ASSERT_TRUE(load_text("script_lang=en\r\ngame_speed=2\r\nwindow_w=640"));
     EXPECT_STREQ(g_config.script_lang, "en");
     EXPECT_EQ(g_config.game_speed, 2);
     EXPECT_EQ(g_config.window_w, 640);
 }
 
-TEST(ConfigTest, AntialiasingWithoutHdIsTurnedOffWithOneMessage)
+TEST_F(ConfigTest, AntialiasingWithoutHdIsTurnedOffWithOneMessage)
 {
     cfg_load("/nonexistent-folder/config.ini");
     g_config.use_antialiasing = 1;

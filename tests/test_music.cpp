@@ -198,10 +198,7 @@ TEST_F(MusicCallbackTest, IntroOnlyTrackFallsSilentAndStops)
 {
     install_track(&intro_ogg, nullptr);
     size_t frames = 2 * BGM_OUTPUT_BUFFER_FRAMES;
-    Samples got = pull(frames);
-    Samples want = intro;
-    want.resize(frames * CH, 0);
-    EXPECT_EQ(first_difference(got, want), -1);
+    EXPECT_EQ(first_difference(pull(frames), repeat_until(intro, Samples(), frames)), -1);
     EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
     EXPECT_TRUE(all_silent(pull(100)));
 }
@@ -214,10 +211,7 @@ TEST_F(MusicCallbackTest, LoopWithoutAudioStopsInsteadOfSpinning)
 
     install_track(&intro_ogg, &empty_ogg);
     size_t frames = BGM_OUTPUT_BUFFER_FRAMES;
-    Samples got = pull(frames);
-    Samples want = intro;
-    want.resize(frames * CH, 0);
-    EXPECT_EQ(first_difference(got, want), -1);
+    EXPECT_EQ(first_difference(pull(frames), repeat_until(intro, Samples(), frames)), -1);
     EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
 
     clear_player();
@@ -459,9 +453,9 @@ TEST_F(MusicPlayerTest, NameWithoutFolderHasNoHdVariant)
     // hd.dat holds hd/plain.ogg, but "plain.ogg" has no folder to put "hd" in.
     trace_of([] { bgm_set_hd(1); });
     EXPECT_EQ(trace_of([] { bgm_play_track(5); }), "[BGM] Track 5 -- intro: [SD ]  loop: none\n");
-    Samples want = intro;
-    want.resize(BGM_OUTPUT_BUFFER_FRAMES * CH, 0);
-    EXPECT_EQ(first_difference(pull_locked(BGM_OUTPUT_BUFFER_FRAMES), want), -1);
+    EXPECT_EQ(first_difference(pull_locked(BGM_OUTPUT_BUFFER_FRAMES),
+                               repeat_until(intro, Samples(), BGM_OUTPUT_BUFFER_FRAMES)),
+              -1);
 }
 
 TEST_F(MusicPlayerTest, EmptyIntroPlaysTheLoopFromItsStart)
@@ -484,8 +478,7 @@ TEST_F(MusicPlayerTest, IntroOnlyTrackFallsSilentAndPlaysAgainWhenAskedAgain)
 {
     trace_of([] { bgm_play_track(3); });
     size_t frames = 2 * BGM_OUTPUT_BUFFER_FRAMES;
-    Samples want = intro;
-    want.resize(frames * CH, 0);
+    Samples want = repeat_until(intro, Samples(), frames);
     EXPECT_EQ(first_difference(pull_locked(frames), want), -1);
     EXPECT_EQ(g_bgm.state, BGM_STATE_STOPPED);
 
