@@ -70,10 +70,16 @@ void write_text_file(const std::string& path, const std::string& text)
 
 Bytes read_file(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    // Reads the length found on opening, in one piece: a file that another
+    // thread keeps writing (the disk audio driver's) is never chased.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         return {};
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    return bytes;
 }
 
 std::string read_text_file(const std::string& path)
