@@ -51,8 +51,9 @@ extern int32_t g_pending_save_slot;
 // finished top-level segment without a restart segment), else 1.
 uint8_t vm_step(Engine* engine);
 
-// Runs (VM_BLOCK_RUN) or passes over (any other mode) the block at vm_pc.
-void vm_run_block(Engine* engine, uint16_t mode);
+// Runs (VM_BLOCK_RUN) or passes over (any other mode) the block at vm_pc;
+// true when it ran, false when it was passed over or vm_pc holds no block.
+bool vm_run_block(Engine* engine, uint16_t mode);
 
 // Passes over the block at vm_pc; leaves vm_pc on any other byte.
 void vm_skip_block(Engine* engine);

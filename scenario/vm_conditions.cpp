@@ -111,7 +111,10 @@ void vm_cmd_repeat_segment(Engine* engine)
         engine->vm_segment = segment;
         engine->vm_leave = 0;
         engine->vm_next_segment = VM_NEXT_NONE;
-        vm_run_block(engine, VM_BLOCK_RUN);
+        // A segment that cannot run (no block, or nested too deep) can never
+        // change the variable: running it again would only spin.
+        if (!vm_run_block(engine, VM_BLOCK_RUN))
+            break;
 
         runs++;
         if (engine->vm_next_segment == VM_NEXT_END_REPEAT || engine->vm_blocked ||

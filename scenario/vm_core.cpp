@@ -164,24 +164,24 @@ static void render_wait(Engine* engine)
     engine->wait_frames = 0;
 }
 
-void vm_run_block(Engine* engine, uint16_t mode)
+bool vm_run_block(Engine* engine, uint16_t mode)
 {
     if (engine->vm_pc >= engine->code_size)
-        return;
+        return false;
     vm_skip_spaces(engine);
     if (engine->vm_pc >= engine->code_size || vm_peek(engine, engine->vm_pc) != BLOCK_OPEN)
-        return;
+        return false;
 
     const uint32_t start = engine->vm_pc;
     uint32_t end = 0;
     if (!block_end_at(engine, start, &end)) {
         // A '{' without room for its length: nothing after it can run.
         engine->vm_pc = engine->code_size;
-        return;
+        return false;
     }
     if (mode != VM_BLOCK_RUN || s_run_nesting >= VM_RUN_NESTING_LIMIT) {
         engine->vm_pc = end;
-        return;
+        return false;
     }
 
     push_frame(engine, end, VM_FRAME_BLOCK);
@@ -207,9 +207,9 @@ void vm_run_block(Engine* engine, uint16_t mode)
 
     if (engine->vm_leave && engine->vm_pc != 0 && vm_peek(engine, engine->vm_pc - 1) == COMMAND_MODE_OFF)
         engine->vm_leave = 0;
-    if (engine->vm_blocked)
-        return;
-    block_pop(engine);
+    if (!engine->vm_blocked)
+        block_pop(engine);
+    return true;
 }
 
 void vm_skip_block(Engine* engine)
