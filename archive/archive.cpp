@@ -4,6 +4,7 @@
 #include "archive.h"
 #include "inflate.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +40,10 @@ uint32_t arc_entry_offset(const ArchiveEntry* entry) { return read_u32_le(entry-
 uint32_t arc_entry_stored_size(const ArchiveEntry* entry) { return read_u32_le(entry->stored_size_le); }
 uint32_t arc_entry_flags(const ArchiveEntry* entry) { return read_u32_le(entry->flags_le); }
 
-// Opens path and measures it. Null when it does not open, is empty, does not
-// fit a signed 32-bit length, or cannot be read at all (on Linux a folder
-// opens with "rb" but refuses reads; it must count as no file).
-static FILE* open_sized_file(const char* path, int32_t* out_len)
+// Opens path and measures it. Null when it does not open, is empty, is longer
+// than max_len, or cannot be read at all (on Linux a folder opens with "rb"
+// but refuses reads; it must count as no file).
+static FILE* open_sized_file(const char* path, long max_len, int32_t* out_len)
 {
     FILE* file = fopen(path, "rb");
     if (!file)
@@ -50,7 +51,7 @@ static FILE* open_sized_file(const char* path, int32_t* out_len)
     long len = -1;
     if (fseek(file, 0, SEEK_END) == 0)
         len = ftell(file);
-    bool readable = len > 0 && len <= ARC_MAX_FILE_SIZE && fseek(file, 0, SEEK_SET) == 0 &&
+    bool readable = len > 0 && len <= max_len && fseek(file, 0, SEEK_SET) == 0 &&
                     fgetc(file) != EOF && fseek(file, 0, SEEK_SET) == 0;
     if (!readable) {
         fclose(file);
@@ -119,6 +120,24 @@ bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
     return true;
 }
 
+uint8_t* arc_read_file(const char* path, size_t max_len, size_t* out_len)
+{
+    int32_t len = 0;
+    const long cap = static_cast<long>(std::min<size_t>(max_len, ARC_MAX_FILE_SIZE));
+    FILE* file = open_sized_file(path, cap, &len);
+    if (!file)
+        return nullptr;
+    uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
+    const bool read = bytes && fread(bytes, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
+    fclose(file);
+    if (!read) {
+        free(bytes);
+        return nullptr;
+    }
+    *out_len = static_cast<size_t>(len);
+    return bytes;
+}
+
 void arc_open(Archive* arc, const char* file_name)
 {
     if (arc->data)
@@ -130,7 +149,7 @@ void arc_open(Archive* arc, const char* file_name)
         if (path_len < 0 || static_cast<size_t>(path_len) >= sizeof path)
             continue;
         int32_t len = 0;
-        FILE* file = open_sized_file(path, &len);
+        FILE* file = open_sized_file(path, ARC_MAX_FILE_SIZE, &len);
         if (!file)
             continue;
         uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
@@ -256,7 +275,7 @@ bool arc_default_script_present()
         char path[SCRIPT_NAME_CAPACITY];
         snprintf(path, sizeof path, "%sscript.dat", dir);
         int32_t len = 0;
-        FILE* file = open_sized_file(path, &len);
+        FILE* file = open_sized_file(path, ARC_MAX_FILE_SIZE, &len);
         if (file) {
             fclose(file);
             return true;

@@ -13,6 +13,17 @@
 // no inflating to refuse, and no buffer of that size is ever reserved.
 constexpr size_t DEFLATE_MAX_RATIO = 1032;
 
+int inflate_into(uint8_t* out, int capacity, const uint8_t* stream, size_t stream_len, bool zlib_header)
+{
+    if (stream_len > static_cast<size_t>(INT_MAX))
+        return -1;
+    char* to = reinterpret_cast<char*>(out);
+    const char* in = reinterpret_cast<const char*>(stream);
+    const int in_len = static_cast<int>(stream_len);
+    return zlib_header ? stbi_zlib_decode_buffer(to, capacity, in, in_len)
+                       : stbi_zlib_decode_noheader_buffer(to, capacity, in, in_len);
+}
+
 uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected, bool zlib_header)
 {
     if (stream_len > static_cast<size_t>(INT_MAX) || expected >= static_cast<size_t>(INT_MAX) ||
@@ -20,18 +31,12 @@ uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected
         return nullptr;
     // One byte more than expected: a stream that runs on fills it and is caught.
     const int capacity = static_cast<int>(expected) + 1;
-    char* out = static_cast<char*>(malloc(static_cast<size_t>(capacity)));
-    if (!out)
-        return nullptr;
-    const char* in = reinterpret_cast<const char*>(stream);
-    const int in_len = static_cast<int>(stream_len);
-    const int got = zlib_header ? stbi_zlib_decode_buffer(out, capacity, in, in_len)
-                                : stbi_zlib_decode_noheader_buffer(out, capacity, in, in_len);
-    if (got != static_cast<int>(expected)) {
+    uint8_t* out = static_cast<uint8_t*>(malloc(static_cast<size_t>(capacity)));
+    if (out && inflate_into(out, capacity, stream, stream_len, zlib_header) != static_cast<int>(expected)) {
         free(out);
         return nullptr;
     }
-    return reinterpret_cast<uint8_t*>(out);
+    return out;
 }
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // and checks every picture's declared size, and a PNG's data, before it is
 // decoded.
 #include "archive.h"
+#include "inflate.h"
 
 #include <SDL.h>
 #include <stb_image.h>
@@ -219,18 +220,14 @@ uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h)
     // Untouched pages of the buffer cost nothing: only what the stream really
     // inflates to is paid for.
     const int most = static_cast<int>(png_data_max(layout.w, layout.h));
-    char* data = static_cast<char*>(malloc(static_cast<size_t>(most)));
+    uint8_t* data = static_cast<uint8_t*>(malloc(static_cast<size_t>(most)));
     if (!data)
         return nullptr;
-    const char* stream = reinterpret_cast<const char*>(layout.data);
-    const int stream_len = static_cast<int>(layout.data_len);
-    const int data_len = layout.zlib_header
-                             ? stbi_zlib_decode_buffer(data, most, stream, stream_len)
-                             : stbi_zlib_decode_noheader_buffer(data, most, stream, stream_len);
+    const int data_len = inflate_into(data, most, layout.data, layout.data_len, layout.zlib_header);
     size_t stored_len = 0;
     uint8_t* stored = data_len < 0 ? nullptr
-                                   : png_with_stored_data(png, layout, reinterpret_cast<uint8_t*>(data),
-                                                          static_cast<size_t>(data_len), &stored_len);
+                                   : png_with_stored_data(png, layout, data, static_cast<size_t>(data_len),
+                                                          &stored_len);
     free(data);
     if (!stored || stored_len > INT_MAX) {
         free(stored);
@@ -260,18 +257,9 @@ uint8_t* img_decode_rgba(SDL_Renderer* renderer, const uint8_t* bytes, size_t le
 
 uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, int* h)
 {
-    FILE* file = fopen(path, "rb");
-    if (!file)
-        return nullptr;
-    long len = -1;
-    if (fseek(file, 0, SEEK_END) == 0)
-        len = ftell(file);
-    const bool sized = len > 0 && static_cast<unsigned long>(len) <= IMG_FILE_CAP &&
-                       fseek(file, 0, SEEK_SET) == 0;
-    uint8_t* bytes = sized ? static_cast<uint8_t*>(malloc(static_cast<size_t>(len))) : nullptr;
-    const bool read = bytes && fread(bytes, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
-    fclose(file);
-    uint8_t* pixels = read ? img_decode_rgba(renderer, bytes, static_cast<size_t>(len), w, h) : nullptr;
+    size_t len = 0;
+    uint8_t* bytes = arc_read_file(path, IMG_FILE_CAP, &len);
+    uint8_t* pixels = bytes ? img_decode_rgba(renderer, bytes, len, w, h) : nullptr;
     free(bytes);
     return pixels;
 }

@@ -114,6 +114,11 @@ extern uint32_t g_language_count;
 uint8_t* asset_read(const char* name, size_t* out_len);
 uint8_t* asset_read_impl(const char* name, size_t* out_len);
 
+// A whole loose file of 1 to max_len bytes in a new malloc'd buffer, its
+// length in *out_len; null when it does not open, is empty or longer, or
+// reads short.
+uint8_t* arc_read_file(const char* path, size_t max_len, size_t* out_len);
+
 // Rebuilds g_languages from script.dat and the script_*.dat files in "dat/"
 // and the working directory.
 void arc_discover_languages();

@@ -13,6 +13,11 @@
 // another length, or memory runs out.
 uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected, bool zlib_header);
 
+// Inflates stream (zlib or raw deflate, as above) into out, which holds
+// capacity bytes. The length inflated, or -1 when the stream is corrupt,
+// longer than capacity, or too long for the inflater.
+int inflate_into(uint8_t* out, int capacity, const uint8_t* stream, size_t stream_len, bool zlib_header);
+
 // Bytes taken by the raw deflate data at the start of data, up to the byte
 // that holds its last bit: where a trailer behind it begins. 0 when data does
 // not hold a whole deflate stream.
