@@ -1,3 +1,4 @@
+#include "archive.h"
 #include "demo_art.h"
 #include "demo_music.h"
 #include "test_support.h"
@@ -7,6 +8,7 @@
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -59,24 +61,63 @@ protected:
 
 ScratchDir* DemoMusicTest::dir_ = nullptr;
 
+// All the demo's text stands on screen rows 19-24, in white, in yellow, or at the
+// dusk of the script's '%2,1 %6,1', which tints text and picture alike.
+constexpr int TEXT_BAND_TOP = 19 * 16;
+constexpr uint8_t NO_TINT[3] = {255, 255, 255}, DUSK_TINT[3] = {127, 198, 255};
+constexpr double MIN_CONTRAST = 4.5;
+
+double luminance(const uint8_t* rgb, const uint8_t* tint)
+{
+    double sum = 0;
+    for (int ch = 0; ch < 3; ch++) {
+        const double s = (rgb[ch] * tint[ch] / 255) / 255.0;
+        sum += (ch == 0 ? 0.2126 : ch == 1 ? 0.7152 : 0.0722) *
+               (s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4));
+    }
+    return sum;
+}
+
+// The lowest contrast between text and a pixel of a scene's text band: white
+// text under either tint, and the yellow, drawn untinted over the frame.
+double text_band_contrast(const uint8_t* rgba, int w, int h)
+{
+    const uint8_t white[3] = {255, 255, 255}, yellow[3] = {255, 255, 0};
+    auto contrast = [](auto text, auto picture, auto tint) { return (luminance(text, tint) + 0.05) / (luminance(picture, tint) + 0.05); };
+    double worst = 21;
+    for (const uint8_t* p = &rgba[size_t{4} * w * (TEXT_BAND_TOP * h / 400)]; p < &rgba[size_t{4} * w * h]; p += 4)
+        worst = std::min({worst, contrast(white, p, NO_TINT), contrast(yellow, p, NO_TINT), contrast(white, p, DUSK_TINT)});
+    return worst;
+}
+
 }  // namespace
 
-TEST(DemoArtTest, PicturesAndTheirHdTwinsHaveTheirSizesAndCover)
+TEST(DemoArtTest, PicturesHaveTheirSizesAndCoverAndLeaveTheirTextLegible)
 {
     ScratchDir dir;
     std::string error;
     ASSERT_TRUE(demo_art_write_all(dir.path(), &error)) << error;
+    // The portrait stands where the manifest places it: above the text.
+    const std::string here = __FILE__, manifest = read_text_file(here.substr(0, here.rfind('/')) + "/../demo/manifest.json");
+    ManifestImage placed[MANIFEST_IMAGE_CAPACITY];
+    BgmTrack tracks[BGM_TRACK_CAPACITY];
+    int32_t placed_count = 0, track_count = 0;
+    ASSERT_TRUE(asset_parse_manifest(reinterpret_cast<const uint8_t*>(manifest.data()), manifest.size(), placed,
+                                     &placed_count, tracks, &track_count) && placed_count > 3);
+    EXPECT_LE(2 * placed[3].y + 240, TEXT_BAND_TOP);
     const struct {
         const char* name;
         int w, h;
-        bool transparent_corners;
+        bool transparent_corners, scene;
     } cases[] = {
-        {"img/000.png", 640, 400, false},   {"img/001.png", 640, 400, false},
-        {"img/002.png", 640, 400, false},   {"img/003.png", 160, 240, true},
-        {"img/004.png", 320, 160, false},   {"img/hd/000.png", 1280, 800, false},
-        {"img/hd/001.png", 1280, 800, false}, {"img/hd/002.png", 1280, 800, false},
-        {"img/hd/003.png", 320, 480, true}, {"img/hd/004.png", 640, 320, false},
-        {"splash.png", 640, 400, false},
+        {"img/000.png", 640, 400, false, true},   {"img/001.png", 640, 400, false, true},
+        {"img/002.png", 640, 400, false, true},   {"img/003.png", 160, 240, true, false},
+        {"img/004.png", 320, 160, false, false},  {"img/005.png", 640, 400, false, true},
+        {"img/006.png", 640, 400, false, true},   {"img/hd/000.png", 1280, 800, false, true},
+        {"img/hd/001.png", 1280, 800, false, true}, {"img/hd/002.png", 1280, 800, false, true},
+        {"img/hd/003.png", 320, 480, true, false}, {"img/hd/004.png", 640, 320, false, false},
+        {"img/hd/005.png", 1280, 800, false, true}, {"img/hd/006.png", 1280, 800, false, true},
+        {"splash.png", 640, 400, false, false},
     };
     for (const auto& c : cases) {
         int w = 0, h = 0, channels = 0;
@@ -89,6 +130,8 @@ TEST(DemoArtTest, PicturesAndTheirHdTwinsHaveTheirSizesAndCover)
         EXPECT_EQ(alpha(0, 0), corner_alpha) << c.name;
         EXPECT_EQ(alpha(w - 1, 0), corner_alpha) << c.name;
         EXPECT_EQ(alpha(w / 2, h / 2), 255) << c.name;
+        const double text_contrast = c.scene ? text_band_contrast(px, w, h) : MIN_CONTRAST;
+        EXPECT_GE(text_contrast, MIN_CONTRAST) << c.name;
         stbi_image_free(px);
     }
 }

@@ -1,6 +1,6 @@
 // The bundled demo, built by the tools, played in a real window on a private
 // X server in both of its languages: past the start prompt, through the title
-// and the first scene's picture and text, up to the choice menu.
+// and the first scene's picture and text, up to the choice menu and its history.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -8,15 +8,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr uint32_t CHOICE_HIGHLIGHT = 0xFFFF00;  // the layout's colour 6
-// Window 1, where the story's text goes (columns 2-77, rows 19-23).
-constexpr int TEXT_TOP = 19 * 16, TEXT_BOTTOM = 24 * 16, TEXT_LEFT = 2 * 8, TEXT_RIGHT = 78 * 8;
-// Window 3, where the choices stand (columns 28-51, rows 9-11).
-constexpr int CHOICE_TOP = 9 * 16, CHOICE_BOTTOM = 12 * 16, CHOICE_LEFT = 28 * 8, CHOICE_RIGHT = 52 * 8;
+// Window 1, where the story's text goes (columns 2-77, rows 19-22).
+constexpr int LINE_H = 16, TEXT_TOP = 19 * 16, TEXT_BOTTOM = 23 * 16, TEXT_LEFT = 2 * 8, TEXT_RIGHT = 78 * 8;
+// Window 3, where the choices stand (columns 6-29, rows 23-24).
+constexpr int CHOICE_TOP = 23 * 16, CHOICE_BOTTOM = 25 * 16, CHOICE_LEFT = 6 * 8, CHOICE_RIGHT = 30 * 8;
 // The layout's "Press any key", in its colour 6, at column 66 of line 24.
 constexpr int PROMPT_TOP = 24 * 16, PROMPT_BOTTOM = 25 * 16, PROMPT_LEFT = 66 * 8, PROMPT_RIGHT = 79 * 8;
 constexpr int SCENE_SECONDS = 30, PROMPT_GONE_SECONDS = 5;
@@ -37,6 +39,16 @@ static int count(const WindowPixels& shot, uint32_t colour, int left, int top, i
         for (int x = left; x < right; x++)
             hits += shot.at(x, y) == colour;
     return hits;
+}
+
+// Window 1's lines as strings of 0s and 1s, 1 for text (white or dusk blue).
+static std::set<std::string> text_lines(const WindowPixels& shot)
+{
+    std::vector<std::string> lines((TEXT_BOTTOM - TEXT_TOP) / LINE_H);
+    for (int y = TEXT_TOP; y < TEXT_BOTTOM; y++)
+        for (int x = TEXT_LEFT; x < TEXT_RIGHT; x++)
+            lines[(y - TEXT_TOP) / LINE_H] += (shot.at(x, y) >> 8 & 0xFF) >= 0xC0 ? '1' : '0';
+    return {lines.begin(), lines.end()};
 }
 
 static void play_to_the_choice(const std::string& script_lang)
@@ -62,6 +74,7 @@ static void play_to_the_choice(const std::string& script_lang)
         return count(shot, CHOICE_HIGHLIGHT, PROMPT_LEFT, PROMPT_TOP, PROMPT_RIGHT, PROMPT_BOTTOM) > 20;
     };
     bool saw_title = false, saw_first_scene = false, reached_choice = false;
+    std::set<std::string> seen_lines, lines_at_choice;
     while (!reached_choice && game.wait_for_screen(SCENE_SECONDS, [&](const WindowPixels& shot) {
         saw_title = saw_title || shows_picture(shot, title);
         saw_first_scene = saw_first_scene ||
@@ -69,6 +82,8 @@ static void play_to_the_choice(const std::string& script_lang)
                            count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) >
                                count(forest, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) + 100);
         reached_choice = count(shot, CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20;
+        if (reached_choice || prompt_shown(shot))
+            (reached_choice ? lines_at_choice : seen_lines).merge(text_lines(shot));
         return reached_choice || prompt_shown(shot);
     })) {
         if (reached_choice)
@@ -80,15 +95,24 @@ static void play_to_the_choice(const std::string& script_lang)
     EXPECT_TRUE(saw_title);
     EXPECT_TRUE(saw_first_scene);
     EXPECT_TRUE(reached_choice) << "the game: " << game.state();
+
+    // Away from the choices, the wheel opens the history on a line that has scrolled out.
+    x.xdotool("click 4");
+    EXPECT_TRUE(game.wait_for_screen(PROMPT_GONE_SECONDS, [&](const WindowPixels& shot) {
+        for (const std::string& line : text_lines(shot))
+            if (line.find('1') != std::string::npos && seen_lines.count(line) && !lines_at_choice.count(line))
+                return true;
+        return false;
+    })) << "no earlier line in the history";
     EXPECT_EQ(game.quit(10), 0) << game.state();
 }
 
-TEST(DemoGameTest, JapaneseEditionPlaysToTheChoice)
+TEST(DemoGameTest, JapaneseEditionPlaysToTheChoiceAndItsHistoryHoldsEarlierLines)
 {
     play_to_the_choice("");
 }
 
-TEST(DemoGameTest, EnglishEditionPlaysToTheChoice)
+TEST(DemoGameTest, EnglishEditionPlaysToTheChoiceAndItsHistoryHoldsEarlierLines)
 {
     play_to_the_choice("en");
 }

@@ -272,6 +272,26 @@ void paint_outline(Canvas* c, uint32_t colour)
     }
 }
 
+// Every text of the demo stands on rows 19 to 24 of the screen (the story's
+// window, the choices, the title and "Press any key"). Each scene is shaded
+// there like a text box, dark enough that white, yellow and dusk-tinted
+// text all stay sharp over it, with a dithered edge just above it.
+constexpr double TEXT_BAND_TOP = 304;
+constexpr double TEXT_BAND_EDGE = 8;
+constexpr double TEXT_BAND_SHADE = 0.3;
+
+void shade_text_band(Canvas* c)
+{
+    const double edge_top = TEXT_BAND_TOP - TEXT_BAND_EDGE;
+    paint_box(c, 0, edge_top, SCREEN_W, SCREEN_H, [&](int px, int py, double, double v) {
+        if (!dither((v - edge_top) / TEXT_BAND_EDGE, px, py))
+            return;
+        uint8_t* p = &c->rgba[(static_cast<size_t>(py) * c->w + px) * RGBA_CHANNELS];
+        for (int channel = 0; channel < 3; channel++)
+            p[channel] = static_cast<uint8_t>(std::lround(p[channel] * TEXT_BAND_SHADE));
+    });
+}
+
 double far_mountains(double u)
 {
     // A valley in the middle for the sun to set into.
@@ -319,6 +339,7 @@ void draw_title(Canvas* c)
         paint_segment(c, {x, 390}, {x + rng_range(&rng, -4, 4), 352 + rng_range(&rng, 0, 18)},
                       0.6, SHORE);
     }
+    shade_text_band(c);
 }
 
 // A sunny path into a pine wood.
@@ -358,44 +379,173 @@ void draw_forest(Canvas* c)
         if (band > 0.75 && dither(0.18 * (1 - v / 330), px, py))
             put(c, px, py, 0xf8f8c8);
     });
+    shade_text_band(c);
 }
 
-// A crescent moon over dark hills and a cottage with a lit window.
+// A crescent moon over dark hills and a cottage with a lit window, all above
+// the text band.
 void draw_night(Canvas* c)
 {
     Rng rng = {0x5EA51u};
-    paint_gradient(c, 0, 330, {0x05081a, 0x0c1430, 0x16244c, 0x243a68, 0x34507a});
+    paint_gradient(c, 0, 270, {0x05081a, 0x0c1430, 0x16244c, 0x243a68, 0x34507a});
     // A faint band of the galaxy from the upper left to the lower right.
-    paint_box(c, 0, 0, SCREEN_W, 330, [&](int px, int py, double u, double v) {
+    paint_box(c, 0, 0, SCREEN_W, 270, [&](int px, int py, double u, double v) {
         double d = (u * 0.57 - v * 0.82 + 20) / 44;
         double amount =
             0.3 * std::exp(-d * d) * (0.7 + 0.3 * std::sin(u * 0.07) * std::sin(v * 0.05));
         if (dither(amount, px, py))
             put(c, px, py, 0x3a4a80);
     });
-    paint_stars(c, &rng, 260, 0, 0, SCREEN_W, 300, {0xffffff, 0xd8e0ff, 0xfff0c0});
+    paint_stars(c, &rng, 220, 0, 0, SCREEN_W, 240, {0xffffff, 0xd8e0ff, 0xfff0c0});
     paint_glow(c, 500, 78, 90, 0x2a3e70, 0.6);
     paint_box(c, 470, 48, 530, 108, [&](int px, int py, double u, double v) {
         if (in_ellipse(u, v, 500, 78, 30, 30) && !in_ellipse(u, v, 513, 69, 27, 27))
             put(c, px, py, 0xf8f0c0);
     });
     paint_ridge(c, SCREEN_H, 0x0e1830, [](double u) {
-        return 292 + 14 * std::sin(u * 0.013 + 0.6) + 6 * std::sin(u * 0.041 + 2.0);
+        return 232 + 14 * std::sin(u * 0.013 + 0.6) + 6 * std::sin(u * 0.041 + 2.0);
     });
     constexpr uint32_t NEAR = 0x070c1a;
     paint_ridge(c, SCREEN_H, NEAR, [](double u) {
-        return 330 + 10 * std::sin(u * 0.017 + 2.4) + 4 * std::sin(u * 0.07);
+        return 270 + 10 * std::sin(u * 0.017 + 2.4) + 4 * std::sin(u * 0.07);
     });
-    paint_glow(c, 166, 318, 34, 0xf0c060, 0.35);
-    paint_rect(c, 146, 304, 196, 336, 0x101626);
-    paint_polygon(c, {{140, 306}, {171, 284}, {202, 306}}, 0x0a0e1a);
-    paint_rect(c, 184, 284, 190, 298, 0x0a0e1a);
-    paint_rect(c, 158, 312, 172, 324, 0xf0c060);
-    paint_rect(c, 164.5, 312, 165.5, 324, 0x101626);
-    paint_rect(c, 158, 317.5, 172, 318.5, 0x101626);
-    paint_pine(c, 236, 290, 334, 26, NEAR, NEAR);
-    paint_pine(c, 254, 300, 336, 20, NEAR, NEAR);
-    paint_pine(c, 566, 286, 332, 30, NEAR, NEAR);
+    paint_glow(c, 166, 258, 34, 0xf0c060, 0.35);
+    paint_rect(c, 146, 244, 196, 276, 0x101626);
+    paint_polygon(c, {{140, 246}, {171, 224}, {202, 246}}, 0x0a0e1a);
+    paint_rect(c, 184, 224, 190, 238, 0x0a0e1a);
+    paint_rect(c, 158, 252, 172, 264, 0xf0c060);
+    paint_rect(c, 164.5, 252, 165.5, 264, 0x101626);
+    paint_rect(c, 158, 257.5, 172, 258.5, 0x101626);
+    paint_pine(c, 236, 230, 274, 26, NEAR, NEAR);
+    paint_pine(c, 254, 240, 276, 20, NEAR, NEAR);
+    paint_pine(c, 566, 226, 272, 30, NEAR, NEAR);
+    shade_text_band(c);
+}
+
+constexpr double LAKE_SHORE_Y = 190;
+
+double lake_far_shore(double u)
+{
+    return 150 + 14 * std::sin(u * 0.015 + 2.2) + 6 * std::sin(u * 0.047 + 0.4);
+}
+
+// The lake at night, as still as a mirror: every star of the sky again in the
+// water, and the rings of a tossed pebble spreading across them.
+void draw_lake(Canvas* c)
+{
+    Rng rng = {0x1A4E5u};
+    paint_gradient(c, 0, LAKE_SHORE_Y, {0x04061a, 0x0a1030, 0x142050, 0x1e3064});
+    paint_gradient(c, LAKE_SHORE_Y, SCREEN_H, {0x182858, 0x101c44, 0x08102a});
+    paint_glow(c, 200, 58, 70, 0x24366a, 0.6);
+    paint_box(c, 176, 34, 224, 82, [&](int px, int py, double u, double v) {
+        if (in_ellipse(u, v, 200, 58, 22, 22) && !in_ellipse(u, v, 210, 51, 20, 20))
+            put(c, px, py, 0xf8f0c0);
+    });
+    // Each star and its twin in the water, drawn out a little by the ripples.
+    const uint32_t star_colours[] = {0xffffff, 0xd8e0ff, 0xfff0c0};
+    const uint32_t water_colours[] = {0xa0acd8, 0x8898c8, 0xb0a888};
+    for (int i = 0; i < 140; i++) {
+        double x = rng_range(&rng, 0, SCREEN_W), y = rng_range(&rng, 0, LAKE_SHORE_Y - 44);
+        int kind = static_cast<int>(rng_next(&rng) % std::size(star_colours));
+        double r = rng_unit(&rng) > 0.8 ? 0.9 : 0.55;
+        paint_ellipse(c, x, y, r, r, star_colours[kind]);
+        double twin = 2 * LAKE_SHORE_Y - y;
+        paint_rect(c, x - 2 * r, twin, x + 2 * r, twin + 1, water_colours[kind]);
+    }
+    constexpr uint32_t FAR_SHORE = 0x0a1228;
+    paint_box(c, 0, 100, SCREEN_W, 2 * LAKE_SHORE_Y - 100, [&](int px, int py, double u, double v) {
+        double top = lake_far_shore(u);
+        bool land = v >= top && v < LAKE_SHORE_Y;
+        bool mirrored = v >= LAKE_SHORE_Y && v <= 2 * LAKE_SHORE_Y - top;
+        if (land || (mirrored && dither(0.6, px, py)))
+            put(c, px, py, FAR_SHORE);
+    });
+    // The moon's path on the water.
+    for (double y = LAKE_SHORE_Y + 3; y < 296; y += 4) {
+        double w = 26 * (1 - (y - LAKE_SHORE_Y) / 140) * rng_range(&rng, 0.5, 1.0);
+        double x = 200 + rng_range(&rng, -4, 4);
+        paint_rect(c, x - w / 2, y, x + w / 2, y + 1, 0xd8d0a0);
+    }
+    for (double r : {14.0, 28.0, 42.0})
+        paint_box(c, 420 - r - 1, 248 - r / 4 - 1, 420 + r + 1, 248 + r / 4 + 1,
+                  [&](int px, int py, double u, double v) {
+                      if (in_ellipse(u, v, 420, 248, r + 1, r / 4 + 0.6) &&
+                          !in_ellipse(u, v, 420, 248, r, r / 4))
+                          put(c, px, py, 0x5a6ca8);
+                  });
+    // The near shore in silhouette: pines on the left, reeds on the right.
+    constexpr uint32_t SHORE = 0x04060e;
+    paint_polygon(c, {{0, 262}, {70, 270}, {150, 300}, {180, 330}, {0, 330}}, SHORE);
+    paint_pine(c, 30, 96, 282, 76, SHORE, SHORE);
+    paint_pine(c, 92, 150, 292, 50, SHORE, SHORE);
+    paint_polygon(c, {{640, 276}, {560, 292}, {520, 330}, {640, 330}}, SHORE);
+    for (int i = 0; i < 12; i++) {
+        double x = 556 + i * 7 + rng_range(&rng, -2, 2);
+        paint_segment(c, {x, 300}, {x + rng_range(&rng, -5, 5), 236 + rng_range(&rng, 0, 30)}, 0.6,
+                      SHORE);
+    }
+    shade_text_band(c);
+}
+
+double hill_crest(double u)
+{
+    return 274 - 24 * std::exp(-u / 170);
+}
+
+// A pine bough reaching in from the edge of the picture: a branch with sprays
+// of needles swept forward along it, thinning towards its tip.
+void paint_bough(Canvas* c, Rng* rng, Point from, Point to, uint32_t colour)
+{
+    double dx = to.x - from.x, dy = to.y - from.y;
+    double len = std::hypot(dx, dy);
+    Point along = {dx / len, dy / len}, across = {-dy / len, dx / len};
+    paint_segment(c, from, to, 2.0, colour);
+    constexpr int SPRAYS = 28;
+    for (int i = 0; i < SPRAYS; i++) {
+        double t = static_cast<double>(i) / SPRAYS;
+        Point p = {from.x + dx * t, from.y + dy * t};
+        double reach = 30 * (1 - t * 0.6) * rng_range(rng, 0.7, 1.0);
+        double sweep = 14 * rng_range(rng, 0.7, 1.0);
+        for (double side : {-1.0, 1.0}) {
+            Point tip = {p.x + along.x * sweep + across.x * side * reach,
+                         p.y + along.y * sweep + across.y * side * reach};
+            paint_polygon(c, {p, tip, {p.x + along.x * sweep, p.y + along.y * sweep}}, colour);
+            paint_segment(c, p, tip, 0.7, colour);
+        }
+    }
+}
+
+// A windy hilltop at night: stars between the pine boughs above, and the
+// lights of the village far down in the valley.
+void draw_hill(Canvas* c)
+{
+    Rng rng = {0x4111u};
+    paint_gradient(c, 0, 290, {0x03051a, 0x0a1232, 0x182a58, 0x2a4070});
+    paint_stars(c, &rng, 240, 0, 0, SCREEN_W, 210, {0xffffff, 0xd8e0ff, 0xfff0c0});
+    paint_ridge(c, SCREEN_H, 0x121e3e, [](double u) {
+        return 212 + 16 * std::sin(u * 0.012 + 1.0) + 7 * std::sin(u * 0.037);
+    });
+    paint_ridge(c, SCREEN_H, 0x0b1530, [](double u) {
+        return 240 + 8 * std::sin(u * 0.02 + 3.0) + 4 * std::sin(u * 0.061 + 1.0);
+    });
+    paint_glow(c, 410, 250, 80, 0x2a2a50, 0.5);
+    for (int i = 0; i < 34; i++) {
+        double x = 410 + rng_range(&rng, -1, 1) * rng_range(&rng, 0, 70);
+        double y = 250 + rng_range(&rng, -5, 7);
+        paint_rect(c, x - 1, y - 1, x + 1, y + 1, i % 4 == 0 ? 0xf0a050 : 0xf8d878);
+    }
+    constexpr uint32_t GROUND = 0x05080f;
+    paint_ridge(c, SCREEN_H, GROUND, hill_crest);
+    // Grass along the crest, bent over by the wind.
+    for (double x = 0; x < SCREEN_W; x += 4) {
+        double base = hill_crest(x) + 3;
+        paint_segment(c, {x, base}, {x + rng_range(&rng, 5, 9), base - rng_range(&rng, 5, 10)}, 0.5,
+                      GROUND);
+    }
+    paint_bough(c, &rng, {-10, 10}, {230, 58}, GROUND);
+    paint_bough(c, &rng, {-10, 96}, {130, 118}, GROUND);
+    paint_bough(c, &rng, {650, 24}, {450, 52}, GROUND);
+    shade_text_band(c);
 }
 
 // A girl with long dark hair in a teal robe, on a transparent ground.
@@ -593,7 +743,8 @@ struct PictureSpec {
 const PictureSpec PICTURES[DEMO_ART_PICTURE_COUNT] = {
     {SCREEN_W, SCREEN_H, false, draw_title},     {SCREEN_W, SCREEN_H, false, draw_forest},
     {SCREEN_W, SCREEN_H, false, draw_night},     {PORTRAIT_W, PORTRAIT_H, true, draw_portrait},
-    {LETTER_W, LETTER_H, false, draw_letter},
+    {LETTER_W, LETTER_H, false, draw_letter},    {SCREEN_W, SCREEN_H, false, draw_lake},
+    {SCREEN_W, SCREEN_H, false, draw_hill},
 };
 
 ArtImage to_image(Canvas&& c)
