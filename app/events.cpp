@@ -16,11 +16,6 @@
 
 constexpr int SPEED_LAST = SPEED_ROWS - 1;
 constexpr int WINDOW_ID_LAST = TEXT_WINDOW_COUNT - 1;
-constexpr int32_t MIN_WINDOW_WIDTH = SCREEN_WIDTH;
-constexpr int32_t MIN_WINDOW_HEIGHT = SCREEN_HEIGHT;
-// The 16:10 shape: the height is 5/8 of the width, rounded down.
-constexpr int64_t ASPECT_HEIGHT_PARTS = 5;
-constexpr int64_t ASPECT_WIDTH_PARTS = 8;
 constexpr int YEAR_BASE = 1900;
 constexpr int MONTH_BASE = 1;
 
@@ -103,13 +98,22 @@ void app_request_screenshot()
         app_format_screenshot_path(g_screenshot_path, sizeof g_screenshot_path, "", local);
 }
 
-bool app_resize_target(int w, int h, int* want_w, int* want_h)
+bool app_resize_target(int w, int h, const ScreenRect& usable, int* want_w, int* want_h)
 {
-    *want_w = w < MIN_WINDOW_WIDTH ? MIN_WINDOW_WIDTH : w;
-    // The height follows the reported width, not the raised one: a narrow
-    // report still ends at the minimum 640 x 400.
-    int64_t height = int64_t{w} * ASPECT_HEIGHT_PARTS / ASPECT_WIDTH_PARTS;
-    *want_h = height < MIN_WINDOW_HEIGHT ? MIN_WINDOW_HEIGHT : static_cast<int>(height);
+    int fit_w = 0, fit_h = 0;
+    win_largest_fit(usable, &fit_w, &fit_h);
+    if (w > fit_w) {
+        // Widened past what the display holds at 16:10: a window taller than
+        // the screen would hide the bottom of the picture.
+        *want_w = fit_w;
+        *want_h = fit_h;
+    } else {
+        *want_w = w < MIN_WINDOW_WIDTH ? MIN_WINDOW_WIDTH : w;
+        // The height follows the reported width, not the raised one: a narrow
+        // report still ends at the minimum 640 x 400.
+        int64_t height = int64_t{w} * ASPECT_HEIGHT_PARTS / ASPECT_WIDTH_PARTS;
+        *want_h = height < MIN_WINDOW_HEIGHT ? MIN_WINDOW_HEIGHT : static_cast<int>(height);
+    }
     return *want_w != w || *want_h != h;
 }
 
@@ -262,6 +266,30 @@ static void handle_key_prompt(Engine* engine, const SDL_Event& event)
     }
 }
 
+// Keeps the window at 16:10 where the window system lets it. A maximised or
+// fullscreen window keeps the size its manager chose, and a size once
+// refused is not asked for again (each refusal costs SDL a wait), so the
+// picture is letterboxed in the size the window has instead.
+static void apply_resize_rule(SDL_Window* window, int w, int h)
+{
+    if (win_size_is_managed(window)) {
+        win_follow_real_size(window);
+        return;
+    }
+    WindowTrack* track = &g_window_track;
+    int want_w = 0, want_h = 0;
+    if (!app_resize_target(w, h, win_window_usable_bounds(window), &want_w, &want_h)) {
+        track->refused_w = track->refused_h = 0;
+        return;
+    }
+    if (want_w == track->refused_w && want_h == track->refused_h)
+        return;
+    SDL_SetWindowSize(window, want_w, want_h);
+    const bool given = win_follow_real_size(window);
+    track->refused_w = given ? 0 : want_w;
+    track->refused_h = given ? 0 : want_h;
+}
+
 static void handle_window_event(Engine* engine, const SDL_Event& event, uint8_t* running)
 {
     switch (event.window.event) {
@@ -269,12 +297,14 @@ static void handle_window_event(Engine* engine, const SDL_Event& event, uint8_t*
         *running = 0;
         return;
     case SDL_WINDOWEVENT_RESIZED:
-    case SDL_WINDOWEVENT_SIZE_CHANGED: {
-        int want_w = 0, want_h = 0;
-        if (app_resize_target(event.window.data1, event.window.data2, &want_w, &want_h))
-            SDL_SetWindowSize(engine->window, want_w, want_h);
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+        apply_resize_rule(engine->window, event.window.data1, event.window.data2);
+        win_note_normal_placement(engine->window);
         return;
-    }
+    case SDL_WINDOWEVENT_MOVED:
+    case SDL_WINDOWEVENT_RESTORED:
+        win_note_normal_placement(engine->window);
+        return;
     default:
         return;
     }

@@ -228,6 +228,7 @@ int app_main(int, char**)
     splash_finish(&engine, 0);
     win_build_menu_bar(engine.window);
     SDL_SetWindowSize(engine.window, placed.w, placed.h);
+    win_note_normal_placement(engine.window);
 
     g_running = 1;
     app_run_main_loop(&engine);

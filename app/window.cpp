@@ -1,9 +1,12 @@
 #include "app.h"
 #include "config.h"
+#include "platform.h"
 
 #include <SDL.h>
 
 #include <cstdint>
+
+WindowTrack g_window_track = {};
 
 ScreenRect win_usable_bounds(int display)
 {
@@ -32,6 +35,25 @@ static int window_display(SDL_Window* window)
     return display < 0 ? 0 : display;
 }
 
+ScreenRect win_window_usable_bounds(SDL_Window* window)
+{
+    return win_usable_bounds(window_display(window));
+}
+
+void win_largest_fit(const ScreenRect& usable, int* w, int* h)
+{
+    // The widest width whose height, 5/8 of it rounded down, still fits.
+    const int64_t avail_h = int64_t{usable.h} - MENU_TITLE_RESERVE;
+    int64_t fit_w = (avail_h * ASPECT_WIDTH_PARTS + ASPECT_WIDTH_PARTS - 1) / ASPECT_HEIGHT_PARTS;
+    if (fit_w > usable.w)
+        fit_w = usable.w;
+    if (fit_w < MIN_WINDOW_WIDTH)
+        fit_w = MIN_WINDOW_WIDTH;
+    const int64_t fit_h = fit_w * ASPECT_HEIGHT_PARTS / ASPECT_WIDTH_PARTS;
+    *w = static_cast<int>(fit_w);
+    *h = fit_h < MIN_WINDOW_HEIGHT ? MIN_WINDOW_HEIGHT : static_cast<int>(fit_h);
+}
+
 int win_calc_fit_scale(int base_w, int base_h, SDL_Window* window)
 {
     return win_fit_scale_in(win_usable_bounds(window_display(window)), base_w, base_h);
@@ -58,10 +80,10 @@ ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const
     ScreenRect placed;
     placed.w = config.window_w >= 1 ? config.window_w : SCREEN_WIDTH * scale;
     placed.h = config.window_h >= 1 ? config.window_h : SCREEN_HEIGHT * scale;
-    if (placed.w > usable.w)
-        placed.w = usable.w;
-    if (placed.h > usable.h - MENU_TITLE_RESERVE)
-        placed.h = usable.h - MENU_TITLE_RESERVE;
+    // A size saved on a larger display, or while the window was larger than
+    // the screen, opens as large as this one holds, still at 16:10.
+    if (placed.w > usable.w || placed.h > usable.h - MENU_TITLE_RESERVE)
+        win_largest_fit(usable, &placed.w, &placed.h);
 
     const bool position_saved = config.window_x >= 0 && config.window_y >= 0;
     if (!position_saved) {
@@ -93,13 +115,53 @@ void win_set_size_centered(SDL_Window* window, int w, int h)
     SDL_SetWindowPosition(window, x, y);
 }
 
+bool win_size_is_managed(SDL_Window* window)
+{
+    return (SDL_GetWindowFlags(window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN)) != 0;
+}
+
+bool win_follow_real_size(SDL_Window* window)
+{
+    int w = 0, h = 0, real_w = 0, real_h = 0;
+    SDL_GetWindowSize(window, &w, &h);
+    plat_window_client_size(window, &real_w, &real_h);
+    if (real_w == w && real_h == h)
+        return true;
+    // SDL keeps a size the window manager refused as its own, and would draw
+    // the frame for it; asked for the real size, it finds it at once.
+    SDL_SetWindowSize(window, real_w, real_h);
+    return false;
+}
+
+void win_note_normal_placement(SDL_Window* window)
+{
+    constexpr uint32_t NOT_NORMAL = SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MINIMIZED;
+    ScreenRect rect;
+    SDL_GetWindowSize(window, &rect.w, &rect.h);
+    int want_w = 0, want_h = 0;
+    // A window manager may report the maximised size before it flags the
+    // window maximised; that size is no 16:10 one and is passed over.
+    if ((SDL_GetWindowFlags(window) & NOT_NORMAL) != 0 ||
+        app_resize_target(rect.w, rect.h, win_window_usable_bounds(window), &want_w, &want_h))
+        return;
+    SDL_GetWindowPosition(window, &rect.x, &rect.y);
+    g_window_track.normal = rect;
+}
+
 void app_save_window_placement(Engine* engine)
 {
     // With a switch of graphics mode pending, the rectangle belongs to the old
     // mode and would open the new one at the wrong size.
     if (!engine || !engine->window || g_config.use_hd_graphics != engine->hd_mode)
         return;
-    SDL_GetWindowPosition(engine->window, &g_config.window_x, &g_config.window_y);
-    SDL_GetWindowSize(engine->window, &g_config.window_w, &g_config.window_h);
+    ScreenRect rect;
+    SDL_GetWindowPosition(engine->window, &rect.x, &rect.y);
+    SDL_GetWindowSize(engine->window, &rect.w, &rect.h);
+    if (win_size_is_managed(engine->window) && g_window_track.normal.w > 0)
+        rect = g_window_track.normal;
+    g_config.window_x = rect.x;
+    g_config.window_y = rect.y;
+    g_config.window_w = rect.w;
+    g_config.window_h = rect.h;
     cfg_save(CONFIG_FILE_NAME);
 }

@@ -35,6 +35,13 @@ struct Config;
 // Pixels kept free above the client area for the caption and the menu bar.
 constexpr int MENU_TITLE_RESERVE = 56;
 
+// The 16:10 shape of the window rules: the height is 5/8 of the width,
+// rounded down, and the window is never smaller than the SD screen.
+constexpr int64_t ASPECT_HEIGHT_PARTS = 5;
+constexpr int64_t ASPECT_WIDTH_PARTS = 8;
+constexpr int32_t MIN_WINDOW_WIDTH = SCREEN_WIDTH;
+constexpr int32_t MIN_WINDOW_HEIGHT = SCREEN_HEIGHT;
+
 struct ScreenRect {
     int x, y, w, h;
 };
@@ -57,11 +64,40 @@ int win_calc_fit_scale(int base_w, int base_h, SDL_Window* window);
 // centred default size (the largest fitting multiple with scale_to_screen).
 ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const ScreenRect& usable);
 
+// The largest client size of the 16:10 rule (height 5/8 of the width) that
+// fits the usable bounds below the title reserve, never below 640 x 400.
+void win_largest_fit(const ScreenRect& usable, int* w, int* h);
+
 // Sets the client size and centres the window on its display, below the reserve.
 void win_set_size_centered(SDL_Window* window, int w, int h);
 
+// The usable bounds of the window's display (display 0 when SDL cannot tell).
+ScreenRect win_window_usable_bounds(SDL_Window* window);
+
+// True while the window is maximised or fullscreen: its size is then the
+// window manager's, and the picture is letterboxed in it.
+bool win_size_is_managed(SDL_Window* window);
+
+// Where the window system keeps the window at another size than SDL last set
+// (a refused request), SDL is given the real size back, so that the frame is
+// letterboxed in the client area the window has. False when it had to.
+bool win_follow_real_size(SDL_Window* window);
+
+// What the shell keeps of the main window between its events.
+struct WindowTrack {
+    ScreenRect normal;         // the last rectangle the window had neither maximised nor
+                               // fullscreen, at a size the 16:10 rule keeps; w 0 until seen
+    int refused_w, refused_h;  // a size the window system would not give; 0 x 0 when none
+};
+extern WindowTrack g_window_track;
+
+// Notes the window's rectangle as its normal one when it is neither
+// maximised, fullscreen nor minimised and has a size the 16:10 rule keeps.
+void win_note_normal_placement(SDL_Window* window);
+
 // Stores the window's position and size in g_config and writes config.ini,
-// unless a change of graphics mode is pending.
+// unless a change of graphics mode is pending. A maximised or fullscreen
+// window is stored at its normal rectangle, so the next start opens on the screen.
 void app_save_window_placement(Engine* engine);
 
 // ---------------------------------------------------------------------------
@@ -159,10 +195,12 @@ void app_request_screenshot();
 // had to be cut to capacity.
 bool app_format_screenshot_path(char* out, size_t capacity, const char* folder, const struct tm* when);
 
-// The window size the 16:10 rule wants for a reported client size w x h: the
-// width raised to 640, the height 5/8 of the reported width raised to 400.
-// False when the window already has that size.
-bool app_resize_target(int w, int h, int* want_w, int* want_h);
+// The window size the 16:10 rule wants for a reported client size w x h on a
+// display with these usable bounds: the width raised to 640, the height 5/8
+// of the reported width raised to 400; a width whose size would not fit the
+// bounds below the title reserve gives win_largest_fit instead. False when
+// the window already has that size.
+bool app_resize_target(int w, int h, const ScreenRect& usable, int* want_w, int* want_h);
 
 // ---------------------------------------------------------------------------
 // Menu bar, menu commands and restart

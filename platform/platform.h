@@ -1,6 +1,7 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
-// executable's folder, the save folder and durable file writes. Nothing
+// executable's folder, the save folder, durable file writes and the window's
+// real size. Nothing
 // outside platform/ includes an operating-system header.
 #pragma once
 
@@ -50,3 +51,8 @@ bool plat_make_dir(const char* path);
 // removed, unless only the folder's sync failed (the new file is in place).
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
+
+// Writes the client size window really has on the screen. On X11 it is read
+// from the X server, since a window manager may keep another size than SDL
+// last set; other video drivers give SDL's own size.
+void plat_window_client_size(SDL_Window* window, int* w, int* h);

@@ -281,20 +281,36 @@ TEST_F(EventsTest, ScreenshotIsNamedAfterTheLocalTimeInTheExecutableFolder)
         << requested;
 }
 
-TEST_F(EventsTest, ResizeKeepsSixteenByTen)
+TEST_F(EventsTest, ResizeKeepsSixteenByTenWithinTheDisplay)
 {
-    const int cases[][4] = {{1000, 700, 1000, 625}, {500, 300, 640, 400}, {1280, 800, 1280, 800},
-                            {639, 399, 640, 400},   {1003, 900, 1003, 626}};
+    // Usable bounds 1920x1080 leave 1024 rows below the title reserve: 1639
+    // is the widest width whose 5/8 still fits.
+    const ScreenRect desktop = {0, 0, 1920, 1080};
+    const struct {
+        ScreenRect usable;
+        int w, h, want_w, want_h;
+    } cases[] = {{desktop, 1000, 700, 1000, 625}, {desktop, 500, 300, 640, 400},   {desktop, 1280, 800, 1280, 800},
+                 {desktop, 639, 399, 640, 400},   {desktop, 1003, 900, 1003, 626}, {desktop, 1639, 900, 1639, 1024},
+                 {desktop, 1640, 900, 1639, 1024}, {desktop, 1900, 1187, 1639, 1024},
+                 {desktop, 1920, 1061, 1639, 1024},
+                 // Past a narrow display's width; past a small one's height;
+                 // never below 640x400 on a display smaller than that.
+                 {{0, 0, 1280, 1024}, 1300, 900, 1280, 800}, {{0, 0, 800, 480}, 700, 437, 679, 424},
+                 {{0, 0, 600, 380}, 700, 437, 640, 400}, {{0, 0, 2560, 1440}, 2000, 900, 2000, 1250}};
     for (const auto& c : cases) {
         int w = 0, h = 0;
-        EXPECT_EQ(app_resize_target(c[0], c[1], &w, &h), c[0] != c[2] || c[1] != c[3]);
-        EXPECT_EQ(w * 10000 + h, c[2] * 10000 + c[3]) << c[0] << "x" << c[1];
+        EXPECT_EQ(app_resize_target(c.w, c.h, c.usable, &w, &h), c.w != c.want_w || c.h != c.want_h);
+        EXPECT_EQ(w * 10000 + h, c.want_w * 10000 + c.want_h) << c.w << "x" << c.h << " on " << c.usable.w;
     }
-    push_window_event(window, SDL_WINDOWEVENT_RESIZED, 1000, 700);
-    handle();
-    int w = 0, h = 0;
-    SDL_GetWindowSize(window, &w, &h);
-    EXPECT_EQ(w * 10000 + h, 1000 * 10000 + 625);
+    // SDL's dummy display is 1024x768: a width of 1900 ends at its width.
+    const int resized[][4] = {{1000, 700, 1000, 625}, {1900, 1187, 1024, 640}};
+    for (const auto& r : resized) {
+        push_window_event(window, SDL_WINDOWEVENT_RESIZED, r[0], r[1]);
+        handle();
+        int w = 0, h = 0;
+        SDL_GetWindowSize(window, &w, &h);
+        EXPECT_EQ(w * 10000 + h, r[2] * 10000 + r[3]);
+    }
     SDL_SetWindowSize(window, 64, 64);
 }
 

@@ -116,3 +116,76 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
     const std::string config = read_text_file(dir.file("config.ini"));
     EXPECT_NE(config.find("window_w=640\nwindow_h=400\n"), std::string::npos) << config;
 }
+
+static int config_number(const std::string& config, const std::string& key)
+{
+    const size_t at = config.find("\n" + key + "=");
+    return at == std::string::npos ? -1 : std::stoi(config.substr(at + key.size() + 2));
+}
+
+static bool wholly_on_desktop(const WindowPixels& window)
+{
+    return window.x >= 0 && window.y >= 0 && window.x + window.w <= 1920 && window.y + window.h <= 1080;
+}
+
+// Under a window manager that keeps a maximised window at the size it chose,
+// the whole picture is letterboxed in that window, the bar still opens at its
+// top edge, and what is saved on exit is the window's normal rectangle.
+TEST(GameWindowTest, MaximisedWindowShowsTheWholePictureAndReopensOnTheScreen)
+{
+    XSession x(X_WINDOW_MANAGER);
+    if (!x.available())
+        GTEST_SKIP() << "Xvfb, xdotool, openbox and wmctrl are needed";
+    ScratchDir dir;
+    put_window_game(dir, scene(), PICTURE_RGB);
+    const std::string maximise = "-r \"Kavrel Engine\" -b add,maximized_vert,maximized_horz";
+    {
+        GameProcess game(x, dir.path());
+        ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
+        ASSERT_TRUE(x.wmctrl(maximise));
+        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == 1920; }))
+            << "the game: " << game.state();
+
+        // F12 ends the key wait; the window then goes on showing the frame
+        // the screenshot holds, in the middle, with black bands beside it.
+        const WindowPixels shot = take_screenshot(x, dir, 0);
+        ASSERT_GT(shot.w, 0);
+        EXPECT_NEAR(shot.w * 5.0 / 8, shot.h, 1.0);
+        EXPECT_EQ(shot.at(shot.w / 2, 0), PICTURE_RGB);
+        EXPECT_GT(share_of(shot, shot.h * 328 / 400, 0xFFFFFF), 0.1);
+        std::string mismatch = "never read";
+        EXPECT_TRUE(game.wait_for_screen(10, [&](const WindowPixels& window) {
+            const int left = (window.w - shot.w) / 2;
+            mismatch = "window " + std::to_string(window.w) + "x" + std::to_string(window.h);
+            if (window.h != shot.h || left <= 0 || window.at(left - 1, window.h / 2) != 0 ||
+                window.at(left + shot.w, window.h / 2) != 0)
+                return false;
+            for (int y = 0; y < shot.h; y++)
+                for (int px = 0; px < shot.w; px++)
+                    if (window.at(left + px, y) != shot.at(px, y))
+                        return false;
+            return true;
+        })) << mismatch;
+
+        x.xdotool("search --name \"Kavrel Engine\" mousemove --window %1 960 0");
+        EXPECT_TRUE(game.wait_for_screen(10, [](const WindowPixels& window) {
+            return share_of(window, window.h * 8 / 400, 0xF0F0F0) > 0.5;
+        })) << "the menu bar did not open at the top edge";
+
+        x.wmctrl("-r \"Kavrel Engine\" -b remove,maximized_vert,maximized_horz");
+        EXPECT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
+            return window.w == 640 && window.h == 400 && share_of(window, 328, 0xFFFFFF) > 0.1;
+        })) << "the game: " << game.state();
+        x.wmctrl(maximise);
+        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == 1920; }));
+        EXPECT_EQ(game.quit(10), 0) << game.state();
+    }
+
+    const std::string config = read_text_file(dir.file("config.ini"));
+    EXPECT_EQ(config_number(config, "window_w"), 640) << config;
+    EXPECT_EQ(config_number(config, "window_h"), 400) << config;
+    GameProcess again(x, dir.path());
+    ASSERT_TRUE(again.wait_for_window(60)) << "the game: " << again.state();
+    EXPECT_TRUE(again.wait_for_screen(10, wholly_on_desktop));
+    EXPECT_EQ(again.quit(10), 0) << again.state();
+}

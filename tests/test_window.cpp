@@ -27,7 +27,11 @@ TEST(WindowPlacementTest, StartupPlacementFromTheSettingsAndTheUsableBounds)
         {"scale to screen", 1, 0, -1, -1, -1, -1, {0, 0, 2560, 1400}, {320, 128, 1920, 1200}},
         {"centred below the reserve", 0, 0, -1, -1, -1, -1, {0, 0, 1920, 1040}, {640, 348, 640, 400}},
         {"centred in HD", 0, 1, -1, -1, -1, -1, {100, 20, 1920, 1080}, {420, 188, 1280, 800}},
-        {"pulled back on screen", 0, 0, 5000, 0, 1280, 2000, {0, 0, 1920, 1080}, {640, 56, 1280, 1024}},
+        {"pulled back on screen", 0, 0, 5000, 0, 1280, 720, {0, 0, 1920, 1080}, {640, 56, 1280, 720}},
+        // Too large a saved size opens as the largest 16:10 one that fits.
+        {"too high", 0, 0, 5000, 0, 1280, 2000, {0, 0, 1920, 1080}, {281, 56, 1639, 1024}},
+        {"saved maximised", 0, 0, 0, 19, 1920, 1200, {0, 0, 1920, 1080}, {0, 56, 1639, 1024}},
+        {"too wide", 0, 0, 10, 60, 2560, 800, {0, 0, 1920, 1080}, {10, 56, 1639, 1024}},
         {"half a saved position", 0, 0, -1, 300, -1, -1, {0, 0, 1920, 1080}, {640, 368, 640, 400}},
         {"extreme position", 0, 0, INT32_MAX, INT32_MAX, -1, -1, {0, 0, 1920, 1080}, {1280, 680, 640, 400}},
     };

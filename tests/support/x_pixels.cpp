@@ -12,19 +12,27 @@ static int ignore_error(Display*, XErrorEvent*)
     return 0;
 }
 
-static XImage* read_named_window(Display* display, const std::string& title_part)
+// Searches below parent: a window manager puts each client into a frame of its own.
+static XImage* read_named_window(Display* display, Window parent, const std::string& title_part,
+                                 WindowPixels* where)
 {
-    Window root = 0, parent = 0, *children = nullptr;
+    Window root = 0, above = 0, *children = nullptr;
     unsigned int count = 0;
     XImage* image = nullptr;
-    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    XQueryTree(display, parent, &root, &above, &children, &count);
     for (unsigned int i = 0; i < count && !image; i++) {
         XWindowAttributes attributes;
         char* title = nullptr;
-        if (XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable &&
-            XFetchName(display, children[i], &title) && title && strstr(title, title_part.c_str()))
+        Window child = 0;
+        if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable)
+            continue;
+        if (XFetchName(display, children[i], &title) && title && strstr(title, title_part.c_str())) {
+            XTranslateCoordinates(display, children[i], root, 0, 0, &where->x, &where->y, &child);
             image = XGetImage(display, children[i], 0, 0, attributes.width, attributes.height,
                               AllPlanes, ZPixmap);
+        } else {
+            image = read_named_window(display, children[i], title_part, where);
+        }
         if (title)
             XFree(title);
     }
@@ -40,7 +48,7 @@ WindowPixels x_read_window(const std::string& display_name, const std::string& t
     if (!display)
         return pixels;
     const XErrorHandler previous = XSetErrorHandler(ignore_error);
-    if (XImage* image = read_named_window(display, title_part)) {
+    if (XImage* image = read_named_window(display, DefaultRootWindow(display), title_part, &pixels)) {
         pixels.w = image->width;
         pixels.h = image->height;
         // The session's screen is 24-bit true colour: red, green, blue bytes.

@@ -7,11 +7,13 @@
 #include <vector>
 
 struct WindowPixels {
+    int x = 0, y = 0;  // where the window's top-left pixel lies on the screen
     int w = 0, h = 0;
     std::vector<uint32_t> rgb;  // 0xRRGGBB, row after row
     uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * w + x]; }
 };
 
-// The pixels of the first shown top-level window on the display whose title
-// holds title_part; empty (w 0) when there is none or it cannot be read.
+// The pixels of the first shown window on the display whose title holds
+// title_part, inside a window manager's frame too; empty (w 0) when there is
+// none or it cannot be read.
 WindowPixels x_read_window(const std::string& display, const std::string& title_part);

@@ -61,13 +61,15 @@ static std::string read_display(int fd)
     return c == '\n' && !number.empty() ? ":" + number : "";
 }
 
-XSession::XSession()
+XSession::XSession(XDesktop desktop)
 {
-    tools_ = command_exists("Xvfb") && command_exists("xdotool");
+    tools_ = command_exists("Xvfb") && command_exists("xdotool") &&
+             (desktop == X_BARE || (command_exists("openbox") && command_exists("wmctrl")));
     int ready[2];
     if (!tools_ || pipe(ready) != 0)
         return;
     const std::string ready_fd = std::to_string(ready[1]);
+    const char* screen = desktop == X_BARE ? "1280x1024x24" : "1920x1080x24";
     server_ = fork();
     if (server_ == 0) {
         close(ready[0]);
@@ -76,26 +78,59 @@ XSession::XSession()
         // as xdotool and every read of the window do, and drops a client that
         // connects meanwhile; the game then cannot open its display.
         execlp("Xvfb", "Xvfb", "-displayfd", ready_fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-               "1280x1024x24", static_cast<char*>(nullptr));
+               screen, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(ready[1]);
     display_ = read_display(ready[0]);
     close(ready[0]);
+    if (desktop == X_WINDOW_MANAGER && !display_.empty())
+        start_window_manager();
+}
+
+// Returns once the window manager has taken the screen over, so that the
+// game's window is managed from its first map.
+void XSession::start_window_manager()
+{
+    window_manager_ = fork();
+    if (window_manager_ == 0) {
+        setenv("DISPLAY", display_.c_str(), 1);
+        // It complains of a missing menu file, which no test needs.
+        const int quiet = open("/dev/null", O_WRONLY);
+        if (quiet >= 0)
+            dup2(quiet, STDERR_FILENO);
+        execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(SERVER_START_SECONDS);
+    while (!wmctrl("-m") && Clock::now() < deadline)
+        pause_ms(50);
 }
 
 XSession::~XSession()
 {
-    if (server_ <= 0)
-        return;
-    kill(server_, SIGTERM);
-    waitpid(server_, nullptr, 0);
+    for (pid_t child : {window_manager_, server_}) {
+        if (child <= 0)
+            continue;
+        kill(child, SIGTERM);
+        waitpid(child, nullptr, 0);
+    }
+}
+
+bool XSession::run(const char* tool, const std::string& args) const
+{
+    const std::string command = "DISPLAY=" + display_ + " " + tool + " " + args + " > /dev/null 2>&1";
+    return !display_.empty() && std::system(command.c_str()) == 0;
 }
 
 bool XSession::xdotool(const std::string& args) const
 {
-    const std::string command = "DISPLAY=" + display_ + " xdotool " + args + " > /dev/null 2>&1";
-    return !display_.empty() && std::system(command.c_str()) == 0;
+    return run("xdotool", args);
+}
+
+bool XSession::wmctrl(const std::string& args) const
+{
+    return run("wmctrl", args);
 }
 
 bool XSession::start_sdl_with_cursors() const

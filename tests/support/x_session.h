@@ -13,20 +13,33 @@
 // A PNG file's pixels; empty (w 0) when it cannot be read.
 WindowPixels load_png_pixels(const std::string& path);
 
+// What the private server runs besides the game: nothing, or a real window
+// manager (openbox) on a desktop-sized screen of 1920x1080, which has its own
+// say in the window's size.
+enum XDesktop {
+    X_BARE,
+    X_WINDOW_MANAGER,
+};
+
 class XSession {
 public:
-    XSession();  // starts Xvfb on a display number the server finds free
+    // Starts Xvfb on a display number the server finds free, and the window
+    // manager when asked for.
+    explicit XSession(XDesktop desktop = X_BARE);
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
 
-    // False when Xvfb or xdotool is missing.
+    // False when Xvfb or xdotool is missing, or openbox or wmctrl for a
+    // session with a window manager.
     bool available() const { return tools_; }
     // Empty when the server did not come up.
     const std::string& display() const { return display_; }
 
     // Runs xdotool with these arguments on this display; true on status 0.
     bool xdotool(const std::string& args) const;
+    // Runs wmctrl with these arguments on this display; true on status 0.
+    bool wmctrl(const std::string& args) const;
 
     // In a child process of the test: restarts SDL's video on this display and
     // makes the game's arrow and hand cursors, which only a real display has.
@@ -34,8 +47,12 @@ public:
     bool start_sdl_with_cursors() const;
 
 private:
+    bool run(const char* tool, const std::string& args) const;
+    void start_window_manager();
+
     bool tools_ = false;
     pid_t server_ = 0;
+    pid_t window_manager_ = 0;
     std::string display_;
 };
 
