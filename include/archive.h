@@ -41,12 +41,17 @@ uint32_t arc_entry_offset(const ArchiveEntry* entry);
 uint32_t arc_entry_stored_size(const ArchiveEntry* entry);
 uint32_t arc_entry_flags(const ArchiveEntry* entry);
 
+struct ArchiveName;
+
 struct Archive {
     uint8_t* data;  // the archive image, owned; null while closed
     uint64_t size;
     uint32_t entry_count;
     const ArchiveEntry* entries;  // data + 16
     uint8_t loaded;
+    // The entries' normalised names in sorted order, made when the archive
+    // opens so that a lookup is a binary search; owned, null while closed.
+    ArchiveName* names;
 };
 
 extern Archive g_arc_base;
@@ -60,11 +65,11 @@ void arc_open(Archive* arc, const char* file_name);
 
 // Takes ownership of a whole archive file's bytes (plain or packed), checks
 // them and opens the record on them. False, with the bytes released and the
-// record closed, when they are not a valid archive; an open record is left as
-// it is (and the bytes released).
+// record closed, when they are not a valid archive or no memory is left for
+// the name index; an open record is left as it is (and the bytes released).
 bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len);
 
-// Releases the image and clears the record.
+// Releases the image and the name index and clears the record.
 void arc_close(Archive* arc);
 
 // First entry whose normalised name equals the (already normalised) name; null if none.
