@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -84,19 +83,6 @@ Bytes deflate_zeros(size_t n, int window_bits)
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
-}
-
-// The most memory the process has held since the last call, in kB.
-long resident_peak_since_last_call_kb()
-{
-    std::ifstream status("/proc/self/status");
-    long peak = -1;
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            peak = std::stol(line.substr(6));
-    }
-    std::ofstream("/proc/self/clear_refs") << "5";  // the kernel's reset of that peak
-    return peak;
 }
 
 Bytes build_image(const std::vector<TestEntry>& entries, uint32_t flags = 0)
