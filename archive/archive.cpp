@@ -3,6 +3,7 @@
 
 #include "archive.h"
 #include "inflate.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -49,20 +50,18 @@ uint32_t arc_entry_offset(const ArchiveEntry* entry) { return read_u32_le(entry-
 uint32_t arc_entry_stored_size(const ArchiveEntry* entry) { return read_u32_le(entry->stored_size_le); }
 uint32_t arc_entry_flags(const ArchiveEntry* entry) { return read_u32_le(entry->flags_le); }
 
-// Opens path and measures it. Null when it does not open, is empty, is longer
-// than max_len, or cannot be read at all (on Linux a folder opens with "rb"
-// but refuses reads; it must count as no file).
+// Opens path and measures it. Null when it is no regular file (a folder, FIFO
+// or device counts as no file), is empty or is longer than max_len.
 static FILE* open_sized_file(const char* path, long max_len, int32_t* out_len)
 {
-    FILE* file = fopen(path, "rb");
+    FILE* file = plat_open_regular_file(path);
     if (!file)
         return nullptr;
     long len = -1;
     if (fseek(file, 0, SEEK_END) == 0)
         len = ftell(file);
-    bool readable = len > 0 && len <= max_len && fseek(file, 0, SEEK_SET) == 0 &&
-                    fgetc(file) != EOF && fseek(file, 0, SEEK_SET) == 0;
-    if (!readable) {
+    const bool sized = len > 0 && len <= max_len && fseek(file, 0, SEEK_SET) == 0;
+    if (!sized) {
         fclose(file);
         return nullptr;
     }
