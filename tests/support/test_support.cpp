@@ -156,6 +156,6 @@ void make_fifo(const std::string& path)
     ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
 }
 
+constexpr unsigned WATCHDOG_SECONDS = 30;
 Watchdog::Watchdog() { alarm(WATCHDOG_SECONDS); }
-
 Watchdog::~Watchdog() { alarm(0); }
