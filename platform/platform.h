@@ -1,7 +1,7 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
-// executable's folder, the save folder, safe reads and durable writes of
-// files. Nothing outside platform/ includes an operating-system header.
+// executable's folder, the save folder and durable file writes. Nothing
+// outside platform/ includes an operating-system header.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +28,20 @@ using PlatFileFn = void (*)(const char* name, void* user);
 bool plat_list_files(const char* folder, const char* prefix, const char* suffix,
                      PlatFileFn on_file, void* user);
 
+enum PlatFileKind {
+    PLAT_FILE_MISSING,
+    PLAT_FILE_REGULAR,
+    PLAT_FILE_OTHER,  // a folder, FIFO, socket or device
+};
+
+// What path names, following links.
+PlatFileKind plat_file_kind(const char* path);
+
+// Opens path for reading in binary mode when it is a regular file (or a link
+// to one). Null when it is missing, unreadable or anything else: a FIFO,
+// device or folder counts as missing and is never waited on.
+FILE* plat_open_regular_file(const char* path);
+
 // Starts a new instance of this executable in the current working directory.
 // False when it could not be started.
 bool plat_restart_self();
@@ -50,17 +64,3 @@ bool plat_make_dir(const char* path);
 // removed, unless only the folder's sync failed (the new file is in place).
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
-
-enum PlatFileKind {
-    PLAT_FILE_MISSING,
-    PLAT_FILE_REGULAR,
-    PLAT_FILE_OTHER,  // a folder, FIFO, socket or device
-};
-
-// What path names, following links.
-PlatFileKind plat_file_kind(const char* path);
-
-// Opens path for reading in binary mode when it is a regular file (or a link
-// to one). Null when it is missing, unreadable or anything else: a FIFO,
-// device or folder counts as missing and is never waited on.
-FILE* plat_open_regular_file(const char* path);
