@@ -13,6 +13,9 @@ char g_config_messages[CFG_MESSAGES_CAPACITY];
 
 // Lines are read in pieces of at most 127 characters; each piece counts as a line.
 constexpr size_t CFG_LINE_CAPACITY = 128;
+// A config.ini this engine writes has twelve lines. Reading stops after this
+// many pieces, so a stream that never ends cannot hold up start-up.
+constexpr int CFG_MAX_PIECES = 1024;
 
 constexpr int32_t CFG_SPEED_DEFAULT = 1;
 constexpr int32_t CFG_SPEED_MAX = 3;
@@ -95,7 +98,7 @@ void cfg_read_stream(FILE* file)
 {
     cfg_set_defaults();
     char line[CFG_LINE_CAPACITY];
-    while (fgets(line, sizeof line, file)) {
+    for (int piece = 0; piece < CFG_MAX_PIECES && fgets(line, sizeof line, file); piece++) {
         size_t length = strlen(line);
         if (length > 0 && line[length - 1] == '\n') {
             line[--length] = '\0';
@@ -116,7 +119,7 @@ void cfg_read_stream(FILE* file)
 
 bool cfg_load(const char* path)
 {
-    FILE* file = fopen(path, "r");
+    FILE* file = plat_open_regular_file(path);
     if (!file) {
         cfg_set_defaults();
         return false;
@@ -146,9 +149,12 @@ static bool cfg_write_stream(FILE* file, void*)
 }
 
 // Through a temporary file: a crash while writing never leaves the player
-// with half a configuration.
+// with half a configuration. A config.ini that is no regular file (a FIFO,
+// a link to a device) was put there on purpose and is not replaced.
 void cfg_save(const char* path)
 {
+    if (plat_file_kind(path) == PLAT_FILE_OTHER)
+        return;
     plat_replace_file(path, cfg_write_stream, nullptr);
 }
 

@@ -3,6 +3,7 @@
 
 #include "archive.h"
 #include "inflate.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,6 +30,15 @@ constexpr int32_t ARC_MAX_FILE_SIZE = INT32_MAX;
 static const char ASSETS_PREFIX[] = "assets";  // dropped with the separator after it
 constexpr size_t ASSETS_PREFIX_LEN = sizeof ASSETS_PREFIX - 1;
 
+// One entry's normalised name. Normalising a stored name only drops a prefix
+// and reads backslashes as slashes, so the name is read in its own field:
+// from start, length characters, each backslash taken as a slash.
+struct ArchiveName {
+    uint32_t entry;
+    uint8_t start;
+    uint8_t length;
+};
+
 static uint32_t read_u32_le(const uint8_t* bytes)
 {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -40,20 +50,18 @@ uint32_t arc_entry_offset(const ArchiveEntry* entry) { return read_u32_le(entry-
 uint32_t arc_entry_stored_size(const ArchiveEntry* entry) { return read_u32_le(entry->stored_size_le); }
 uint32_t arc_entry_flags(const ArchiveEntry* entry) { return read_u32_le(entry->flags_le); }
 
-// Opens path and measures it. Null when it does not open, is empty, is longer
-// than max_len, or cannot be read at all (on Linux a folder opens with "rb"
-// but refuses reads; it must count as no file).
+// Opens path and measures it. Null when it is no regular file (a folder, FIFO
+// or device counts as no file), is empty or is longer than max_len.
 static FILE* open_sized_file(const char* path, long max_len, int32_t* out_len)
 {
-    FILE* file = fopen(path, "rb");
+    FILE* file = plat_open_regular_file(path);
     if (!file)
         return nullptr;
     long len = -1;
     if (fseek(file, 0, SEEK_END) == 0)
         len = ftell(file);
-    bool readable = len > 0 && len <= max_len && fseek(file, 0, SEEK_SET) == 0 &&
-                    fgetc(file) != EOF && fseek(file, 0, SEEK_SET) == 0;
-    if (!readable) {
+    const bool sized = len > 0 && len <= max_len && fseek(file, 0, SEEK_SET) == 0;
+    if (!sized) {
         fclose(file);
         return nullptr;
     }
@@ -84,6 +92,58 @@ static uint8_t* unpack_image(uint8_t* file_bytes, size_t len, size_t* out_len)
     if (image)
         *out_len = unpacked_size;
     return image;
+}
+
+static unsigned char name_char(char c)
+{
+    return c == '\\' ? '/' : static_cast<unsigned char>(c);
+}
+
+// Orders two names as strcmp orders their normalised forms.
+static int compare_names(const char* a, size_t a_len, const char* b, size_t b_len)
+{
+    const size_t common = std::min(a_len, b_len);
+    for (size_t i = 0; i < common; i++) {
+        const int order = name_char(a[i]) - name_char(b[i]);
+        if (order != 0)
+            return order;
+    }
+    return (a_len > b_len) - (a_len < b_len);
+}
+
+static const char* name_chars(const Archive* arc, const ArchiveName& name)
+{
+    return arc->entries[name.entry].name + name.start;
+}
+
+static ArchiveName normalised_name(const Archive* arc, uint32_t index)
+{
+    // The name field need not hold a zero byte; a full field is a 56-character name.
+    char stored[ARC_ENTRY_NAME_LEN + 1];
+    memcpy(stored, arc->entries[index].name, ARC_ENTRY_NAME_LEN);
+    stored[ARC_ENTRY_NAME_LEN] = '\0';
+    char normalised[ASSET_NAME_CAPACITY];
+    asset_normalise_path(stored, normalised, sizeof normalised);
+    const size_t length = strlen(normalised);
+    return ArchiveName{index, static_cast<uint8_t>(strlen(stored) - length), static_cast<uint8_t>(length)};
+}
+
+// Sorts the entries by normalised name, and equal names by table position, so
+// that a binary search meets the first of several equal names first.
+static bool index_names(Archive* arc)
+{
+    if (arc->entry_count == 0)
+        return true;
+    arc->names = static_cast<ArchiveName*>(malloc(sizeof(ArchiveName) * arc->entry_count));
+    if (!arc->names)
+        return false;
+    for (uint32_t i = 0; i < arc->entry_count; i++)
+        arc->names[i] = normalised_name(arc, i);
+    std::sort(arc->names, arc->names + arc->entry_count, [arc](const ArchiveName& a, const ArchiveName& b) {
+        const int order = compare_names(name_chars(arc, a), a.length, name_chars(arc, b), b.length);
+        return order < 0 || (order == 0 && a.entry < b.entry);
+    });
+    return true;
 }
 
 bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
@@ -117,6 +177,10 @@ bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
     arc->entry_count = entry_count;
     arc->entries = reinterpret_cast<const ArchiveEntry*>(image + ARC_HEADER_SIZE);
     arc->loaded = 1;
+    if (!index_names(arc)) {
+        arc_close(arc);
+        return false;
+    }
     return true;
 }
 
@@ -174,6 +238,7 @@ void arc_open(Archive* arc, const char* file_name)
 void arc_close(Archive* arc)
 {
     free(arc->data);
+    free(arc->names);
     memset(arc, 0, sizeof *arc);
 }
 
@@ -209,18 +274,21 @@ const ArchiveEntry* arc_find(const Archive* arc, const char* name)
     if (!arc->loaded || arc->entry_count == 0)
         return nullptr;
 
-    for (uint32_t i = 0; i < arc->entry_count; i++) {
-        const ArchiveEntry* entry = &arc->entries[i];
-        // The name field need not hold a zero byte; a full field is a 56-character name.
-        char stored[ARC_ENTRY_NAME_LEN + 1];
-        memcpy(stored, entry->name, ARC_ENTRY_NAME_LEN);
-        stored[ARC_ENTRY_NAME_LEN] = '\0';
-        char normalised[ASSET_NAME_CAPACITY];
-        asset_normalise_path(stored, normalised, sizeof normalised);
-        if (strcmp(normalised, name) == 0)
-            return entry;
-    }
-    return nullptr;
+    // Stored names are compared with their backslashes read as slashes; a
+    // request still holding one is no normalised name and matches none.
+    if (strchr(name, '\\'))
+        return nullptr;
+    const size_t name_len = strlen(name);
+    const ArchiveName* names = arc->names;
+    const ArchiveName* end = names + arc->entry_count;
+    auto order = [&](const ArchiveName& stored) {
+        return compare_names(name_chars(arc, stored), stored.length, name, name_len);
+    };
+    const ArchiveName* first = std::lower_bound(
+        names, end, name, [&](const ArchiveName& stored, const char*) { return order(stored) < 0; });
+    if (first == end || order(*first) != 0)
+        return nullptr;
+    return &arc->entries[first->entry];
 }
 
 uint8_t* arc_extract(const Archive* arc, const ArchiveEntry* entry, size_t* out_len)

@@ -2,6 +2,7 @@
 
 #include "archive.h"
 
+#include <cstdint>
 #include <cstring>
 
 static const char* const SCENARIO_SUFFIXES[] = {".KVL", ".KVY"};
@@ -29,16 +30,13 @@ static bool is_hd_name(const char* name)
     return false;
 }
 
-uint8_t* asset_read(const char* name, size_t* out_len)
-{
-    return asset_read_impl(name, out_len);
-}
+struct RoutedEntry {
+    const Archive* arc;
+    const ArchiveEntry* entry;  // null when no archive answers
+};
 
-uint8_t* asset_read_impl(const char* name, size_t* out_len)
+static RoutedEntry asset_route(const char* normalised)
 {
-    char normalised[ASSET_NAME_CAPACITY];
-    asset_normalise_path(name, normalised, sizeof normalised);
-
     // A found entry answers even when it cannot be extracted: a damaged file
     // must show up as damaged, not be papered over by another archive's copy.
     // A scenario name the scenario archive lacks goes straight to base.dat,
@@ -46,18 +44,40 @@ uint8_t* asset_read_impl(const char* name, size_t* out_len)
     const bool scenario = is_scenario_name(normalised);
     if (scenario && g_arc_script.loaded) {
         if (const ArchiveEntry* entry = arc_find(&g_arc_script, normalised))
-            return arc_extract(&g_arc_script, entry, out_len);
+            return {&g_arc_script, entry};
     }
 
     if (!scenario && is_hd_name(normalised) && g_arc_hd.loaded) {
         if (const ArchiveEntry* entry = arc_find(&g_arc_hd, normalised))
-            return arc_extract(&g_arc_hd, entry, out_len);
+            return {&g_arc_hd, entry};
         // hd.dat may store its pictures and music under a bare "hd/" folder.
         if (const ArchiveEntry* entry = arc_find(&g_arc_hd, normalised + HD_FOLDER_PREFIX_LEN))
-            return arc_extract(&g_arc_hd, entry, out_len);
+            return {&g_arc_hd, entry};
     }
 
-    if (const ArchiveEntry* entry = arc_find(&g_arc_base, normalised))
-        return arc_extract(&g_arc_base, entry, out_len);
-    return nullptr;
+    return {&g_arc_base, arc_find(&g_arc_base, normalised)};
+}
+
+uint8_t* asset_read(const char* name, size_t* out_len)
+{
+    return asset_read_impl(name, out_len);
+}
+
+uint8_t* asset_read_impl(const char* name, size_t* out_len)
+{
+    return asset_read_capped(name, SIZE_MAX, out_len);
+}
+
+uint8_t* asset_read_capped(const char* name, size_t max_len, size_t* out_len)
+{
+    char normalised[ASSET_NAME_CAPACITY];
+    asset_normalise_path(name, normalised, sizeof normalised);
+    const RoutedEntry routed = asset_route(normalised);
+    if (!routed.entry)
+        return nullptr;
+    if (arc_entry_size(routed.entry) > max_len) {
+        *out_len = arc_entry_size(routed.entry);
+        return nullptr;
+    }
+    return arc_extract(routed.arc, routed.entry, out_len);
 }

@@ -176,7 +176,10 @@ void asset_load_manifest(Engine* engine)
     arc_open_base_and_hd();
 
     size_t len = 0;
-    uint8_t* text = asset_read_impl(MANIFEST_NAME, &len);
+    uint8_t* text = asset_read_capped(MANIFEST_NAME, MANIFEST_MAX_BYTES, &len);
+    // Longer than any real manifest: refused unread, like one that does not parse.
+    if (!text && len > MANIFEST_MAX_BYTES)
+        return;
     if (!text)
         manifest_fail(engine->window, BOX_TITLE, BOX_TEXT_NO_MANIFEST);
 

@@ -35,11 +35,7 @@ void open_base_with(const uint8_t* data, size_t size)
     if (size > 0) {
         memcpy(image + data_offset, data, size);
     }
-    g_arc_base.data = image;
-    g_arc_base.size = data_offset + size;
-    g_arc_base.entry_count = 1;
-    g_arc_base.entries = reinterpret_cast<const ArchiveEntry*>(image + ARC_HEADER_SIZE);
-    g_arc_base.loaded = 1;
+    arc_open_image(&g_arc_base, image, data_offset + size);
 }
 
 void play_one_buffer(uint8_t muted)

@@ -41,12 +41,17 @@ uint32_t arc_entry_offset(const ArchiveEntry* entry);
 uint32_t arc_entry_stored_size(const ArchiveEntry* entry);
 uint32_t arc_entry_flags(const ArchiveEntry* entry);
 
+struct ArchiveName;
+
 struct Archive {
     uint8_t* data;  // the archive image, owned; null while closed
     uint64_t size;
     uint32_t entry_count;
     const ArchiveEntry* entries;  // data + 16
     uint8_t loaded;
+    // The entries' normalised names in sorted order, made when the archive
+    // opens so that a lookup is a binary search; owned, null while closed.
+    ArchiveName* names;
 };
 
 extern Archive g_arc_base;
@@ -60,11 +65,11 @@ void arc_open(Archive* arc, const char* file_name);
 
 // Takes ownership of a whole archive file's bytes (plain or packed), checks
 // them and opens the record on them. False, with the bytes released and the
-// record closed, when they are not a valid archive; an open record is left as
-// it is (and the bytes released).
+// record closed, when they are not a valid archive or no memory is left for
+// the name index; an open record is left as it is (and the bytes released).
 bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len);
 
-// Releases the image and clears the record.
+// Releases the image and the name index and clears the record.
 void arc_close(Archive* arc);
 
 // First entry whose normalised name equals the (already normalised) name; null if none.
@@ -113,6 +118,9 @@ extern uint32_t g_language_count;
 // null. *out_len is written only when an entry was found, so callers set it to 0 first.
 uint8_t* asset_read(const char* name, size_t* out_len);
 uint8_t* asset_read_impl(const char* name, size_t* out_len);
+// The same for an asset of at most max_len bytes: a longer one gives null
+// before any of it is copied or inflated, with its length in *out_len.
+uint8_t* asset_read_capped(const char* name, size_t max_len, size_t* out_len);
 
 // A whole loose file of 1 to max_len bytes in a new malloc'd buffer, its
 // length in *out_len; null when it does not open, is empty or longer, or
@@ -146,6 +154,12 @@ extern BgmTrack g_bgm_tracks[BGM_TRACK_CAPACITY];
 extern int32_t g_bgm_track_count;
 
 constexpr int MANIFEST_IMAGE_CAPACITY = 256;
+// Longest manifest.json read. The fullest real one (256 pictures, 32 tracks
+// with 63-character file names, pretty-printed) is about 45 KiB; this leaves
+// it room for indentation and members of its own, while the parsed tree of
+// the densest text this long ("[0,0,...", one 64-byte node for every two
+// bytes) stays near 10 MiB.
+constexpr size_t MANIFEST_MAX_BYTES = 256u << 10;
 // Numbers in the manifest that are missing, not numbers or outside 32 bits.
 constexpr int32_t MANIFEST_NO_NUMBER = INT32_MIN;
 
@@ -166,7 +180,9 @@ bool asset_parse_manifest(const uint8_t* text, size_t len, ManifestImage* images
                           int32_t* image_count, BgmTrack* tracks, int32_t* track_count);
 
 // Reads manifest.json into the picture slots and the music table. Ends the
-// process with status 1 (after an error box) on a missing manifest or SD picture.
+// process with status 1 (after an error box) on a missing manifest or SD
+// picture; one longer than MANIFEST_MAX_BYTES loads nothing, as one that
+// does not parse.
 void asset_load_manifest(Engine* engine);
 
 // Longest side of a picture decoded for a renderer that names no texture

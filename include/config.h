@@ -28,14 +28,15 @@ extern Config g_config;
 extern char g_config_messages[CFG_MESSAGES_CAPACITY];
 
 // Sets the defaults, then reads the file over them. False when the file
-// cannot be opened (the defaults stay).
+// cannot be opened or is no regular file (the defaults stay).
 bool cfg_load(const char* path);
 
 // Sets the defaults, then reads config.ini text from an open stream over them
-// (what cfg_load does once the file is open).
+// (what cfg_load does once the file is open), stopping after 1024 pieces.
 void cfg_read_stream(FILE* file);
 
-// Writes every setting of g_config; a file that cannot be created is skipped silently.
+// Writes every setting of g_config; a file that cannot be created, or a path
+// that holds something other than a regular file, is skipped silently.
 void cfg_save(const char* path);
 
 // Corrects inconsistent settings; returns g_config_messages when it holds

@@ -2,6 +2,7 @@
 #include "music.h"
 
 #include "bgm_private.h"
+#include "platform.h"
 
 #include <SDL.h>
 
@@ -29,7 +30,7 @@ void bgm_probe_folder()
     for (const char* dir : BGM_PROBE_DIRS) {
         char path[BGM_PROBE_PATH_CAPACITY];
         snprintf(path, sizeof path, "%s/%s", dir, BGM_PROBE_FILE);
-        FILE* file = fopen(path, "rb");
+        FILE* file = plat_open_regular_file(path);
         if (file != nullptr) {
             fclose(file);
             printf("[BGM] Found bgm directory at: %s\n", dir);

@@ -29,6 +29,20 @@ using PlatFileFn = void (*)(const char* name, void* user);
 bool plat_list_files(const char* folder, const char* prefix, const char* suffix,
                      PlatFileFn on_file, void* user);
 
+enum PlatFileKind {
+    PLAT_FILE_MISSING,
+    PLAT_FILE_REGULAR,
+    PLAT_FILE_OTHER,  // a folder, FIFO, socket or device
+};
+
+// What path names, following links.
+PlatFileKind plat_file_kind(const char* path);
+
+// Opens path for reading in binary mode when it is a regular file (or a link
+// to one). Null when it is missing, unreadable or anything else: a FIFO,
+// device or folder counts as missing and is never waited on.
+FILE* plat_open_regular_file(const char* path);
+
 // Starts a new instance of this executable in the current working directory.
 // False when it could not be started.
 bool plat_restart_self();

@@ -189,7 +189,7 @@ int32_t save_load_slot(Engine* engine, int32_t slot)
         return SAVE_RESULT_FAILED;
     char path[SAVE_PATH_CAPACITY];
     save_build_path(static_cast<uint32_t>(slot), path, sizeof path);
-    FILE* file = fopen(path, "rb");
+    FILE* file = plat_open_regular_file(path);
     if (!file)
         return SAVE_RESULT_FAILED;
     uint8_t* packed = nullptr;

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "archive.h"
+#include "platform.h"
 #include "save.h"
 #include "save_private.h"
 #include "screen.h"
@@ -140,7 +141,7 @@ static void scan_slots(SlotScreen* s)
         s->slots[slot] = SlotEntry{false, 0};
         char path[SAVE_PATH_CAPACITY];
         save_build_path(static_cast<uint32_t>(slot), path, sizeof path);
-        FILE* file = fopen(path, "rb");
+        FILE* file = plat_open_regular_file(path);
         if (!file)
             continue;
         SaveHeader header;
@@ -157,7 +158,7 @@ static uint8_t* read_thumbnail(int32_t slot, uint32_t* length)
 {
     char path[SAVE_PATH_CAPACITY];
     save_build_path(static_cast<uint32_t>(slot), path, sizeof path);
-    FILE* file = fopen(path, "rb");
+    FILE* file = plat_open_regular_file(path);
     if (!file)
         return nullptr;
     SaveHeader header;

@@ -4,6 +4,7 @@
 #include "screen.h"
 
 #include "archive.h"
+#include "platform.h"
 
 #include <SDL.h>
 #include <stb_image.h>
@@ -174,9 +175,14 @@ static SDL_Surface* font_find_bitmap(SDL_Renderer* renderer)
     for (const char* format : FONT_SEARCH_FORMATS) {
         char path[FONT_PATH_CAPACITY];
         snprintf(path, sizeof path, format, FONT_FALLBACK_BMP);
-        SDL_RWops* stream = SDL_RWFromFile(path, "rb");
-        if (!stream)
+        FILE* file = plat_open_regular_file(path);
+        if (!file)
             continue;
+        SDL_RWops* stream = SDL_RWFromFP(file, SDL_TRUE);
+        if (!stream) {
+            fclose(file);
+            continue;
+        }
         int64_t w = 0, h = 0;
         if (!font_bitmap_size(stream, &w, &h) || !img_size_fits(renderer, w, h)) {
             SDL_RWclose(stream);

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -58,6 +59,22 @@ TEST_F(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
     std::string path = dir.file("config.ini");
     cfg_save(path.c_str());
     EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI);
+
+    // A FIFO or a link to a device counts as missing, is never waited on or
+    // read without end, and stays rather than being replaced by the defaults.
+    Watchdog watchdog;
+    std::filesystem::remove(path);
+    make_fifo(path);
+    for (const char* what : {"FIFO", "link to /dev/zero"}) {
+        EXPECT_FALSE(cfg_load(path.c_str())) << what;
+        cfg_save(path.c_str());
+        EXPECT_FALSE(std::filesystem::is_regular_file(path)) << what;
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink("/dev/zero", path);
+    }
+    FILE* zeros = fopen(path.c_str(), "r");
+    cfg_read_stream(zeros);
+    fclose(zeros);
 }
 
 TEST_F(ConfigTest, EverySettingSurvivesSaveAndLoad)

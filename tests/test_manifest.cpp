@@ -458,16 +458,36 @@ TEST_F(ManifestLoadTest, RepeatedPictureIdTakesTheLaterElement)
     EXPECT_EQ(read_texture(engine->image_slots[3].tex_sd, 2, 2)[0], 3);
 }
 
-TEST_F(ManifestLoadTest, ManifestThatDoesNotParseLoadsNothing)
+// A manifest that does not parse or is longer than any real one loads
+// nothing and says nothing. A long one is refused before it is copied or
+// parsed, so that it costs no more than the archive that holds it.
+TEST_F(ManifestLoadTest, ManifestThatDoesNotParseOrIsTooLongLoadsNothing)
 {
-    write_archive("base.dat", {text_entry("manifest.json", R"({"images":[{"id":1}],"bgm":[{"id":1}])"),
-                               KvrInputEntry{"img/001.png", make_png(2, 2, 1)}});
+    const std::string listed = R"({"images":[{"id":1}],"bgm":[{"id":1}]})";
+    const std::string manifests[] = {listed + std::string(MANIFEST_MAX_BYTES - listed.size(), ' '),
+                                     listed + std::string(MANIFEST_MAX_BYTES - listed.size() + 1, ' '),
+                                     listed.substr(0, listed.size() - 1)};
+    for (const std::string& manifest : manifests) {
+        write_archive("base.dat",
+                      {text_entry("manifest.json", manifest), KvrInputEntry{"img/001.png", make_png(2, 2, 1)}});
+        auto engine = make_engine(0);
+        asset_load_manifest(engine.get());
+        EXPECT_EQ(engine->image_slots[1].loaded, &manifest == manifests) << manifest.size();
+        EXPECT_EQ(g_bgm_track_count, &manifest == manifests) << manifest.size();
+        TearDown();
+    }
+    // 25 million numbers (2 GB as a parsed tree) in a packed base.dat.
+    std::string numbers = R"({"bgm":[{"id":1}],"pad":[0)";
+    for (int i = 1; i < 25000000; i++)
+        numbers += ",0";
+    const KvrArchiveSpec spec{{text_entry("manifest.json", numbers + "]}")}, 0, true};
+    const long image_kb = static_cast<long>(kvr_build_image(spec).size() >> 10);
+    ASSERT_TRUE(kvr_write_file(dir.file("base.dat"), kvr_build_archive(spec)));
     auto engine = make_engine(0);
-
+    resident_peak_since_last_call_kb();
+    const long before = resident_peak_since_last_call_kb();
     asset_load_manifest(engine.get());
-
-    EXPECT_EQ(engine->image_slots[1].loaded, 0);
-    EXPECT_EQ(engine->image_slots[1].tex_sd, nullptr);
+    EXPECT_LE(resident_peak_since_last_call_kb() - before, image_kb + (16 << 10));
     EXPECT_EQ(g_bgm_track_count, 0);
 }
 

@@ -471,6 +471,7 @@ static Bytes stored_stream_file(uint32_t length)
 
 TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
 {
+    Watchdog watchdog;
     auto source = played_engine();
     const Bytes body = encode(*source);
     const Bytes good = build_save_file(SaveFileSpec{}, body);
@@ -518,6 +519,8 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
         EXPECT_EQ(save_load_slot(engine.get(), 3), SAVE_RESULT_FAILED) << i;
         EXPECT_EQ(0, memcmp(engine.get(), untouched.get(), sizeof(Engine))) << i;
     }
+    make_fifo(slot_path(5));
+    EXPECT_EQ(save_load_slot(engine.get(), 5), SAVE_RESULT_FAILED) << "a FIFO, never waited on";
     write_file(slot_path(3), stored_stream_file(SAVE_MAX_COMPRESSED));
     EXPECT_EQ(save_load_slot(engine.get(), 3), SAVE_RESULT_OK) << "a stream of the greatest length";
     // The checksum is read where the deflate data ends, so padding after it

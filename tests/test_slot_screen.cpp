@@ -159,6 +159,8 @@ const uint32_t THUMBNAIL = opaque(0x20C040);
 
 TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOnes)
 {
+    make_fifo(slot_path(4));  // no save, and never waited on
+    Watchdog watchdog;
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE)
         << "no saves: nothing to show";
     store_slot(5, 2);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,3 +137,25 @@ ProgramResult run_kavrel(const std::string& folder, int timeout_seconds, int int
     result.err = read_text_file(err_path);
     return result;
 }
+
+long resident_peak_since_last_call_kb()
+{
+    std::ifstream status("/proc/self/status");
+    long peak = -1;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            peak = std::stol(line.substr(6));
+    }
+    std::ofstream("/proc/self/clear_refs") << "5";  // the kernel's reset of that peak
+    return peak;
+}
+
+void make_fifo(const std::string& path)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
+}
+
+constexpr unsigned WATCHDOG_SECONDS = 30;
+Watchdog::Watchdog() { alarm(WATCHDOG_SECONDS); }
+Watchdog::~Watchdog() { alarm(0); }

@@ -50,3 +50,15 @@ struct ProgramResult {
 // long. It is killed when it has not ended after timeout_seconds.
 ProgramResult run_kavrel(const std::string& folder, int timeout_seconds = 20,
                          int interrupt_after_ms = -1);
+
+// The most memory the process has held since the last call, in kB.
+long resident_peak_since_last_call_kb();
+// A FIFO at path, its parent folders made first.
+void make_fifo(const std::string& path);
+
+// While one lives, a call that blocks for ever ends the test program with
+// SIGALRM: the test fails instead of hanging the suite.
+struct Watchdog {
+    Watchdog();
+    ~Watchdog();
+};
