@@ -73,53 +73,14 @@ static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
     return SAVE_RESULT_OK;
 }
 
-constexpr uint32_t ADLER_MODULUS = 65521;
-constexpr size_t ADLER_BYTES = 4;
-
-static uint32_t adler32(const uint8_t* data, size_t length)
-{
-    uint32_t a = 1;
-    uint32_t b = 0;
-    for (size_t i = 0; i < length; i++) {
-        a = (a + data[i]) % ADLER_MODULUS;
-        b = (b + a) % ADLER_MODULUS;
-    }
-    return b << 16 | a;
-}
-
-constexpr size_t ZLIB_HEADER_BYTES = 2;
-
-// The inflater does not look at the stream's checksum, so a damaged file
-// could otherwise load with damaged values. The trailer follows the deflate
-// data directly; whatever lies after it inside packed_length is padding. It
-// is big-endian.
-static bool checksum_matches(const uint8_t* packed, uint32_t packed_length, const uint8_t* body,
-                             uint32_t length)
-{
-    if (packed_length < ZLIB_HEADER_BYTES)
-        return false;
-    const size_t deflate_length =
-        inflate_deflate_length(packed + ZLIB_HEADER_BYTES, packed_length - ZLIB_HEADER_BYTES);
-    const size_t trailer_at = ZLIB_HEADER_BYTES + deflate_length;
-    if (deflate_length == 0 || packed_length - trailer_at < ADLER_BYTES)
-        return false;
-    const uint8_t* t = packed + trailer_at;
-    const uint32_t stored = static_cast<uint32_t>(t[0]) << 24 | static_cast<uint32_t>(t[1]) << 16 |
-                            static_cast<uint32_t>(t[2]) << 8 | t[3];
-    return stored == adler32(body, length);
-}
-
-// No body this engine writes is longer than an HD one.
+// No body this engine writes is longer than an HD one. The stream's
+// checksum is checked as it is inflated, so a damaged file never loads
+// damaged values.
 static uint8_t* inflate_body(const uint8_t* packed, uint32_t packed_length, uint32_t raw_length)
 {
     if (raw_length > save_body_size(1))
         return nullptr;
-    uint8_t* body = inflate_exact(packed, packed_length, raw_length, true);
-    if (body && !checksum_matches(packed, packed_length, body, raw_length)) {
-        free(body);
-        return nullptr;
-    }
-    return body;
+    return inflate_exact(packed, packed_length, raw_length, true);
 }
 
 // Stored pixels of a layer as native values; null when absent or out of memory.
