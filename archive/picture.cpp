@@ -233,7 +233,8 @@ static bool stored_png_feed(StoredPng* s)
 // zlib refuses some broken data that the decoder's own inflater reads
 // (codes that do not fill their table, symbols the format leaves unused).
 // The picture then loads as the decoder alone would load it: from what
-// that inflater makes of the whole data, within the same limit.
+// that inflater makes of the whole data, within the same limit. Some such
+// data copies from output not yet written, so that starts zeroed.
 static bool stored_png_inflate_as_decoder(StoredPng* s)
 {
     std::vector<uint8_t> joined;
@@ -245,7 +246,7 @@ static bool stored_png_inflate_as_decoder(StoredPng* s)
         if (png_chunk_is(chunk, "IDAT"))
             joined.insert(joined.end(), body, body + chunk.size);
     }
-    s->own_inflation = static_cast<uint8_t*>(malloc(s->data_max));
+    s->own_inflation = static_cast<uint8_t*>(calloc(s->data_max, 1));
     if (!s->own_inflation)
         return false;
     char* out = reinterpret_cast<char*>(s->own_inflation);
