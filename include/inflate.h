@@ -13,3 +13,13 @@
 // frees, or null when the stream is corrupt or cut short, a zlib stream's
 // Adler-32 does not match, it comes out another length, or memory runs out.
 uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected, bool zlib_header);
+
+// Where inflate_exact_read takes its stream from: fills buffer with up to
+// capacity bytes and gives how many, 0 when none are left.
+using InflateRead = size_t (*)(void* source, uint8_t* buffer, size_t capacity);
+
+// inflate_exact for a stream of stream_len bytes taken from source piece by
+// piece, so that it is never held whole. All stream_len bytes are read; the
+// result is null also when source gives fewer.
+uint8_t* inflate_exact_read(InflateRead read, void* source, size_t stream_len, size_t expected,
+                            bool zlib_header);

@@ -22,11 +22,11 @@ static const char OLD_VERSION_MESSAGE[] =
     "loaded.\n\n"
     "このセーブデータは古いバージョンで作成されており、読み込めません。";
 
-// Reads the head of the file and the compressed stream. Returns OK with the
-// stream in *packed, or the result to give; a refusal is explained in a box
-// over window.
-static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
-                           uint32_t* packed_length, uint32_t* raw_length)
+// Reads the head of the file up to the compressed stream. Returns OK with
+// the file at the stream, or the result to give; a refusal is explained in a
+// box over window.
+static int32_t read_head(SDL_Window* window, FILE* file, uint32_t* packed_length,
+                         uint32_t* raw_length)
 {
     uint8_t head[SAVE_HEADER_BYTES];
     const size_t got = fread(head, 1, sizeof head, file);
@@ -61,26 +61,22 @@ static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
     *packed_length = save_get_u32(lengths + 4);
     if (*packed_length == 0 || *packed_length > SAVE_MAX_COMPRESSED)
         return SAVE_RESULT_FAILED;
-
-    *packed = static_cast<uint8_t*>(malloc(*packed_length));
-    if (!*packed)
-        return SAVE_RESULT_FAILED;
-    if (fread(*packed, 1, *packed_length, file) != *packed_length) {
-        free(*packed);
-        *packed = nullptr;
-        return SAVE_RESULT_FAILED;
-    }
     return SAVE_RESULT_OK;
 }
 
-// No body this engine writes is longer than an HD one. The stream's
-// checksum is checked as it is inflated, so a damaged file never loads
-// damaged values.
-static uint8_t* inflate_body(const uint8_t* packed, uint32_t packed_length, uint32_t raw_length)
+static size_t read_piece(void* file, uint8_t* buffer, size_t capacity)
+{
+    return fread(buffer, 1, capacity, static_cast<FILE*>(file));
+}
+
+// Inflates the stream as it is read, so it is never held whole. No body this
+// engine writes is longer than an HD one. The stream's checksum is checked
+// as it is inflated, so a damaged file never loads damaged values.
+static uint8_t* inflate_body(FILE* file, uint32_t packed_length, uint32_t raw_length)
 {
     if (raw_length > save_body_size(1))
         return nullptr;
-    return inflate_exact(packed, packed_length, raw_length, true);
+    return inflate_exact_read(read_piece, file, packed_length, raw_length, true);
 }
 
 // Stored pixels of a layer as native values; null when absent or out of memory.
@@ -153,15 +149,13 @@ int32_t save_load_slot(Engine* engine, int32_t slot)
     FILE* file = fopen(path, "rb");
     if (!file)
         return SAVE_RESULT_FAILED;
-    uint8_t* packed = nullptr;
     uint32_t packed_length = 0;
     uint32_t raw_length = 0;
-    const int32_t read = read_stream(engine->window, file, &packed, &packed_length, &raw_length);
+    const int32_t read = read_head(engine->window, file, &packed_length, &raw_length);
+    uint8_t* body = read == SAVE_RESULT_OK ? inflate_body(file, packed_length, raw_length) : nullptr;
     fclose(file);
     if (read != SAVE_RESULT_OK)
         return read;
-    uint8_t* body = inflate_body(packed, packed_length, raw_length);
-    free(packed);
     if (!body)
         return SAVE_RESULT_FAILED;
     const int32_t result = restore_body(engine, body, raw_length);
