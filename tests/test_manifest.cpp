@@ -408,26 +408,18 @@ TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
             rows.push_back(static_cast<uint8_t>(x % 7 ? seed >> 24 : y));
     }
     const Bytes one_chunk = png_file(w, h, 8, PNG_RGBA, false, rows);
-    const size_t idat_at = 33;
-    Bytes interrupted = png_from_stream(w, h, 8, PNG_RGBA, false, Bytes(one_chunk.begin() + idat_at + 8, one_chunk.end() - 16), 8192);
+    const Bytes stream(one_chunk.begin() + 41, one_chunk.end() - 16);  // the data chunk's body
+    const auto chunked = [&](size_t bytes) { return png_from_stream(w, h, 8, PNG_RGBA, false, stream, bytes); };
+    Bytes interrupted = chunked(8192);
     const Bytes text = {0, 0, 0, 1, 't', 'E', 'X', 't', '!', 0, 0, 0, 0};
-    interrupted.insert(interrupted.begin() + idat_at + 12 + 8192, text.begin(), text.end());
-    const Bytes files[] = {
-        Bytes(one_chunk.begin(), one_chunk.end() - 4),
-        png_from_stream(w, h, 8, PNG_RGBA, false, Bytes(one_chunk.begin() + idat_at + 8, one_chunk.end() - 16), 8192),
-        png_from_stream(w, h, 8, PNG_RGBA, false, Bytes(one_chunk.begin() + idat_at + 8, one_chunk.end() - 16), 1),
-        interrupted,
-        png_from_stream(4, 4, 8, PNG_GREY, false, stream_with_unused_length_symbol(), 3),
-    };
+    interrupted.insert(interrupted.begin() + 33 + 12 + 8192, text.begin(), text.end());
+    const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - 4), chunked(8192), chunked(1), interrupted,
+                           png_from_stream(4, 4, 8, PNG_GREY, false, stream_with_unused_length_symbol(), 3)};
     for (const Bytes& file : files) {
-        const int len = static_cast<int>(file.size());
-        int pw = 0, ph = 0, channels = 0;
-        stbi_uc* plain = stbi_load_from_memory(file.data(), len, &pw, &ph, &channels, 4);
-        ASSERT_NE(plain, nullptr) << &file - files;
-        int cw = 0, ch = 0;
+        int pw = 0, ph = 0, channels = 0, cw = 0, ch = 0;
+        stbi_uc* plain = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &pw, &ph, &channels, 4);
         uint8_t* checked = img_decode_rgba(nullptr, file.data(), file.size(), &cw, &ch);
-        ASSERT_NE(checked, nullptr) << &file - files;
-        EXPECT_EQ(cw * ch, pw * ph);
+        ASSERT_TRUE(plain && checked && cw == pw && ch == ph) << &file - files;
         EXPECT_EQ(0, memcmp(checked, plain, static_cast<size_t>(pw) * ph * 4)) << &file - files;
         stbi_image_free(plain);
         stbi_image_free(checked);
