@@ -56,7 +56,8 @@ static uint8_t* inflate_finish(z_stream* z, uint8_t* out, bool ended, size_t exp
 uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected, bool zlib_header)
 {
     z_stream z = {};
-    uint8_t* out = inflate_sizes_plausible(stream_len, expected) ? inflate_begin(&z, expected, zlib_header) : nullptr;
+    uint8_t* out =
+        inflate_sizes_plausible(stream_len, expected) ? inflate_begin(&z, expected, zlib_header) : nullptr;
     if (!out)
         return nullptr;
     z.next_in = const_cast<Bytef*>(stream);
@@ -68,7 +69,8 @@ uint8_t* inflate_exact_read(InflateRead read, void* source, size_t stream_len, s
                             bool zlib_header)
 {
     z_stream z = {};
-    uint8_t* out = inflate_sizes_plausible(stream_len, expected) ? inflate_begin(&z, expected, zlib_header) : nullptr;
+    uint8_t* out =
+        inflate_sizes_plausible(stream_len, expected) ? inflate_begin(&z, expected, zlib_header) : nullptr;
     std::unique_ptr<uint8_t[]> piece(out ? new (std::nothrow) uint8_t[INFLATE_PIECE_BYTES] : nullptr);
     if (!piece) {
         free(out);

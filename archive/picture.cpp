@@ -128,11 +128,15 @@ struct PngLayout {
     int64_t h = 0;
     bool zlib_header = true;
     uint8_t zlib_head[ZLIB_HEADER_BYTES] = {};  // the data's first bytes
-    size_t header_bytes = ZLIB_HEADER_BYTES;      // 0 for bare deflate data
     size_t first_data = 0;  // where the first data chunk starts
     size_t data_len = 0;    // the data chunks' bodies together
     size_t end = 0;         // just past the end chunk's type, where the decoder stops
 };
+
+static size_t png_header_bytes(const PngLayout& layout)
+{
+    return layout.zlib_header ? ZLIB_HEADER_BYTES : 0;
+}
 
 static void png_add_data(PngLayout* layout, const PngChunk& chunk, size_t chunk_at)
 {
@@ -159,24 +163,21 @@ static bool png_read_layout(const uint8_t* png, size_t len, PngLayout* layout)
             layout->w = png_get_u32(body);
             layout->h = png_get_u32(body + 4);
         } else if (png_chunk_is(chunk, "CgBI")) {
-            // The decoder reads such data as bare deflate.
-            layout->zlib_header = false;
-            layout->header_bytes = 0;
+            layout->zlib_header = false;  // the decoder reads such data as bare deflate
         } else if (png_chunk_is(chunk, "IDAT")) {
             png_add_data(layout, chunk, chunk_at);
         }
     } while (!png_chunk_is(chunk, "IEND"));
     layout->end = at;
     return img_area_fits(layout->w, layout->h) && layout->first_data != 0 &&
-           layout->data_len >= layout->header_bytes;
+           layout->data_len >= png_header_bytes(*layout);
 }
 
-static uint8_t* png_put_u32(uint8_t* out, uint32_t value)
+static void png_put_u32(uint8_t* out, uint32_t value)
 {
     const uint8_t bytes[] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
                              uint8_t(value)};
     memcpy(out, bytes, sizeof bytes);
-    return out + sizeof bytes;
 }
 
 // The PNG as the decoder is handed it: the same chunks in the same order,
@@ -291,9 +292,9 @@ static bool stored_png_inflate(StoredPng* s, uint8_t* out, size_t room, size_t* 
 static size_t stored_png_block(StoredPng* s, uint8_t* out)
 {
     uint8_t* o = out;
-    if (!s->head_passed && s->layout.zlib_header) {
-        memcpy(o, s->layout.zlib_head, ZLIB_HEADER_BYTES);
-        o += ZLIB_HEADER_BYTES;
+    if (!s->head_passed) {
+        memcpy(o, s->layout.zlib_head, png_header_bytes(s->layout));
+        o += png_header_bytes(s->layout);
     }
     s->head_passed = true;
     uint8_t* head = o;
@@ -397,7 +398,8 @@ static size_t stored_png_pass(StoredPng* s, uint8_t* out, size_t wanted)
 static int stored_png_read(void* user, char* data, int size)
 {
     const size_t wanted = size > 0 ? static_cast<size_t>(size) : 0;
-    return static_cast<int>(stored_png_pass(static_cast<StoredPng*>(user), reinterpret_cast<uint8_t*>(data), wanted));
+    uint8_t* out = reinterpret_cast<uint8_t*>(data);
+    return static_cast<int>(stored_png_pass(static_cast<StoredPng*>(user), out, wanted));
 }
 
 // The decoder skips forward only.
@@ -430,13 +432,14 @@ uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h)
         return nullptr;
     s->png = png;
     s->data_max = static_cast<size_t>(png_data_max(s->layout.w, s->layout.h));
-    png_put_u32(s->chunk_head, static_cast<uint32_t>(stored_stream_max(s->data_max, s->layout.zlib_header)));
+    const size_t stream_max = stored_stream_max(s->data_max, s->layout.zlib_header);
+    png_put_u32(s->chunk_head, static_cast<uint32_t>(stream_max));
     memcpy(s->chunk_head + PNG_CHUNK_TYPE_AT, "IDAT", 4);
     s->at = sizeof PNG_SIGNATURE;
     s->ready = png;
     s->ready_len = sizeof PNG_SIGNATURE;
     s->feed_at = s->layout.first_data;
-    s->skip = s->layout.header_bytes;
+    s->skip = png_header_bytes(s->layout);
     const stbi_io_callbacks io = {stored_png_read, stored_png_skip, stored_png_eof};
     int channels = 0;
     uint8_t* pixels = stbi_load_from_callbacks(&io, s.get(), w, h, &channels, PICTURE_CHANNELS);

@@ -371,7 +371,7 @@ TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryL
 // A 4x4 grey picture in one fixed-code block whose rows are followed by
 // length symbol 286, which the format leaves unused: zlib refuses the data,
 // the picture decoder reads the symbol as copying nothing.
-static Bytes stream_with_unused_length_symbol()
+static Bytes unused_symbol_stream()
 {
     Bytes stream = {0x78, 0x01, 0};
     int bit = 0;
@@ -409,15 +409,18 @@ TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
     }
     const Bytes one_chunk = png_file(w, h, 8, PNG_RGBA, false, rows);
     const Bytes stream(one_chunk.begin() + 41, one_chunk.end() - 16);  // the data chunk's body
-    const auto chunked = [&](size_t bytes) { return png_from_stream(w, h, 8, PNG_RGBA, false, stream, bytes); };
+    const auto chunked = [&](size_t bytes) {
+        return png_from_stream(w, h, 8, PNG_RGBA, false, stream, bytes);
+    };
     Bytes interrupted = chunked(8192);
     const Bytes text = {0, 0, 0, 1, 't', 'E', 'X', 't', '!', 0, 0, 0, 0};
     interrupted.insert(interrupted.begin() + 33 + 12 + 8192, text.begin(), text.end());
-    const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - 4), chunked(8192), chunked(1), interrupted,
-                           png_from_stream(4, 4, 8, PNG_GREY, false, stream_with_unused_length_symbol(), 3)};
+    const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - 4), chunked(8192), chunked(1),
+                           interrupted, png_from_stream(4, 4, 8, PNG_GREY, false, unused_symbol_stream(), 3)};
     for (const Bytes& file : files) {
         int pw = 0, ph = 0, channels = 0, cw = 0, ch = 0;
-        stbi_uc* plain = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &pw, &ph, &channels, 4);
+        const int len = static_cast<int>(file.size());
+        stbi_uc* plain = stbi_load_from_memory(file.data(), len, &pw, &ph, &channels, 4);
         uint8_t* checked = img_decode_rgba(nullptr, file.data(), file.size(), &cw, &ch);
         ASSERT_TRUE(plain && checked && cw == pw && ch == ph) << &file - files;
         EXPECT_EQ(0, memcmp(checked, plain, static_cast<size_t>(pw) * ph * 4)) << &file - files;

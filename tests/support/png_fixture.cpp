@@ -36,8 +36,10 @@ Bytes png_from_stream(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, boo
     header.insert(header.end(), {depth, colour, 0, 0, uint8_t(interlaced)});
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     append_chunk(&png, "IHDR", header);
-    for (size_t at = 0; at < stream.size(); at += chunk_bytes)
-        append_chunk(&png, "IDAT", Bytes(stream.begin() + at, stream.begin() + std::min(stream.size(), at + chunk_bytes)));
+    for (size_t at = 0; at < stream.size(); at += chunk_bytes) {
+        const size_t end = std::min(stream.size(), at + chunk_bytes);
+        append_chunk(&png, "IDAT", Bytes(stream.begin() + at, stream.begin() + end));
+    }
     append_chunk(&png, "IEND", {});
     return png;
 }
