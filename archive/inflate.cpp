@@ -68,14 +68,13 @@ uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected
 uint8_t* inflate_exact_read(InflateRead read, void* source, size_t stream_len, size_t expected,
                             bool zlib_header)
 {
+    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[INFLATE_PIECE_BYTES]);
     z_stream z = {};
-    uint8_t* out =
-        inflate_sizes_plausible(stream_len, expected) ? inflate_begin(&z, expected, zlib_header) : nullptr;
-    std::unique_ptr<uint8_t[]> piece(out ? new (std::nothrow) uint8_t[INFLATE_PIECE_BYTES] : nullptr);
-    if (!piece) {
-        free(out);
+    uint8_t* out = piece && inflate_sizes_plausible(stream_len, expected)
+                       ? inflate_begin(&z, expected, zlib_header)
+                       : nullptr;
+    if (!out)
         return nullptr;
-    }
     size_t left = stream_len;
     int result = Z_OK;
     while (result == Z_OK && z.avail_out > 0) {
