@@ -386,8 +386,7 @@ static Bytes unused_symbol_stream()
     for (int i = 0; i < 20; i++)
         put(0x30 + (i % 5 ? i * 7 : 0), 8);  // a filter byte of 0, then four samples, per row
     put(0xC6, 8);  // 286
-    put(0, 5);     // its distance
-    put(0, 7);     // the end of the block
+    put(0, 5 + 7);  // its distance, then the end of the block
     stream.insert(stream.end(), 4, 0);
     return stream;
 }
