@@ -69,26 +69,14 @@ static FILE* open_sized_file(const char* path, long max_len, int32_t* out_len)
     return file;
 }
 
-// stb_image's inflater refuses to decode a code once fewer than 16 bits are
-// left and the input is used up, although the last codes of a raw deflate
-// stream may well end there. Zero bytes behind the stream give it those bits;
-// the final-block flag ends decoding before it would read them as data.
-constexpr size_t INFLATE_TAIL_PADDING = 2;
-
 // Inflates the raw deflate stream of a packed file, which it takes ownership
 // of; the image must come out exactly unpacked_size bytes long. Null otherwise.
 static uint8_t* unpack_image(uint8_t* file_bytes, size_t len, size_t* out_len)
 {
     const uint32_t unpacked_size = read_u32_le(file_bytes);
-    uint8_t* padded = static_cast<uint8_t*>(realloc(file_bytes, len + INFLATE_TAIL_PADDING));
-    if (!padded) {
-        free(file_bytes);
-        return nullptr;
-    }
-    memset(padded + len, 0, INFLATE_TAIL_PADDING);
-    uint8_t* image = inflate_exact(padded + ARC_PACKED_STREAM_AT,
-                                   len - ARC_PACKED_STREAM_AT + INFLATE_TAIL_PADDING, unpacked_size, false);
-    free(padded);
+    uint8_t* image = inflate_exact(file_bytes + ARC_PACKED_STREAM_AT, len - ARC_PACKED_STREAM_AT,
+                                   unpacked_size, false);
+    free(file_bytes);
     if (image)
         *out_len = unpacked_size;
     return image;

@@ -2,34 +2,41 @@
 // and checks every picture's declared size, and a PNG's data, before it is
 // decoded.
 #include "archive.h"
-#include "inflate.h"
 
 #include <SDL.h>
 #include <stb_image.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 constexpr int PICTURE_CHANNELS = 4;
 
 constexpr uint8_t PNG_SIGNATURE[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr size_t PNG_CHUNK_TYPE_AT = 4;
-constexpr size_t PNG_CHUNK_BODY_AT = 8;
-constexpr size_t PNG_CHUNK_FRAME_BYTES = 12;
-constexpr uint32_t PNG_IHDR_BYTES = 13;  // width and height come first
+constexpr size_t PNG_CHUNK_HEAD_BYTES = 8;  // the length and the type
+constexpr size_t PNG_CHUNK_CRC_BYTES = 4;
+constexpr uint32_t PNG_IHDR_BYTES = 13;     // width and height come first
 // The deepest pixel a PNG can hold: four channels of 16 bits.
 constexpr int64_t PNG_MAX_PIXEL_BYTES = 8;
-// Deflate, a 32 KiB window, no dictionary; its check bits make it a multiple of 31.
-constexpr uint8_t ZLIB_HEADER[] = {0x78, 0x01};
+// The pixel data's stream: two header bytes, deflate data, a checksum.
+constexpr size_t ZLIB_HEADER_BYTES = 2;
 constexpr size_t ZLIB_CHECKSUM_BYTES = 4;
+// A 32 KiB window; zlib reads raw deflate data when the bits are negated.
+constexpr int ZLIB_WINDOW_BITS = 15;
 // A stored deflate block: the final-block bit with type 0, the length and its
 // complement (16 bits each, little-endian), then that many bytes.
 constexpr size_t STORED_BLOCK_HEAD_BYTES = 5;
 constexpr size_t STORED_BLOCK_MAX = 65535;
+// One stored block, with the stream's header before it when it is the first
+// and the stream's checksum after it when it is the last.
+constexpr size_t STORED_BLOCK_BYTES_MAX =
+    ZLIB_HEADER_BYTES + STORED_BLOCK_HEAD_BYTES + STORED_BLOCK_MAX + ZLIB_CHECKSUM_BYTES;
 
 // Each Adam7 pass takes every dx-th pixel of every dy-th row, from x0, y0.
 struct Adam7Pass {
@@ -96,16 +103,22 @@ static bool png_chunk_is(const PngChunk& chunk, const char* type)
 }
 
 // The chunk at *at, moving *at past it; false when fewer bytes are left
-// than it claims.
+// than it claims. The decoder reads nothing of the end chunk after its type,
+// so that much of it is enough.
 static bool png_next_chunk(const uint8_t* png, size_t len, size_t* at, PngChunk* chunk)
 {
-    if (len - *at < PNG_CHUNK_FRAME_BYTES)
+    if (len - *at < PNG_CHUNK_HEAD_BYTES)
         return false;
     chunk->frame = png + *at;
     chunk->size = png_get_u32(chunk->frame);
-    if (chunk->size > len - *at - PNG_CHUNK_FRAME_BYTES)
+    if (png_chunk_is(*chunk, "IEND")) {
+        *at += PNG_CHUNK_HEAD_BYTES;
+        return true;
+    }
+    const size_t whole = PNG_CHUNK_HEAD_BYTES + PNG_CHUNK_CRC_BYTES;
+    if (len - *at < whole || chunk->size > len - *at - whole)
         return false;
-    *at += PNG_CHUNK_FRAME_BYTES + chunk->size;
+    *at += whole + chunk->size;
     return true;
 }
 
@@ -114,129 +127,328 @@ struct PngLayout {
     int64_t w = 0;
     int64_t h = 0;
     bool zlib_header = true;
-    size_t end = 0;  // just past IEND, where the decoder stops
-    // The data chunks' bodies: read in place when there is one, else joined.
-    int data_chunks = 0;
-    const uint8_t* data = nullptr;
-    size_t data_len = 0;
-    std::vector<uint8_t> joined;
+    uint8_t zlib_head[ZLIB_HEADER_BYTES] = {};  // the data's first bytes
+    size_t first_data = 0;  // where the first data chunk starts
+    size_t data_len = 0;    // the data chunks' bodies together
+    size_t end = 0;         // just past the end chunk's type, where the decoder stops
 };
 
-// False when a chunk runs past the end before IEND.
+static size_t png_header_bytes(const PngLayout& layout)
+{
+    return layout.zlib_header ? ZLIB_HEADER_BYTES : 0;
+}
+
+static void png_add_data(PngLayout* layout, const PngChunk& chunk, size_t chunk_at)
+{
+    if (layout->first_data == 0)
+        layout->first_data = chunk_at;
+    const uint8_t* body = chunk.frame + PNG_CHUNK_HEAD_BYTES;
+    for (size_t i = 0; i < chunk.size && layout->data_len + i < ZLIB_HEADER_BYTES; i++)
+        layout->zlib_head[layout->data_len + i] = body[i];
+    layout->data_len += chunk.size;
+}
+
+// False when a chunk runs past the end before the end chunk, or there is no
+// header or no data.
 static bool png_read_layout(const uint8_t* png, size_t len, PngLayout* layout)
 {
     size_t at = sizeof PNG_SIGNATURE;
     PngChunk chunk;
     do {
+        const size_t chunk_at = at;
         if (!png_next_chunk(png, len, &at, &chunk))
             return false;
-        const uint8_t* body = chunk.frame + PNG_CHUNK_BODY_AT;
+        const uint8_t* body = chunk.frame + PNG_CHUNK_HEAD_BYTES;
         if (png_chunk_is(chunk, "IHDR") && chunk.size == PNG_IHDR_BYTES && layout->w == 0) {
             layout->w = png_get_u32(body);
             layout->h = png_get_u32(body + 4);
         } else if (png_chunk_is(chunk, "CgBI")) {
             layout->zlib_header = false;  // the decoder reads such data as bare deflate
-        } else if (png_chunk_is(chunk, "IDAT") && ++layout->data_chunks == 1) {
-            layout->data = body;
-            layout->data_len = chunk.size;
         } else if (png_chunk_is(chunk, "IDAT")) {
-            if (layout->data_chunks == 2)
-                layout->joined.assign(layout->data, layout->data + layout->data_len);
-            layout->joined.insert(layout->joined.end(), body, body + chunk.size);
-            layout->data = layout->joined.data();
-            layout->data_len = layout->joined.size();
+            png_add_data(layout, chunk, chunk_at);
         }
     } while (!png_chunk_is(chunk, "IEND"));
     layout->end = at;
-    return true;
+    return img_area_fits(layout->w, layout->h) && layout->first_data != 0 &&
+           layout->data_len >= png_header_bytes(*layout);
 }
 
-static uint8_t* png_put_u32(uint8_t* out, uint32_t value)
+static void png_put_u32(uint8_t* out, uint32_t value)
 {
     const uint8_t bytes[] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
                              uint8_t(value)};
     memcpy(out, bytes, sizeof bytes);
-    return out + sizeof bytes;
 }
 
-// The PNG's chunks again, in order, with the first data chunk holding the
-// inflated pixel data in stored blocks and the other data chunks gone: the
-// decoder then copies the data the check has inflated instead of inflating
-// it again, which would nearly double a picture's decoding time. It reads
-// neither chunk checksums nor the stream's Adler-32, and the copy goes
-// nowhere else, so they are left zero. Null when out of memory.
-static uint8_t* png_with_stored_data(const uint8_t* png, const PngLayout& layout,
-                                     const uint8_t* data, size_t data_len, size_t* out_len)
+// The PNG as the decoder is handed it: the same chunks in the same order,
+// but one data chunk, where the first was, holding the pixel data inflated
+// into stored deflate blocks, and the other data chunks left out. The
+// decoder then copies the data instead of inflating it again, and is never
+// handed more of it than any PNG of its size holds. The data chunk declares
+// the longest stream that can be, so that it can be passed on as it is
+// inflated; the decoder stops at the last block and never reads the padding
+// after it, which is left as the decoder's buffer holds it: the pages behind
+// it are never touched. Checksums, which the decoder does not read, are zero.
+struct StoredPng {
+    const uint8_t* png;
+    PngLayout layout;
+    size_t data_max;
+    size_t at;             // the next chunk of png to pass on
+    const uint8_t* ready;  // bytes passed on as they are
+    size_t ready_len;
+    size_t data_left;  // of the data chunk's body
+    bool tail_pending;  // the data chunk's checksum
+    z_stream z;
+    size_t feed_at;  // where zlib's next data chunk is looked for
+    size_t skip;     // header bytes not to feed to zlib
+    size_t inflated;
+    bool head_passed;
+    bool data_passed;
+    bool failed;
+    uint8_t* own_inflation;  // see stored_png_inflate_as_decoder
+    size_t own_len;
+    uint8_t chunk_head[PNG_CHUNK_HEAD_BYTES];
+    uint8_t chunk_tail[PNG_CHUNK_CRC_BYTES];
+    uint8_t block[STORED_BLOCK_BYTES_MAX];
+};
+
+// Hands zlib the next data chunk's body, without the stream's header; false
+// when none is left.
+static bool stored_png_feed(StoredPng* s)
 {
-    const size_t blocks = data_len / STORED_BLOCK_MAX + 1;  // the last may be empty
-    const size_t zlib_frame = layout.zlib_header ? sizeof ZLIB_HEADER + ZLIB_CHECKSUM_BYTES : 0;
-    const size_t stream_len = zlib_frame + blocks * STORED_BLOCK_HEAD_BYTES + data_len;
-    uint8_t* out = static_cast<uint8_t*>(malloc(layout.end + PNG_CHUNK_FRAME_BYTES + stream_len));
-    if (!out)
-        return nullptr;
-    memcpy(out, PNG_SIGNATURE, sizeof PNG_SIGNATURE);
-    uint8_t* o = out + sizeof PNG_SIGNATURE;
-    size_t at = sizeof PNG_SIGNATURE;
     PngChunk chunk;
-    bool stored = false;
-    while (png_next_chunk(png, layout.end, &at, &chunk)) {
-        if (!png_chunk_is(chunk, "IDAT")) {
-            memcpy(o, chunk.frame, PNG_CHUNK_FRAME_BYTES + chunk.size);
-            o += PNG_CHUNK_FRAME_BYTES + chunk.size;
+    while (s->feed_at < s->layout.end && png_next_chunk(s->png, s->layout.end, &s->feed_at, &chunk)) {
+        if (!png_chunk_is(chunk, "IDAT"))
             continue;
-        }
-        if (stored)
+        const size_t skipped = std::min<size_t>(s->skip, chunk.size);
+        s->skip -= skipped;
+        if (skipped == chunk.size)
             continue;
-        stored = true;
-        o = png_put_u32(o, static_cast<uint32_t>(stream_len));
-        memcpy(o, "IDAT", 4);
-        o += 4;
-        if (layout.zlib_header) {
-            memcpy(o, ZLIB_HEADER, sizeof ZLIB_HEADER);
-            o += sizeof ZLIB_HEADER;
-        }
-        for (size_t block = 0; block < blocks; block++) {
-            const size_t n = std::min(STORED_BLOCK_MAX, data_len - block * STORED_BLOCK_MAX);
-            const uint8_t head[] = {uint8_t(block + 1 == blocks), uint8_t(n), uint8_t(n >> 8),
-                                    uint8_t(~n), uint8_t(~n >> 8)};
-            memcpy(o, head, sizeof head);
-            memcpy(o + sizeof head, data + block * STORED_BLOCK_MAX, n);
-            o += sizeof head + n;
-        }
-        if (layout.zlib_header)
-            o = png_put_u32(o, 0);  // the Adler-32
-        o = png_put_u32(o, 0);      // the chunk's checksum
+        s->z.next_in = const_cast<Bytef*>(chunk.frame + PNG_CHUNK_HEAD_BYTES + skipped);
+        s->z.avail_in = static_cast<uInt>(chunk.size - skipped);
+        return true;
     }
-    *out_len = static_cast<size_t>(o - out);
-    return out;
+    return false;
+}
+
+// zlib refuses some broken data that the decoder's own inflater reads
+// (codes that do not fill their table, symbols the format leaves unused).
+// The picture then loads as the decoder alone would load it: from what
+// that inflater makes of the whole data, within the same limit. Some such
+// data copies from output not yet written, so that starts zeroed.
+static bool stored_png_inflate_as_decoder(StoredPng* s)
+{
+    std::vector<uint8_t> joined;
+    joined.reserve(s->layout.data_len);
+    size_t at = s->layout.first_data;
+    PngChunk chunk;
+    while (at < s->layout.end && png_next_chunk(s->png, s->layout.end, &at, &chunk)) {
+        const uint8_t* body = chunk.frame + PNG_CHUNK_HEAD_BYTES;
+        if (png_chunk_is(chunk, "IDAT"))
+            joined.insert(joined.end(), body, body + chunk.size);
+    }
+    s->own_inflation = static_cast<uint8_t*>(calloc(s->data_max, 1));
+    if (!s->own_inflation)
+        return false;
+    char* out = reinterpret_cast<char*>(s->own_inflation);
+    const char* in = reinterpret_cast<const char*>(joined.data());
+    const int out_len = static_cast<int>(s->data_max);
+    const int in_len = static_cast<int>(joined.size());
+    const int n = s->layout.zlib_header ? stbi_zlib_decode_buffer(out, out_len, in, in_len)
+                                        : stbi_zlib_decode_noheader_buffer(out, out_len, in, in_len);
+    s->own_len = n < 0 ? 0 : static_cast<size_t>(n);
+    return n >= 0 && s->own_len >= s->inflated;
+}
+
+// Inflates up to room bytes of pixel data into out: *got of them, with
+// *final set once the data has ended. False when it cannot be read.
+static bool stored_png_inflate(StoredPng* s, uint8_t* out, size_t room, size_t* got, bool* final)
+{
+    if (s->own_inflation) {
+        *got = std::min(room, s->own_len - s->inflated);
+        memcpy(out, s->own_inflation + s->inflated, *got);
+        *final = s->inflated + *got == s->own_len;
+        return true;
+    }
+    s->z.next_out = out;
+    s->z.avail_out = static_cast<uInt>(room);
+    *final = false;
+    while (s->z.avail_out > 0 && !*final) {
+        if (s->z.avail_in == 0 && !stored_png_feed(s))
+            break;
+        const int result = inflate(&s->z, Z_NO_FLUSH);
+        *final = result == Z_STREAM_END;
+        if (result != Z_OK && result != Z_BUF_ERROR && !*final)
+            return stored_png_inflate_as_decoder(s) && stored_png_inflate(s, out, room, got, final);
+    }
+    *got = room - s->z.avail_out;
+    return true;
+}
+
+// Writes the next stored block of pixel data at out, which has room for
+// STORED_BLOCK_BYTES_MAX, with the stream's header before the first block
+// and its checksum after the last. The bytes written, or 0 when the data is
+// cut short, cannot be read, or is longer than any PNG of its size holds.
+static size_t stored_png_block(StoredPng* s, uint8_t* out)
+{
+    uint8_t* o = out;
+    if (!s->head_passed) {
+        memcpy(o, s->layout.zlib_head, png_header_bytes(s->layout));
+        o += png_header_bytes(s->layout);
+    }
+    s->head_passed = true;
+    uint8_t* head = o;
+    o += STORED_BLOCK_HEAD_BYTES;
+    // A byte of room past the limit: data that fills it is too long.
+    const size_t room = std::min(STORED_BLOCK_MAX, s->data_max + 1 - s->inflated);
+    size_t got = 0;
+    bool final = false;
+    if (!stored_png_inflate(s, o, room, &got, &final))
+        return 0;
+    s->inflated += got;
+    if (s->inflated > s->data_max || (!final && got < room))
+        return 0;
+    const uint8_t block_head[] = {uint8_t(final), uint8_t(got), uint8_t(got >> 8), uint8_t(~got),
+                                  uint8_t(~got >> 8)};
+    memcpy(head, block_head, sizeof block_head);
+    o += got;
+    if (final && s->layout.zlib_header) {
+        memset(o, 0, ZLIB_CHECKSUM_BYTES);
+        o += ZLIB_CHECKSUM_BYTES;
+    }
+    s->data_passed = final;
+    return static_cast<size_t>(o - out);
+}
+
+// Moves on to the next part of the PNG to pass on; false at the end.
+static bool stored_png_next(StoredPng* s)
+{
+    while (s->at < s->layout.end) {
+        const size_t chunk_at = s->at;
+        PngChunk chunk;
+        if (!png_next_chunk(s->png, s->layout.end, &s->at, &chunk))
+            return false;
+        if (chunk_at == s->layout.first_data) {
+            s->ready = s->chunk_head;
+            s->ready_len = sizeof s->chunk_head;
+            s->data_left = png_get_u32(s->chunk_head);
+            s->tail_pending = true;
+            return true;
+        }
+        if (!png_chunk_is(chunk, "IDAT")) {
+            s->ready = s->png + chunk_at;
+            s->ready_len = s->at - chunk_at;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Passes on the next bytes of the data chunk's body, up to wanted, to out
+// (null: skipped). Returns how many went straight there; a block made to be
+// passed on in smaller readings is left ready instead.
+static size_t stored_png_pass_data(StoredPng* s, uint8_t* out, size_t wanted)
+{
+    if (s->data_passed) {
+        const size_t padding = std::min(wanted, s->data_left);
+        s->data_left -= padding;
+        return padding;
+    }
+    // A whole block goes straight into the decoder's buffer.
+    const bool in_place = out && wanted >= STORED_BLOCK_BYTES_MAX;
+    const size_t n = stored_png_block(s, in_place ? out : s->block);
+    s->failed = n == 0 || n > s->data_left;
+    if (s->failed)
+        return 0;
+    s->data_left -= n;
+    if (in_place)
+        return n;
+    s->ready = s->block;
+    s->ready_len = n;
+    return 0;
+}
+
+// Passes on up to wanted bytes to out (null: skipped); how many. Fewer at
+// the end, and on a failure, which the decoder sees as a file cut short.
+static size_t stored_png_pass(StoredPng* s, uint8_t* out, size_t wanted)
+{
+    size_t passed = 0;
+    while (passed < wanted && !s->failed) {
+        uint8_t* to = out ? out + passed : nullptr;
+        if (s->ready_len > 0) {
+            const size_t n = std::min(s->ready_len, wanted - passed);
+            if (to)
+                memcpy(to, s->ready, n);
+            s->ready += n;
+            s->ready_len -= n;
+            passed += n;
+        } else if (s->data_left > 0) {
+            passed += stored_png_pass_data(s, to, wanted - passed);
+        } else if (s->tail_pending) {
+            s->tail_pending = false;
+            s->ready = s->chunk_tail;
+            s->ready_len = sizeof s->chunk_tail;
+        } else if (!stored_png_next(s)) {
+            break;
+        }
+    }
+    return passed;
+}
+
+static int stored_png_read(void* user, char* data, int size)
+{
+    const size_t wanted = size > 0 ? static_cast<size_t>(size) : 0;
+    uint8_t* out = reinterpret_cast<uint8_t*>(data);
+    return static_cast<int>(stored_png_pass(static_cast<StoredPng*>(user), out, wanted));
+}
+
+// The decoder skips forward only.
+static void stored_png_skip(void* user, int n)
+{
+    stored_png_pass(static_cast<StoredPng*>(user), nullptr, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+static int stored_png_eof(void* user)
+{
+    StoredPng* s = static_cast<StoredPng*>(user);
+    const bool more = s->ready_len > 0 || s->data_left > 0 || s->tail_pending || stored_png_next(s);
+    return s->failed || !more;
+}
+
+// The longest stream data_max bytes of pixel data take in stored blocks.
+static size_t stored_stream_max(size_t data_max, bool zlib_header)
+{
+    const size_t frame = zlib_header ? ZLIB_HEADER_BYTES + ZLIB_CHECKSUM_BYTES : 0;
+    return frame + (data_max / STORED_BLOCK_MAX + 1) * STORED_BLOCK_HEAD_BYTES + data_max;
 }
 
 uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h)
 {
-    PngLayout layout;
-    if (!img_is_png(png, len) || len > INT_MAX || !png_read_layout(png, len, &layout) ||
-        !img_area_fits(layout.w, layout.h) || layout.data_chunks == 0)
+    if (!img_is_png(png, len) || len > INT_MAX)
         return nullptr;
-    // Untouched pages of the buffer cost nothing: only what the stream really
-    // inflates to is paid for.
-    const int most = static_cast<int>(png_data_max(layout.w, layout.h));
-    uint8_t* data = static_cast<uint8_t*>(malloc(static_cast<size_t>(most)));
-    if (!data)
+    // Zeroed, as zlib wants its stream record.
+    auto s = std::make_unique<StoredPng>();
+    if (!png_read_layout(png, len, &s->layout) || inflateInit2(&s->z, -ZLIB_WINDOW_BITS) != Z_OK)
         return nullptr;
-    const int data_len = inflate_into(data, most, layout.data, layout.data_len, layout.zlib_header);
-    size_t stored_len = 0;
-    uint8_t* stored = data_len < 0 ? nullptr
-                                   : png_with_stored_data(png, layout, data, static_cast<size_t>(data_len),
-                                                          &stored_len);
-    free(data);
-    if (!stored || stored_len > INT_MAX) {
-        free(stored);
-        return nullptr;
-    }
+    s->png = png;
+    s->data_max = static_cast<size_t>(png_data_max(s->layout.w, s->layout.h));
+    const size_t stream_max = stored_stream_max(s->data_max, s->layout.zlib_header);
+    png_put_u32(s->chunk_head, static_cast<uint32_t>(stream_max));
+    memcpy(s->chunk_head + PNG_CHUNK_TYPE_AT, "IDAT", 4);
+    s->at = sizeof PNG_SIGNATURE;
+    s->ready = png;
+    s->ready_len = sizeof PNG_SIGNATURE;
+    s->feed_at = s->layout.first_data;
+    s->skip = png_header_bytes(s->layout);
+    const stbi_io_callbacks io = {stored_png_read, stored_png_skip, stored_png_eof};
     int channels = 0;
-    uint8_t* pixels = stbi_load_from_memory(stored, static_cast<int>(stored_len), w, h, &channels,
-                                            PICTURE_CHANNELS);
-    free(stored);
+    uint8_t* pixels = stbi_load_from_callbacks(&io, s.get(), w, h, &channels, PICTURE_CHANNELS);
+    inflateEnd(&s->z);
+    free(s->own_inflation);
+    if (pixels && s->failed) {
+        stbi_image_free(pixels);
+        pixels = nullptr;
+    }
     return pixels;
 }
 

@@ -211,10 +211,12 @@ bool img_size_fits(SDL_Renderer* renderer, int64_t w, int64_t h);
 // True when bytes start with the PNG signature.
 bool img_is_png(const uint8_t* bytes, size_t len);
 // Decodes a PNG to RGBA bytes (free them with stbi_image_free) once its
-// chunks lie inside its len bytes up to IEND, its header declares at most
+// chunks lie inside its len bytes up to IEND's type (the decoder reads no
+// further, so its checksum may be missing), its header declares at most
 // IMG_PIXEL_CAP pixels, and its pixel data inflates to no more than any PNG
 // of that size holds: the decoder grows its buffers with the data whatever
-// the header says. Null, with nothing allocated, when refused or undecodable.
+// the header says. The check's inflation is what the decoder is handed, so
+// the data is inflated once. Null when refused or undecodable.
 uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h);
 
 // Decodes an image (any format stb_image reads) to RGBA bytes after checking

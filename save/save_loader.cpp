@@ -22,11 +22,11 @@ static const char OLD_VERSION_MESSAGE[] =
     "loaded.\n\n"
     "このセーブデータは古いバージョンで作成されており、読み込めません。";
 
-// Reads the head of the file and the compressed stream. Returns OK with the
-// stream in *packed, or the result to give; a refusal is explained in a box
-// over window.
-static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
-                           uint32_t* packed_length, uint32_t* raw_length)
+// Reads the head of the file up to the compressed stream. Returns OK with
+// the file at the stream, or the result to give; a refusal is explained in a
+// box over window.
+static int32_t read_head(SDL_Window* window, FILE* file, uint32_t* packed_length,
+                         uint32_t* raw_length)
 {
     uint8_t head[SAVE_HEADER_BYTES];
     const size_t got = fread(head, 1, sizeof head, file);
@@ -61,65 +61,22 @@ static int32_t read_stream(SDL_Window* window, FILE* file, uint8_t** packed,
     *packed_length = save_get_u32(lengths + 4);
     if (*packed_length == 0 || *packed_length > SAVE_MAX_COMPRESSED)
         return SAVE_RESULT_FAILED;
-
-    *packed = static_cast<uint8_t*>(malloc(*packed_length));
-    if (!*packed)
-        return SAVE_RESULT_FAILED;
-    if (fread(*packed, 1, *packed_length, file) != *packed_length) {
-        free(*packed);
-        *packed = nullptr;
-        return SAVE_RESULT_FAILED;
-    }
     return SAVE_RESULT_OK;
 }
 
-constexpr uint32_t ADLER_MODULUS = 65521;
-constexpr size_t ADLER_BYTES = 4;
-
-static uint32_t adler32(const uint8_t* data, size_t length)
+static size_t read_piece(void* file, uint8_t* buffer, size_t capacity)
 {
-    uint32_t a = 1;
-    uint32_t b = 0;
-    for (size_t i = 0; i < length; i++) {
-        a = (a + data[i]) % ADLER_MODULUS;
-        b = (b + a) % ADLER_MODULUS;
-    }
-    return b << 16 | a;
+    return fread(buffer, 1, capacity, static_cast<FILE*>(file));
 }
 
-constexpr size_t ZLIB_HEADER_BYTES = 2;
-
-// The inflater does not look at the stream's checksum, so a damaged file
-// could otherwise load with damaged values. The trailer follows the deflate
-// data directly; whatever lies after it inside packed_length is padding. It
-// is big-endian.
-static bool checksum_matches(const uint8_t* packed, uint32_t packed_length, const uint8_t* body,
-                             uint32_t length)
-{
-    if (packed_length < ZLIB_HEADER_BYTES)
-        return false;
-    const size_t deflate_length =
-        inflate_deflate_length(packed + ZLIB_HEADER_BYTES, packed_length - ZLIB_HEADER_BYTES);
-    const size_t trailer_at = ZLIB_HEADER_BYTES + deflate_length;
-    if (deflate_length == 0 || packed_length - trailer_at < ADLER_BYTES)
-        return false;
-    const uint8_t* t = packed + trailer_at;
-    const uint32_t stored = static_cast<uint32_t>(t[0]) << 24 | static_cast<uint32_t>(t[1]) << 16 |
-                            static_cast<uint32_t>(t[2]) << 8 | t[3];
-    return stored == adler32(body, length);
-}
-
-// No body this engine writes is longer than an HD one.
-static uint8_t* inflate_body(const uint8_t* packed, uint32_t packed_length, uint32_t raw_length)
+// Inflates the stream as it is read, so it is never held whole. No body this
+// engine writes is longer than an HD one. The stream's checksum is checked
+// as it is inflated, so a damaged file never loads damaged values.
+static uint8_t* inflate_body(FILE* file, uint32_t packed_length, uint32_t raw_length)
 {
     if (raw_length > save_body_size(1))
         return nullptr;
-    uint8_t* body = inflate_exact(packed, packed_length, raw_length, true);
-    if (body && !checksum_matches(packed, packed_length, body, raw_length)) {
-        free(body);
-        return nullptr;
-    }
-    return body;
+    return inflate_exact_read(read_piece, file, packed_length, raw_length, true);
 }
 
 // Stored pixels of a layer as native values; null when absent or out of memory.
@@ -192,15 +149,13 @@ int32_t save_load_slot(Engine* engine, int32_t slot)
     FILE* file = plat_open_regular_file(path);
     if (!file)
         return SAVE_RESULT_FAILED;
-    uint8_t* packed = nullptr;
     uint32_t packed_length = 0;
     uint32_t raw_length = 0;
-    const int32_t read = read_stream(engine->window, file, &packed, &packed_length, &raw_length);
+    const int32_t read = read_head(engine->window, file, &packed_length, &raw_length);
+    uint8_t* body = read == SAVE_RESULT_OK ? inflate_body(file, packed_length, raw_length) : nullptr;
     fclose(file);
     if (read != SAVE_RESULT_OK)
         return read;
-    uint8_t* body = inflate_body(packed, packed_length, raw_length);
-    free(packed);
     if (!body)
         return SAVE_RESULT_FAILED;
     const int32_t result = restore_body(engine, body, raw_length);

@@ -207,8 +207,7 @@ TEST_F(ArchiveTest, PackedImageFromRawDeflateOpens)
 
 TEST_F(ArchiveTest, PackedImagesWhoseStreamEndsTightlyOpen)
 {
-    // Small streams often end with their last codes in the final byte or two,
-    // which stb_image's inflater alone would refuse.
+    // Small streams often end with their last codes in the final byte or two.
     for (size_t len = 0; len < 64; len++) {
         const Bytes image = build_image({{"x", pattern(len)}});
         ASSERT_TRUE(open_bytes(&arc, pack(image))) << len;
@@ -361,8 +360,9 @@ TEST_F(ArchiveTest, CorruptZlibStreamsAreNull)
 {
     const Bytes data = pattern(3000);
     const size_t stream_len = zlib_wrap(data).size();
-    Bytes image = build_image({{"check", data, true}, {"dictionary", data, true}, {"cut", data, true}});
-    const size_t first = entry_field(3, 0);
+    Bytes image = build_image({{"check", data, true}, {"dictionary", data, true}, {"cut", data, true},
+                               {"checksum", data, true}});
+    const size_t first = entry_field(4, 0);
     // Header bytes no longer divisible by 31.
     image[first + 1] ^= 0x01;
     // A preset dictionary asked for, with valid check bits.
@@ -370,12 +370,14 @@ TEST_F(ArchiveTest, CorruptZlibStreamsAreNull)
     uint8_t flg = 0x20;
     const int remainder = (image[second] * 256 + flg) % 31;
     image[second + 1] = static_cast<uint8_t>(remainder ? flg + 31 - remainder : flg);
-    // A stream missing its second half.
+    // A stream missing its second half, and one whose Adler-32 is wrong.
     put_u32(image, entry_field(2, FIELD_STORED_SIZE), static_cast<uint32_t>(stream_len / 2));
+    image.back() ^= 0x01;
     ASSERT_TRUE(open_bytes(&arc, image));
     EXPECT_FALSE(extract(&arc, "check").ok);
     EXPECT_FALSE(extract(&arc, "dictionary").ok);
     EXPECT_FALSE(extract(&arc, "cut").ok);
+    EXPECT_FALSE(extract(&arc, "checksum").ok);
 
     // Plain bytes flagged as zlib are no zlib stream.
     arc_close(&arc);

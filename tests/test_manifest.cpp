@@ -9,6 +9,7 @@
 #include "test_support.h"
 
 #include <SDL.h>
+#include <stb_image.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -364,6 +365,66 @@ TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryL
         EXPECT_EQ(c.loads(), c.loaded) << c.name << ", row " << &c - cases;
         arc_close(&g_arc_base);
         std::filesystem::remove(dir.file(c.archived ? "base.dat" : c.name));
+    }
+}
+
+// A 4x4 grey picture in one fixed-code block whose rows are followed by
+// length symbol 286, which the format leaves unused: zlib refuses the data,
+// the picture decoder reads the symbol as copying nothing.
+static Bytes unused_symbol_stream()
+{
+    Bytes stream = {0x78, 0x01, 0};
+    int bit = 0;
+    const auto put = [&](uint32_t code, int bits) {  // codes go most significant bit first
+        for (int i = bits - 1; i >= 0; i--, bit++) {
+            if (bit == 8)
+                stream.push_back(0), bit = 0;
+            stream.back() |= static_cast<uint8_t>((code >> i & 1) << bit);
+        }
+    };
+    put(0b110, 3);  // the last block, then type 1 (fixed codes) least significant bit first
+    for (int i = 0; i < 20; i++)
+        put(0x30 + (i % 5 ? i * 7 : 0), 8);  // a filter byte of 0, then four samples, per row
+    put(0xC6, 8);  // 286
+    put(0, 5 + 7);  // its distance, then the end of the block
+    stream.insert(stream.end(), 4, 0);
+    return stream;
+}
+
+// PNGs as other tools write them load exactly as the decoder alone gives
+// them: an end chunk cut short of its checksum, the data split into 8 KiB
+// chunks or into chunks of one byte (the stream's header over two of them),
+// another chunk between data chunks, and data only the decoder's own
+// inflater reads.
+TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
+{
+    const uint32_t w = 300, h = 120;  // over two stored blocks of pixel data
+    Bytes rows;
+    uint32_t seed = 7;
+    for (uint32_t y = 0; y < h; y++) {
+        rows.push_back(static_cast<uint8_t>(y % 5));  // every filter
+        for (uint32_t x = 0; x < w * 4; x++, seed = seed * 1103515245u + 12345u)
+            rows.push_back(static_cast<uint8_t>(x % 7 ? seed >> 24 : y));
+    }
+    const Bytes one_chunk = png_file(w, h, 8, PNG_RGBA, false, rows);
+    const Bytes stream(one_chunk.begin() + 41, one_chunk.end() - 16);  // the data chunk's body
+    const auto chunked = [&](size_t bytes) {
+        return png_from_stream(w, h, 8, PNG_RGBA, false, stream, bytes);
+    };
+    Bytes interrupted = chunked(8192);
+    const Bytes text = {0, 0, 0, 1, 't', 'E', 'X', 't', '!', 0, 0, 0, 0};
+    interrupted.insert(interrupted.begin() + 33 + 12 + 8192, text.begin(), text.end());
+    const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - 4), chunked(8192), chunked(1),
+                           interrupted, png_from_stream(4, 4, 8, PNG_GREY, false, unused_symbol_stream(), 3)};
+    for (const Bytes& file : files) {
+        int pw = 0, ph = 0, channels = 0, cw = 0, ch = 0;
+        const int len = static_cast<int>(file.size());
+        stbi_uc* plain = stbi_load_from_memory(file.data(), len, &pw, &ph, &channels, 4);
+        uint8_t* checked = img_decode_rgba(nullptr, file.data(), file.size(), &cw, &ch);
+        ASSERT_TRUE(plain && checked && cw == pw && ch == ph) << &file - files;
+        EXPECT_EQ(0, memcmp(checked, plain, static_cast<size_t>(pw) * ph * 4)) << &file - files;
+        stbi_image_free(plain);
+        stbi_image_free(checked);
     }
 }
 

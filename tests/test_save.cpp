@@ -487,7 +487,8 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
     trailer_flipped[good.size() - 1] ^= 0x01;
     SaveFileSpec padded;
     padded.stream_padding = 16;
-    Bytes padded_trailer_flipped = build_save_file(padded, body);
+    const Bytes padded_file = build_save_file(padded, body);
+    Bytes padded_trailer_flipped = padded_file;
     padded_trailer_flipped[padded_trailer_flipped.size() - padded.stream_padding - 1] ^= 0x01;
     auto damaged = [&](const std::function<void(Engine*)>& damage) {
         auto e = played_engine();
@@ -506,6 +507,7 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
         flipped,
         trailer_flipped,
         padded_trailer_flipped,
+        Bytes(padded_file.begin(), padded_file.end() - 1),
         build_save_file(SaveFileSpec{}, Bytes(body.begin(), body.begin() + 4000)),
         damaged([](Engine* e) { e->vm_depth = VM_STACK_DEPTH + 1; }),
         damaged([](Engine* e) { e->text_windows[4] = TextWindow{4, 1, 0, 0, 4000000, 400, 0, 0, 0, 80, 25, {}}; }),
@@ -527,7 +529,7 @@ TEST_F(SaveLoadTest, DamagedFilesFailAndLeaveTheEngineUntouched)
     // is harmless, and so are the block kinds other compressors choose.
     SaveFileSpec dynamic_codes;
     dynamic_codes.zlib_level = 9;
-    for (const Bytes& file : {good, build_save_file(padded, body), build_save_file(dynamic_codes, body)}) {
+    for (const Bytes& file : {good, padded_file, build_save_file(dynamic_codes, body)}) {
         write_file(slot_path(3), file);
         EXPECT_EQ(save_load_slot(engine.get(), 3), SAVE_RESULT_OK);
         EXPECT_EQ(first_difference(encode(*engine), body), -1);

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 static void append_u32(Bytes* out, uint32_t v)
 {
     out->insert(out->end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
@@ -22,13 +24,22 @@ Bytes png_file(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool inter
     Bytes packed(size);
     compress(packed.data(), &size, data.data(), data.size());
     packed.resize(size);
+    return png_from_stream(w, h, depth, colour, interlaced, packed, packed.size());
+}
+
+Bytes png_from_stream(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced,
+                      const Bytes& stream, size_t chunk_bytes)
+{
     Bytes header;
     append_u32(&header, w);
     append_u32(&header, h);
     header.insert(header.end(), {depth, colour, 0, 0, uint8_t(interlaced)});
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     append_chunk(&png, "IHDR", header);
-    append_chunk(&png, "IDAT", packed);
+    for (size_t at = 0; at < stream.size(); at += chunk_bytes) {
+        const size_t end = std::min(stream.size(), at + chunk_bytes);
+        append_chunk(&png, "IDAT", Bytes(stream.begin() + at, stream.begin() + end));
+    }
     append_chunk(&png, "IEND", {});
     return png;
 }

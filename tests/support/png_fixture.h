@@ -16,5 +16,8 @@ constexpr uint8_t PNG_RGBA = 6;
 // interlacing, whose pixel data (every row's filter byte and samples) is
 // data, deflated by zlib, with right checksums.
 Bytes png_file(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, const Bytes& data);
+// The same from a zlib stream, cut into data chunks of chunk_bytes.
+Bytes png_from_stream(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced,
+                      const Bytes& stream, size_t chunk_bytes);
 // The same with zero pixel data as long as a valid picture's, plus extra bytes.
 Bytes png_blank(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, size_t extra = 0);
