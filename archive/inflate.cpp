@@ -16,8 +16,9 @@
 constexpr size_t DEFLATE_MAX_RATIO = 1032;
 // A 32 KiB window; zlib reads raw deflate data when the bits are negated.
 constexpr int ZLIB_WINDOW_BITS = 15;
-// A stream read piece by piece is read this much at a time.
-constexpr size_t INFLATE_PIECE_BYTES = 65536;
+// A stream read piece by piece is read this much at a time. zlib copies its
+// window after every call, so large pieces keep that copy a small share.
+constexpr size_t INFLATE_PIECE_BYTES = 524288;
 
 // Whether a stream of stream_len bytes may come out expected bytes long.
 static bool inflate_sizes_plausible(size_t stream_len, size_t expected)

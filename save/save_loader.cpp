@@ -79,20 +79,24 @@ static uint8_t* inflate_body(FILE* file, uint32_t packed_length, uint32_t raw_le
     return inflate_exact_read(read_piece, file, packed_length, raw_length, true);
 }
 
-// Stored pixels of a layer as native values; null when absent or out of memory.
-static uint32_t* unpack_layer(const uint8_t* stored, uint8_t hd_mode)
+// A layer's pixels as native values. The file stores them little-endian, so
+// on a little-endian machine they are the stored bytes as they stand and
+// nothing is copied; elsewhere they are unpacked into *copy, which the caller
+// frees. Null when absent or out of memory.
+static const void* layer_pixels(const uint8_t* stored, uint8_t hd_mode, uint32_t** copy)
 {
-    if (!stored)
-        return nullptr;
+    *copy = nullptr;
+    if (!stored || SDL_BYTEORDER == SDL_LIL_ENDIAN)
+        return stored;
     const size_t count = static_cast<size_t>(save_layer_width(hd_mode)) *
                          static_cast<size_t>(save_layer_height(hd_mode));
-    uint32_t* pixels = static_cast<uint32_t*>(malloc(count * sizeof(uint32_t)));
-    if (pixels)
-        save_pixels_unpack(stored, pixels, count);
-    return pixels;
+    *copy = static_cast<uint32_t*>(malloc(count * sizeof(uint32_t)));
+    if (*copy)
+        save_pixels_unpack(stored, *copy, count);
+    return *copy;
 }
 
-static bool upload_layer(SDL_Texture* texture, const uint32_t* pixels, uint8_t hd_mode)
+static bool upload_layer(SDL_Texture* texture, const void* pixels, uint8_t hd_mode)
 {
     if (!texture || !pixels)
         return false;
@@ -101,8 +105,7 @@ static bool upload_layer(SDL_Texture* texture, const uint32_t* pixels, uint8_t h
 }
 
 // Puts the staged state in place, then the layers, the canvas and the music.
-static void commit(Engine* engine, const Engine* staged, const uint32_t* text,
-                   const uint32_t* canvas)
+static void commit(Engine* engine, const Engine* staged, const void* text, const void* canvas)
 {
     memcpy(engine, staged, sizeof *engine);
     engine->gfx_log_count = 0;
@@ -126,15 +129,17 @@ static int32_t restore_body(Engine* engine, const uint8_t* body, uint32_t length
     SaveBodyLayers layers;
     int32_t result = SAVE_RESULT_FAILED;
     if (save_body_decode(body, length, staged, &layers)) {
-        uint32_t* text = unpack_layer(layers.text_pixels, staged->hd_mode);
-        uint32_t* canvas = unpack_layer(layers.canvas_pixels, staged->hd_mode);
+        uint32_t* text_copy = nullptr;
+        uint32_t* canvas_copy = nullptr;
+        const void* text = layer_pixels(layers.text_pixels, staged->hd_mode, &text_copy);
+        const void* canvas = layer_pixels(layers.canvas_pixels, staged->hd_mode, &canvas_copy);
         const bool unpacked = (text || !layers.text_pixels) && (canvas || !layers.canvas_pixels);
         if (unpacked) {
             commit(engine, staged, text, canvas);
             result = SAVE_RESULT_OK;
         }
-        free(text);
-        free(canvas);
+        free(text_copy);
+        free(canvas_copy);
     }
     free(staged);
     return result;
