@@ -2,6 +2,7 @@
 // and checks every picture's declared size, and a PNG's data, before it is
 // decoded.
 #include "archive.h"
+#include "platform.h"
 
 #include <SDL.h>
 #include <stb_image.h>
@@ -399,6 +400,10 @@ static int stored_png_read(void* user, char* data, int size)
 {
     const size_t wanted = size > 0 ? static_cast<size_t>(size) : 0;
     uint8_t* out = reinterpret_cast<uint8_t*>(data);
+    // The data chunk is asked for in one reading, straight into the decoder's
+    // fresh buffer, which the stored blocks then fill.
+    if (wanted > STORED_BLOCK_BYTES_MAX)
+        plat_advise_large_write(out, wanted);
     return static_cast<int>(stored_png_pass(static_cast<StoredPng*>(user), out, wanted));
 }
 

@@ -1,8 +1,8 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
-// executable's folder, the save folder, durable file writes and the window's
-// real size. Nothing
-// outside platform/ includes an operating-system header.
+// executable's folder, the save folder, durable file writes, the window's
+// real size and advice on large buffers. Nothing outside platform/ includes
+// an operating-system header.
 #pragma once
 
 #include <cstddef>
@@ -70,3 +70,9 @@ bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 // from the X server, since a window manager may keep another size than SDL
 // last set; other video drivers give SDL's own size.
 void plat_window_client_size(SDL_Window* window, int* w, int* h);
+
+// Tells the system that buffer, len bytes long, is about to be written from
+// end to end, so that it may back it with large pages: a picture's data
+// written into fresh memory would otherwise cost a page fault every 4 KiB.
+// Only advice; nothing changes where it cannot be taken.
+void plat_advise_large_write(void* buffer, size_t len);
