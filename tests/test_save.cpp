@@ -20,10 +20,29 @@
 #include "../save/save_private.h"
 #include "config.h"
 #include "music.h"
+#include "platform.h"
 #include "render_fixture.h"
 #include "save.h"
 #include "save_fixture.h"
 #include "screen.h"
+
+// The program is linked with fsync wrapped: each call records the file it
+// was asked for and fails with s_fsync_error when that is set.
+static std::vector<std::string> s_synced;
+static int s_fsync_error = 0;
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd)
+{
+    s_synced.push_back(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)));
+    errno = s_fsync_error;
+    return s_fsync_error ? -1 : __real_fsync(fd);
+}
+
+// Boxes are recorded instead of shown, with the text marked when a window owns them.
+void plat_message_box(SDL_Window* owner, PlatBoxStyle, const char* title, const char* text)
+{
+    fprintf(stderr, "%s%s: %s\n", title, owner ? " (owned)" : "", text);
+}
 
 constexpr uint32_t CODE_SIZE = 0x1000;
 constexpr size_t SD_BODY = 2183468;
@@ -338,14 +357,19 @@ TEST_F(SaveFileTest, SlotsOutsideTheRangeTouchNoFile)
     EXPECT_NE(stat(slot_path(UINT32_MAX).c_str(), &info), 0);
 }
 
-TEST_F(SaveFileTest, AFailedWriteKeepsTheOldSave)
+TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSave)
 {
     auto engine = played_engine();
+    s_synced.clear();
     ASSERT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_OK);
+    EXPECT_EQ(s_synced, (std::vector<std::string>{slot_path(2) + ".tmp", scratch.path() + "/sav"}));
     const Bytes old = read_file(slot_path(2));
-    // A folder where the temporary file would go makes the write fail.
-    ASSERT_EQ(mkdir((slot_path(2) + ".tmp").c_str(), 0755), 0);
     engine->vm_vars[0] = 42;
+    s_fsync_error = EIO;
+    EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
+    s_fsync_error = 0;
+    // A folder where the temporary file would go makes the write fail too.
+    ASSERT_EQ(mkdir((slot_path(2) + ".tmp").c_str(), 0755), 0);
     EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
 }
@@ -423,13 +447,14 @@ TEST_F(SaveLoadTest, OtherEditionsAndOlderVersionsAreRefusedWithTheirMessage)
         {Bytes{'K', 'V', 'R', 0x1A, 2, 0, 0}, SAVE_RESULT_FAILED, nullptr},
     };
     auto engine = played_engine();
+    engine->window = SDL_RenderGetWindow(test_renderer());
     for (const Case& c : cases) {
         write_file(slot_path(9), c.file);
         testing::internal::CaptureStderr();
         EXPECT_EQ(save_load_slot(engine.get(), 9), c.result);
         const std::string shown = testing::internal::GetCapturedStderr();
         if (c.message) {
-            EXPECT_NE(shown.find("Incompatible Save"), std::string::npos);
+            EXPECT_NE(shown.find("Incompatible Save (owned): "), std::string::npos) << shown;
             EXPECT_NE(shown.find(c.message), std::string::npos) << shown;
         } else {
             EXPECT_EQ(shown, "");
