@@ -26,9 +26,8 @@
 #include "save_fixture.h"
 #include "screen.h"
 
-// The program is linked with fsync wrapped: each call records the file it
-// was asked for and fails with s_fsync_error when that is set.
-static std::vector<std::string> s_synced;
+// The program is linked with fsync wrapped: each call is recorded, and fails when told to.
+static std::vector<std::string> s_synced;  // the file of each call
 static int s_fsync_error = 0;
 extern "C" int __real_fsync(int fd);
 extern "C" int __wrap_fsync(int fd)
