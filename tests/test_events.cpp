@@ -192,8 +192,7 @@ TEST_F(EventsTest, MouseOverTheChoiceGrid)
     EXPECT_EQ(e->choice_cursor, 3);
     EXPECT_EQ(e->choice_count, 5);
 
-    // The wheel moves the highlight over the grid and scrolls the history
-    // beside it, the pointer taken in logical pixels of a window twice as large.
+    // The wheel moves the highlight over the grid and scrolls the history beside it, in logical pixels.
     SDL_SetWindowSize(window, 2 * SCREEN_WIDTH, 2 * SCREEN_HEIGHT);  // SDL keeps the pointer inside
     SDL_RenderSetLogicalSize(test_renderer(), SCREEN_WIDTH, SCREEN_HEIGHT);
     SDL_WarpMouseInWindow(window, 2 * 105, 2 * 55);

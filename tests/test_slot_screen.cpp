@@ -156,8 +156,6 @@ protected:
     std::unique_ptr<Engine> engine;
 };
 
-const uint32_t THUMBNAIL = opaque(QUARTERS[0][0]);
-
 TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOnes)
 {
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE)
@@ -166,7 +164,7 @@ TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOn
     store_slot(7, 3);  // an unknown version counts as empty
     key(SDLK_ESCAPE);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
-    ASSERT_EQ(shown(359, 22), THUMBNAIL) << "slot 5 highlighted";
+    ASSERT_EQ(shown(359, 22), opaque(QUARTERS[0][0])) << "slot 5 highlighted";
     // Neither Enter on empty slot 6 nor a click on slot 7 chooses; a later Esc ends the screen.
     key(SDLK_DOWN);
     key(SDLK_RETURN);
