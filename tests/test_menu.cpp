@@ -147,6 +147,10 @@ TEST_F(MenuTest, CheckMarksAndGreyStatesFollowTheSettings)
 
 TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
 {
+    command(IDM_SPEED_ULTRA);
+    EXPECT_EQ(e->game_speed, 3);
+    command(IDM_SPEED_PC_98);
+    EXPECT_NE(config_text().find("game_speed=0\n"), std::string::npos);
     command(IDM_SCANLINES);
     command(IDM_MUTE);
     command(IDM_SPEED_FAST);

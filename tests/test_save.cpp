@@ -429,19 +429,14 @@ TEST_F(SaveLoadTest, OtherEditionsAndOlderVersionsAreRefusedWithTheirMessage)
         const char* message;  // null: nothing shown
     };
     const Bytes body = encode(*played_engine());
-    SaveFileSpec v1;
-    v1.version = 1;
-    SaveFileSpec v0;
-    v0.version = 0;
-    SaveFileSpec v3;
-    v3.version = 3;
+    auto version = [](uint32_t v) { SaveFileSpec spec; spec.version = v; return spec; };
     const Case cases[] = {
         {Bytes{'K', 'V', 'W', 0x1A, 2}, SAVE_RESULT_REFUSED, "different edition of the engine"},
-        {build_save_head(v1), SAVE_RESULT_REFUSED,
+        {build_save_head(version(1)), SAVE_RESULT_REFUSED,
          "older engine version (before 0.6) and can no longer be loaded.\n\n"
          "このセーブデータは古いバージョンで作成されており、読み込めません。"},
-        {build_save_file(v0, body), SAVE_RESULT_FAILED, nullptr},
-        {build_save_file(v3, body), SAVE_RESULT_FAILED, nullptr},
+        {build_save_file(version(0), body), SAVE_RESULT_FAILED, nullptr},
+        {build_save_file(version(3), body), SAVE_RESULT_FAILED, nullptr},
         {Bytes{'K', 'V', 'R'}, SAVE_RESULT_FAILED, nullptr},
         {Bytes{'K', 'V', 'R', 0x1A, 2, 0, 0}, SAVE_RESULT_FAILED, nullptr},
     };
