@@ -267,6 +267,7 @@ TEST_F(MenuTest, ScaleToScreenOffInHdModeGivesTheDoubleSizeAndForgetsThePlacemen
     command(IDM_SCALE_TO_SCREEN);
     SDL_GetWindowSize(window, &w, &h);
     EXPECT_EQ(w * 10000 + h, SCREEN_WIDTH * 10000 + SCREEN_HEIGHT);
+    EXPECT_TRUE(item(IDM_SCALE_TO_SCREEN).checked);
     SDL_SetWindowSize(window, 64, 64);
 }
 
