@@ -167,6 +167,11 @@ TEST(ChoiceGridTest, OriginFollowsTheFirstRuleThatApplies)
         EXPECT_EQ(grid.origin_x, c.x) << c.choice_window << "/" << c.cur_window << "/" << int{c.layout_set};
         EXPECT_EQ(grid.origin_y, c.y) << c.choice_window << "/" << c.cur_window << "/" << int{c.layout_set};
     }
+    // Window positions are pixels already; the layout's cell doubles in HD.
+    engine->hd_mode = engine->menu_layout_set = 1;
+    const ChoiceGrid hd = menu_choice_grid(engine);
+    EXPECT_EQ(hd.origin_x, 64);
+    EXPECT_EQ(hd.origin_y, 64);
 }
 
 TEST(ChoiceGridTest, HitTestFindsEntriesAndNothingOutsideThem)

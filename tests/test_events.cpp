@@ -192,20 +192,22 @@ TEST_F(EventsTest, MouseOverTheChoiceGrid)
     EXPECT_EQ(e->choice_cursor, 3);
     EXPECT_EQ(e->choice_count, 5);
 
-    // The wheel moves the highlight over the grid and scrolls the history beside it.
-    SDL_SetWindowSize(window, SCREEN_WIDTH, SCREEN_HEIGHT);  // SDL keeps the pointer inside
-    SDL_WarpMouseInWindow(window, 105, 55);
+    // The wheel moves the highlight over the grid and scrolls the history beside it, in logical pixels.
+    SDL_SetWindowSize(window, 2 * SCREEN_WIDTH, 2 * SCREEN_HEIGHT);  // SDL keeps the pointer inside
+    SDL_RenderSetLogicalSize(test_renderer(), SCREEN_WIDTH, SCREEN_HEIGHT);
+    SDL_WarpMouseInWindow(window, 2 * 105, 2 * 55);
     drain_events();
     push_wheel(window, 1);
     handle();
     EXPECT_EQ(e->choice_cursor, 2);
     e->history.count = 10;
-    SDL_WarpMouseInWindow(window, 105, 110);
+    SDL_WarpMouseInWindow(window, 2 * 105, 2 * 110);
     drain_events();
     push_wheel(window, 1);
     handle();
     EXPECT_EQ(e->choice_cursor, 2);
     EXPECT_EQ(e->history.open, 1);
+    SDL_RenderSetLogicalSize(test_renderer(), 0, 0);
     SDL_SetWindowSize(window, 64, 64);
 
     push_button(window, 110, 82);

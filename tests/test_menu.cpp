@@ -147,6 +147,10 @@ TEST_F(MenuTest, CheckMarksAndGreyStatesFollowTheSettings)
 
 TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
 {
+    command(IDM_SPEED_ULTRA);
+    EXPECT_EQ(e->game_speed, 3);
+    command(IDM_SPEED_PC_98);
+    EXPECT_NE(config_text().find("game_speed=0\n"), std::string::npos);
     command(IDM_SCANLINES);
     command(IDM_MUTE);
     command(IDM_SPEED_FAST);
@@ -180,9 +184,10 @@ TEST_F(MenuTest, SettingCommandsTakeEffectSaveAndMark)
     EXPECT_EQ(g_running, 0);
 }
 
-TEST_F(MenuTest, AntialiasingOnlyInHdModeAndUnknownIdsDoNothing)
+TEST_F(MenuTest, AntialiasingOnlyInHdModeUnknownIdsAndTheLanguageInUseDoNothing)
 {
-    for (int32_t id : {IDM_ANTIALIASING, 107, 202, 402, 499, IDM_LANGUAGE_BASE + 2})
+    // The language in use would neither save nor restart.
+    for (int32_t id : {IDM_ANTIALIASING, 107, 202, 402, 499, IDM_LANGUAGE_BASE + 2, IDM_LANGUAGE_BASE})
         command(id);
     EXPECT_FALSE(e->antialias);
     EXPECT_FALSE(file_exists(CONFIG_FILE_NAME));
@@ -215,7 +220,8 @@ TEST_F(MenuTest, SaveOpensTheSlotScreenOnlyWhileTheGameWaitsAndLoadRefreshesTheM
         testing::internal::CaptureStderr();
         command(IDM_SAVE);
         const std::string shown = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(file_exists(slot_file), c.opens) << int{c.blocked} << int{c.choice};
+        const Bytes saved = read_file(slot_file);  // a save with its thumbnail
+        EXPECT_EQ(saved.size() > 24 && save_get_u32(&saved[16]) > 0, c.opens) << int{c.blocked} << int{c.choice};
         const char refusal[] = "Save Game (owned): Save is only available when the game is waiting for input.";
         EXPECT_EQ(shown.find(refusal) != std::string::npos && s_box_owner == window, !c.opens);
         drain_events();
@@ -230,11 +236,16 @@ TEST_F(MenuTest, SaveOpensTheSlotScreenOnlyWhileTheGameWaitsAndLoadRefreshesTheM
 
 TEST_F(MenuTest, AboutCommandShowsThePanel)
 {
-    SDL_SetWindowSize(window, SCREEN_WIDTH, SCREEN_HEIGHT);
-    push_key(window, SDLK_ESCAPE);
-    command(IDM_ABOUT);
-    // The upper band of the centred 430 x 348 panel is white.
-    EXPECT_EQ(window_pixel(test_renderer(), 105 + 415, 26 + 150), opaque(0xFFFFFF));
+    for (int k : {1, 2}) {
+        e->hd_mode = k - 1;
+        SDL_SetWindowSize(window, SCREEN_WIDTH * k, SCREEN_HEIGHT * k);
+        ASSERT_TRUE(load_white_font(dir, e->hd_mode));  // every glyph a solid cell
+        push_key(window, SDLK_ESCAPE);
+        command(IDM_ABOUT);
+        // The upper band of the centred 430 x 348 panel is white, the tagline on it black.
+        EXPECT_EQ(window_pixel(test_renderer(), (105 + 415) * k, (26 + 150) * k), opaque(0xFFFFFF));
+        EXPECT_EQ(window_pixel(test_renderer(), (105 + 20) * k, (36 + 68) * k), opaque(0));
+    }
     SDL_SetWindowSize(window, 64, 64);
     EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN), 0) << "Esc closed it";
 }
@@ -256,14 +267,8 @@ TEST_F(MenuTest, ScaleToScreenOffInHdModeGivesTheDoubleSizeAndForgetsThePlacemen
     command(IDM_SCALE_TO_SCREEN);
     SDL_GetWindowSize(window, &w, &h);
     EXPECT_EQ(w * 10000 + h, SCREEN_WIDTH * 10000 + SCREEN_HEIGHT);
+    EXPECT_TRUE(item(IDM_SCALE_TO_SCREEN).checked);
     SDL_SetWindowSize(window, 64, 64);
-}
-
-TEST_F(MenuTest, ChoosingTheLanguageInUseNeitherSavesNorRestarts)
-{
-    command(IDM_LANGUAGE_BASE);
-    EXPECT_FALSE(file_exists(CONFIG_FILE_NAME));
-    EXPECT_EQ(g_running, 1);
 }
 
 // The restarted instance is this test program: the filter keeps it from
@@ -334,19 +339,23 @@ TEST_F(MenuTest, PointerAtTheTopAndClicksChooseACommand)
     app_handle_events(e, &g_running);
     EXPECT_FALSE(g_menu_bar.visible);
 
-    push_motion(window, 10, 1);
-    push_button(window, 10, 5);
-    app_handle_events(e, &g_running);
-    EXPECT_EQ(g_menu_bar.open, MENU_FILE);
-    // Exit is the last item of File.
-    int32_t y = MENU_BAR_HEIGHT;
-    while (menu_bar_hit(g_menu_bar, 10, y).item != g_menu_bar.menus[MENU_FILE].count - 1)
-        y++;
-    push_button(window, 10, y);
-    app_handle_events(e, &g_running);
-    app_handle_events(e, &g_running);
-    EXPECT_EQ(g_running, 0);
-    EXPECT_FALSE(g_menu_bar.visible);
+    for (int k : {1, 2}) {  // the bar's units are pixels of the mode's scale
+        e->hd_mode = k - 1;
+        g_running = 1;
+        push_motion(window, 10 * k, 1);
+        push_button(window, 10 * k, 5 * k);
+        app_handle_events(e, &g_running);
+        EXPECT_EQ(g_menu_bar.open, MENU_FILE);
+        // Exit is the last item of File.
+        int32_t y = MENU_BAR_HEIGHT;
+        while (menu_bar_hit(g_menu_bar, 10, y).item != g_menu_bar.menus[MENU_FILE].count - 1)
+            y++;
+        push_button(window, 10 * k, y * k);
+        app_handle_events(e, &g_running);
+        app_handle_events(e, &g_running);
+        EXPECT_EQ(g_running, 0);
+        EXPECT_FALSE(g_menu_bar.visible);
+    }
 }
 
 TEST_F(MenuTest, OpenMenuKeepsKeysFromTheGameAndGreyedItemsDoNothing)
@@ -396,10 +405,13 @@ TEST_F(MenuTest, AboutClosesByKeysOkAndCloseBoxAndLeavesOtherEventsForTheGame)
         push_key(window, sym);
         about_show_dialog(e);
     }
-    push_button(window, 105 + 370, 36 + 320);  // OK
-    about_show_dialog(e);
     push_button(window, 105 + 420, 36 - 10);  // the caption's close box
     about_show_dialog(e);
+    for (int k : {1, 2}) {  // OK, in HD too
+        e->hd_mode = k - 1;
+        push_button(window, (105 + 370) * k, (36 + 320) * k);
+        about_show_dialog(e);
+    }
 
     // A resize made while the panel is open is applied once it is gone.
     push_window_event(window, SDL_WINDOWEVENT_RESIZED, 1000, 700);
@@ -419,13 +431,11 @@ TEST_F(MenuTest, AboutClosesByKeysOkAndCloseBoxAndLeavesOtherEventsForTheGame)
 
 TEST_F(MenuTest, OpenMenuIsDrawnOverTheFrame)
 {
-    ASSERT_TRUE(load_white_font(dir, 0));  // every glyph a solid cell
     g_menu_bar.visible = 1;
     g_menu_bar.open = MENU_SETTINGS;
     g_menu_bar.open_sub = MENU_SPEED;
     e->game_speed = 2;
     win_update_menu_checks(window);
-    const Pixels shown = draw_to_target(SCREEN_WIDTH, SCREEN_HEIGHT, [&] { menu_bar_draw(e); });
     const uint32_t face = 0xF0F0F0, border = 0xA0A0A0, none = 0x1000000;
     // The bar: 20 high across the screen, its last row the border; Settings'
     // title (x 100 to 180) lit, its name white from x 108. Its menu from x 100
@@ -438,9 +448,14 @@ TEST_F(MenuTest, OpenMenuIsDrawnOverTheFrame)
                   {101, 1, 0x0078D7},  {108, 10, 0xFFFFFF}, {100, 50, border},   {102, 30, face},
                   {125, 30, 0},        {110, 44, 0xC8C8C8}, {288, 30, border},   {291, 66, 0},
                   {291, 48, face},     {421, 30, none}};
-    for (const auto& p : pixels)
-        EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH, p.x, p.y), p.rgb == none ? 0u : opaque(p.rgb))
-            << p.x << "," << p.y;
+    for (int k : {1, 2}) {  // HD doubles it all
+        e->hd_mode = k - 1;
+        ASSERT_TRUE(load_white_font(dir, e->hd_mode));  // every glyph a solid cell
+        const Pixels shown = draw_to_target(SCREEN_WIDTH * k, SCREEN_HEIGHT * k, [&] { menu_bar_draw(e); });
+        for (const auto& p : pixels)
+            EXPECT_EQ(pixel_at(shown, SCREEN_WIDTH * k, p.x * k, p.y * k), p.rgb == none ? 0u : opaque(p.rgb))
+                << p.x << "," << p.y << " k " << k;
+    }
 }
 
 // The File menu opened by F10 lights its first item: from (5, 22) on.

@@ -20,10 +20,28 @@
 #include "../save/save_private.h"
 #include "config.h"
 #include "music.h"
+#include "platform.h"
 #include "render_fixture.h"
 #include "save.h"
 #include "save_fixture.h"
 #include "screen.h"
+
+// The program is linked with fsync wrapped: each call is recorded, and fails when told to.
+static std::vector<std::string> s_synced;  // the file of each call
+static int s_fsync_error = 0;
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd)
+{
+    s_synced.push_back(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)));
+    errno = s_fsync_error;
+    return s_fsync_error ? -1 : __real_fsync(fd);
+}
+
+// Boxes are recorded instead of shown, with the text marked when a window owns them.
+void plat_message_box(SDL_Window* owner, PlatBoxStyle, const char* title, const char* text)
+{
+    fprintf(stderr, "%s%s: %s\n", title, owner ? " (owned)" : "", text);
+}
 
 constexpr uint32_t CODE_SIZE = 0x1000;
 constexpr size_t SD_BODY = 2183468;
@@ -338,14 +356,19 @@ TEST_F(SaveFileTest, SlotsOutsideTheRangeTouchNoFile)
     EXPECT_NE(stat(slot_path(UINT32_MAX).c_str(), &info), 0);
 }
 
-TEST_F(SaveFileTest, AFailedWriteKeepsTheOldSave)
+TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSave)
 {
     auto engine = played_engine();
+    s_synced.clear();
     ASSERT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_OK);
+    EXPECT_EQ(s_synced, (std::vector<std::string>{slot_path(2) + ".tmp", scratch.path() + "/sav"}));
     const Bytes old = read_file(slot_path(2));
-    // A folder where the temporary file would go makes the write fail.
-    ASSERT_EQ(mkdir((slot_path(2) + ".tmp").c_str(), 0755), 0);
     engine->vm_vars[0] = 42;
+    s_fsync_error = EIO;
+    EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
+    s_fsync_error = 0;
+    // A folder where the temporary file would go makes the write fail too.
+    ASSERT_EQ(mkdir((slot_path(2) + ".tmp").c_str(), 0755), 0);
     EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
 }
@@ -406,30 +429,26 @@ TEST_F(SaveLoadTest, OtherEditionsAndOlderVersionsAreRefusedWithTheirMessage)
         const char* message;  // null: nothing shown
     };
     const Bytes body = encode(*played_engine());
-    SaveFileSpec v1;
-    v1.version = 1;
-    SaveFileSpec v0;
-    v0.version = 0;
-    SaveFileSpec v3;
-    v3.version = 3;
+    auto version = [](uint32_t v) { SaveFileSpec spec; spec.version = v; return spec; };
     const Case cases[] = {
         {Bytes{'K', 'V', 'W', 0x1A, 2}, SAVE_RESULT_REFUSED, "different edition of the engine"},
-        {build_save_head(v1), SAVE_RESULT_REFUSED,
+        {build_save_head(version(1)), SAVE_RESULT_REFUSED,
          "older engine version (before 0.6) and can no longer be loaded.\n\n"
          "このセーブデータは古いバージョンで作成されており、読み込めません。"},
-        {build_save_file(v0, body), SAVE_RESULT_FAILED, nullptr},
-        {build_save_file(v3, body), SAVE_RESULT_FAILED, nullptr},
+        {build_save_file(version(0), body), SAVE_RESULT_FAILED, nullptr},
+        {build_save_file(version(3), body), SAVE_RESULT_FAILED, nullptr},
         {Bytes{'K', 'V', 'R'}, SAVE_RESULT_FAILED, nullptr},
         {Bytes{'K', 'V', 'R', 0x1A, 2, 0, 0}, SAVE_RESULT_FAILED, nullptr},
     };
     auto engine = played_engine();
+    engine->window = SDL_RenderGetWindow(test_renderer());
     for (const Case& c : cases) {
         write_file(slot_path(9), c.file);
         testing::internal::CaptureStderr();
         EXPECT_EQ(save_load_slot(engine.get(), 9), c.result);
         const std::string shown = testing::internal::GetCapturedStderr();
         if (c.message) {
-            EXPECT_NE(shown.find("Incompatible Save"), std::string::npos);
+            EXPECT_NE(shown.find("Incompatible Save (owned): "), std::string::npos) << shown;
             EXPECT_NE(shown.find(c.message), std::string::npos) << shown;
         } else {
             EXPECT_EQ(shown, "");

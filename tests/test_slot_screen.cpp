@@ -23,13 +23,8 @@ TEST(SlotScreenTest, MeasuresDoubleInHdAndCellsEndBeforeTheirEdges)
     EXPECT_EQ(sd.row_height, 22);
     EXPECT_EQ(sd.list_left, 105);
     EXPECT_EQ(sd.preview_x, 359);
+    // The run tests below see the HD measures on the screen.
     const SlotScreenLayout hd = slot_screen_layout(1);
-    EXPECT_EQ(hd.list_top, 44);
-    EXPECT_EQ(hd.row_height, 44);
-    EXPECT_EQ(hd.column_width, 240);
-    EXPECT_EQ(hd.list_left, 210);
-    EXPECT_EQ(hd.preview_x, 718);
-    EXPECT_EQ(hd.preview_w, 320);
 
     struct Point {
         int32_t x, y, slot;
@@ -113,6 +108,10 @@ TEST(SlotScreenTest, OnlyAPngOfTheWrittenSizeIsDecodedAsAThumbnail)
     EXPECT_EQ(stbi_failure_reason(), header_reason);
 }
 
+// Each quarter of a stored thumbnail has its own colour, so that a preview
+// uploaded with the wrong row width shows a wrong quarter in a corner.
+constexpr uint32_t QUARTERS[2][2] = {{0x20C040, 0xC04020}, {0x4020C0, 0xC0C020}};
+
 class SlotScreenRunTest : public SaveFolderTest {
 protected:
     void SetUp() override
@@ -147,15 +146,15 @@ protected:
         SaveFileSpec spec;
         spec.version = version;
         std::vector<uint8_t> rgba;
-        for (int i = 0; i < 320 * 200; i++)
-            rgba.insert(rgba.end(), {0x20, 0xC0, 0x40, 0xFF});
+        for (int i = 0; i < 320 * 200; i++) {
+            const uint32_t c = QUARTERS[i / 320 >= 100][i % 320 >= 160];
+            rgba.insert(rgba.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), 0xFF});
+        }
         spec.png = encode_png(320, 200, rgba.data());
         write_file(slot_path(slot), build_save_head(spec));
     }
     std::unique_ptr<Engine> engine;
 };
-
-const uint32_t THUMBNAIL = opaque(0x20C040);
 
 TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOnes)
 {
@@ -167,7 +166,7 @@ TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOn
     store_slot(7, 3);  // an unknown version counts as empty
     key(SDLK_ESCAPE);
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), SAVE_SLOT_NONE);
-    ASSERT_EQ(shown(359, 22), THUMBNAIL) << "slot 5 highlighted";
+    ASSERT_EQ(shown(359, 22), opaque(QUARTERS[0][0])) << "slot 5 highlighted";
     // Neither Enter on empty slot 6 nor a click on slot 7 chooses; a later Esc ends the screen.
     key(SDLK_DOWN);
     key(SDLK_RETURN);
@@ -178,29 +177,56 @@ TEST_F(SlotScreenRunTest, LoadModeOpensOnTheFirstListedSlotAndOffersOnlyListedOn
     EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_LOAD), 5);
 }
 
+// Every measure doubles in HD mode; the expectations are the SD ones times k.
 TEST_F(SlotScreenRunTest, SaveModeStartsOnTheFirstSlotShowsItsPreviewAndTheLastChoiceWins)
 {
     scratch.enter();
-    ASSERT_TRUE(load_white_font(scratch, 0));
     store_slot(0, 1);
-    key(SDLK_KP_ENTER);
-    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 0);
-    // The slot's thumbnail fills the preview, (359, 22) to (518, 121), and no more.
-    EXPECT_EQ(shown(359, 22), THUMBNAIL);
-    EXPECT_EQ(shown(518, 121), THUMBNAIL);
-    EXPECT_NE(shown(519, 121), THUMBNAIL);
+    for (uint8_t hd : {0, 1}) {
+        SCOPED_TRACE(hd ? "HD" : "SD");
+        const int k = hd ? 2 : 1;
+        engine_init(engine.get(), hd);
+        engine->renderer = test_renderer();
+        SDL_SetWindowSize(SDL_RenderGetWindow(test_renderer()), SCREEN_WIDTH * k, SCREEN_HEIGHT * k);
+        ASSERT_TRUE(load_white_font(scratch, hd));
+        engine->tint[0] = engine->tint[1] = engine->tint[2] = 255;
+        engine->canvas_texture = make_filled_target(SCREEN_WIDTH * k, SCREEN_HEIGHT * k, 0xFFFFFFFF);
+        key(SDLK_KP_ENTER);
+        EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 0);
+        // The slot's thumbnail fills the preview, quarter by quarter, and no more.
+        const int px = 359 * k, py = 22 * k;
+        for (int bottom : {0, 1})
+            for (int right : {0, 1})
+                EXPECT_EQ(shown(px + right * (160 * k - 1), py + bottom * (100 * k - 1)),
+                          opaque(QUARTERS[bottom][right]));
+        EXPECT_NE(shown(px + 160 * k, py + 100 * k - 1), opaque(QUARTERS[1][1]));
 
-    // All events of a pass count: the pointer moves the highlight, the last
-    // choice wins, the right button chooses nothing. The frame that takes the
-    // choice is still shown, and empty slot 19 has no preview.
-    key(SDLK_RETURN);
-    push_motion(nullptr, 229 + 5, 22 + 3 * 22 + 5);
-    key(SDLK_RETURN);
-    click(105, 22, SDL_BUTTON_RIGHT);
-    EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 19);
-    EXPECT_EQ(shown(359 + 2, 22 + 2), opaque(0x0F0F14));
-    EXPECT_EQ(shown(359 + 40, 22 + 46), opaque(0x666666)) << "No preview";
-    EXPECT_EQ(shown(359 + 39, 22 + 46), opaque(0x0F0F14));
+        // All events of a pass count: the pointer moves the highlight, the last
+        // choice wins, the right button chooses nothing. The frame that takes the
+        // choice is still shown, and empty slot 19 has no preview.
+        key(SDLK_RETURN);
+        push_motion(nullptr, (229 + 5) * k, (22 + 3 * 22 + 5) * k);
+        key(SDLK_RETURN);
+        click(105 * k, 22 * k, SDL_BUTTON_RIGHT);
+        EXPECT_EQ(save_slot_screen(engine.get(), SAVE_SLOT_SCREEN_SAVE), 19);
+        EXPECT_EQ(shown(px + 2 * k, py + 2 * k), opaque(0x0F0F14));
+        EXPECT_NE(shown(SCREEN_WIDTH * k - 1, SCREEN_HEIGHT * k - 1), opaque(0xFFFFFF)) << "the game is dimmed";
+        const int corner_x = (359 - 4 + 184) * k - 1, corner_y = (22 - 4 + 160) * k - 1;
+        EXPECT_EQ(shown(corner_x, corner_y), opaque(0x646478)) << "the preview panel's outline";
+        EXPECT_NE(shown(corner_x - 1, corner_y - 1), shown(corner_x + 1, corner_y + 1)) << "and its fill";
+        const struct { const char* what; int x, y; uint32_t colour; } texts[] = {
+            {"No preview", px + 40 * k, py + 46 * k, 0x666666},
+            {"Slot 20", px, py + 108 * k, 0xFFFFFF},
+            {"Empty", px, py + 124 * k, 0x888888},
+            {"the highlighted line", (229 + 4) * k, (22 + 3 * 22 + 2) * k, 0xFFFFFF},
+        };
+        for (const auto& t : texts) {
+            EXPECT_EQ(shown(t.x, t.y), opaque(t.colour)) << t.what;
+            EXPECT_NE(shown(t.x - 1, t.y), opaque(t.colour)) << t.what;
+            EXPECT_NE(shown(t.x, t.y - 1), opaque(t.colour)) << t.what;
+        }
+        SDL_DestroyTexture(engine->canvas_texture);
+    }
 }
 
 using SlotScreenRunDeathTest = SlotScreenRunTest;

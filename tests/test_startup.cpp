@@ -285,8 +285,10 @@ TEST(StartupDeathTest, WindowIsUpBeforeTheArchiveChecksAndAFailedScenarioWaitsTw
     EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "Missing Archive: base.dat.*\\[window shown\\]");
     put_base(dir);
     put_archive(dir, "script.dat");
-    write_text_file(dir.file("config.ini"), config_with("use_antialiasing=0", "use_antialiasing=1"));
+    std::string config = config_with("use_antialiasing=0", "use_antialiasing=1");
+    config.replace(config.find("script_lang="), 12, "script_lang=fr");
+    write_text_file(dir.file("config.ini"), config);
     EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "\\[slept 2000 ms\\]");
-    // A corrected setting is written at once, not only by a normal end.
-    EXPECT_NE(read_text_file(dir.file("config.ini")).find("use_antialiasing=0"), std::string::npos);
+    // Corrected settings and the language fallback are written at once, not only by a normal end.
+    EXPECT_EQ(read_text_file(dir.file("config.ini")), DEFAULT_CONFIG_INI);
 }
