@@ -583,9 +583,8 @@ TEST_F(MusicPlayerTest, OpenOggHandsBackTheFileBytesOrNothing)
 
     stb_vorbis* decoder = bgm_open_ogg("bgm/loop.ogg", &bytes);
     ASSERT_NE(decoder, nullptr);
-    // Only the pages before the setup header are rewritten; the rest is the file's.
-    size_t half = loop_ogg.size() / 2;
-    EXPECT_EQ(Bytes(bytes + half, bytes + loop_ogg.size()), Bytes(loop_ogg.begin() + half, loop_ogg.end()));
+    size_t tail = loop_ogg.size() / 2;  // past the header pages, which are rewritten in place
+    EXPECT_EQ(Bytes(bytes + tail, bytes + loop_ogg.size()), Bytes(loop_ogg.begin() + tail, loop_ogg.end()));
     bgm_close_ogg(decoder, bytes);
 }
 
@@ -640,32 +639,16 @@ Samples decode_twice(stb_vorbis* decoder)
     return out;
 }
 
-// A comment text that brings the comment header to 255 full lacing values
-// but the last, so it ends with its page and the setup header opens the next.
-std::string comment_filling_its_page()
+// The most memory held since the last reset, in kB; a reset starts it again from what is held now.
+long resident_peak_kb(bool reset = false)
 {
-    const size_t comment_length_at = 28 + 30 + 27;  // past the identification page and the next page's header
-    Bytes empty_text = make_tone(10, 440.0, 660.0, CH, BGM_OUTPUT_RATE, OGG_WRITER_DEFAULT_QUALITY, "");
-    return std::string(254 * 255 + 1 - empty_text[comment_length_at], 'c');
-}
-
-// The most memory the process has held since reset_resident_peak_kb, in kB.
-long resident_peak_kb()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
+    if (reset) {
+        std::ofstream("/proc/self/clear_refs") << "5";
     }
-    return -1;
-}
-
-// Starts the peak again from what the process holds now, and returns that.
-long reset_resident_peak_kb()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return resident_peak_kb();
+    std::string line;
+    for (std::ifstream status("/proc/self/status"); std::getline(status, line) && line.rfind("VmHWM:", 0) != 0;) {
+    }
+    return std::stol(line.substr(6));
 }
 
 }  // namespace
@@ -676,10 +659,12 @@ TEST(MusicOpenTest, HostileHeadersAreRefusedAndValidFilesDecodeAsBefore)
     dir.enter();
     Bytes good = make_tone(2000, 440.0, 660.0);
     // The encoder's largest tables (top quality, 5.1) and longest windows, a
-    // comment longer than the decoder's own memory limit, and one that ends
-    // with its page.
+    // comment longer than the decoder's own memory limit, and one of 255
+    // lacing values that ends with its page, so the setup header opens the next.
     const std::string long_comment(2 << 20, 'c');
-    const std::string page_comment = comment_filling_its_page();
+    const size_t comment_length_at = 28 + 30 + 27;  // past the identification page and the next page's header
+    Bytes empty_comment = make_tone(10, 440.0, 660.0, CH, BGM_OUTPUT_RATE, OGG_WRITER_DEFAULT_QUALITY, "");
+    const std::string page_comment(254 * 255 + 1 - empty_comment[comment_length_at], 'c');
     std::vector<std::pair<std::string, Bytes>> valid = {
         {"bgm/good.ogg", good},
         {"bgm/real.oga", read_file(REAL_STEREO_OGG)},
@@ -737,22 +722,17 @@ TEST(MusicOpenTest, CoverArtSizedCommentCostsNoMemoryBeyondTheFile)
     const size_t comment_len = 100u << 20;
     Bytes ogg = make_tone(2000, 440.0, 660.0, CH, BGM_OUTPUT_RATE, OGG_WRITER_DEFAULT_QUALITY,
                           std::string(comment_len, 'c').c_str());
-    size_t len = ogg.size();
-    uint8_t* bytes = static_cast<uint8_t*>(malloc(len));
-    memcpy(bytes, ogg.data(), len);
-    ogg = Bytes();
-
-    long before = reset_resident_peak_kb();
-    stb_vorbis* decoder = bgm_open_ogg_memory(&bytes, len);
+    uint8_t* bytes = static_cast<uint8_t*>(malloc(ogg.size()));
+    memcpy(bytes, ogg.data(), ogg.size());
+    long before = resident_peak_kb(true);
+    stb_vorbis* decoder = bgm_open_ogg_memory(&bytes, ogg.size());
     ASSERT_NE(decoder, nullptr);
     Samples played = decode_twice(decoder);
     bgm_close_ogg(decoder, bytes);
     EXPECT_LT(resident_peak_kb() - before, static_cast<long>(comment_len / 5 / 1024)) << "kB beyond the file";
-
-    Bytes plain = make_tone(2000, 440.0, 660.0);
-    stb_vorbis* on_its_own = stb_vorbis_open_memory(plain.data(), static_cast<int>(plain.size()), nullptr, nullptr);
-    EXPECT_EQ(first_difference(played, decode_twice(on_its_own)), -1);
-    stb_vorbis_close(on_its_own);
+    stb_vorbis* plain = open_copy(make_tone(2000, 440.0, 660.0), &bytes);
+    EXPECT_EQ(first_difference(played, decode_twice(plain)), -1);
+    bgm_close_ogg(plain, bytes);
 }
 
 TEST(MusicDeviceTest, InitOpensTheFixedFormatAndReportsTheMusicFolder)
