@@ -41,6 +41,18 @@ bool page_header_fits(const uint8_t* data, size_t len, size_t pos)
            len - pos - OGG_PAGE_HEADER_SIZE >= data[pos + OGG_SEGMENT_COUNT_OFFSET];
 }
 
+// Where the page at pos ends: after its lacing table and every segment it
+// lists, or at the end of the data when that comes first. Its header fits.
+size_t page_end(const uint8_t* data, size_t len, size_t pos)
+{
+    size_t segments = data[pos + OGG_SEGMENT_COUNT_OFFSET];
+    size_t end = pos + OGG_PAGE_HEADER_SIZE + segments;
+    for (size_t i = 0; i < segments; ++i) {
+        end += data[pos + OGG_PAGE_HEADER_SIZE + i];
+    }
+    return end < len ? end : len;
+}
+
 // One packet read in place, following it across pages as the decoder does.
 // Its bytes on one page are contiguous (a run); it goes on at the start of the
 // next page while its last segment on this one is full.
@@ -350,7 +362,8 @@ bool bgm_check_headers(const uint8_t* data, size_t len, OggHeaderLayout* layout)
     if (!open_packet(&setup, data, len, setup_start)) {
         return false;
     }
-    *layout = OggHeaderLayout{id_page_size, setup_start.page, setup_start.segment, setup.at};
+    *layout = OggHeaderLayout{id_page_size, setup_start.page, setup_start.segment, setup.at,
+                              page_end(data, len, setup_start.page)};
     return has_vorbis_prefix(&setup, VORBIS_SETUP_PACKET_TYPE) && codebook_tables_fit(&setup) &&
            finish_packet(&setup, &after_setup);
 }

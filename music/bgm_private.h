@@ -32,10 +32,11 @@ void bgm_tear_down_locked();
 
 // Where the header packets of a file that passed bgm_check_headers lie.
 struct OggHeaderLayout {
-    size_t id_page_size;   // the first page, which holds the identification header alone
-    size_t setup_page;     // the page where the setup header starts
-    size_t setup_segment;  // the setup header's first segment on that page
-    size_t setup_at;       // the setup header's first byte
+    size_t id_page_size;    // the first page, which holds the identification header alone
+    size_t setup_page;      // the page where the setup header starts
+    size_t setup_segment;   // the setup header's first segment on that page
+    size_t setup_at;        // the setup header's first byte
+    size_t setup_page_end;  // where that page ends, or the data where it is cut short
 };
 
 // True when the OGG file's Vorbis comment header keeps every length it states

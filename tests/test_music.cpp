@@ -684,7 +684,7 @@ TEST(MusicOpenTest, HostileHeadersAreRefusedAndValidFilesDecodeAsBefore)
     };
     for (const char* name : {"comment-count-overruns-packet.ogg", "decoder-leaks-on-bad-codebook.ogg",
                              "sparse-codebook-of-16m-entries.ogg", "codebook-tables-take-200-mb.ogg",
-                             "codebook-value-table-size-wraps-to-zero.ogg",
+                             "codebook-value-table-size-wraps-to-zero.ogg", "setup-page-cut-short-after-the-setup.ogg",
                              "codebook-value-table-size-wraps-negative.ogg", "residue-scratch-outgrows-arena.ogg"}) {
         refused.push_back({std::string("bgm/") + name, read_file(regression_input(name))});
     }

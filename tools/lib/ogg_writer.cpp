@@ -78,7 +78,8 @@ void append_u32le(std::vector<uint8_t>* out, uint32_t value)
 // into hours for a tag of many megabytes.
 std::vector<uint8_t> comment_header_with(const ogg_packet& without_tags, const char* text)
 {
-    std::vector<uint8_t> header(without_tags.packet, without_tags.packet + without_tags.bytes - OGG_WRITER_COMMENT_TAIL);
+    size_t kept = static_cast<size_t>(without_tags.bytes - OGG_WRITER_COMMENT_TAIL);
+    std::vector<uint8_t> header(without_tags.packet, without_tags.packet + kept);
     const std::string tag = std::string("COMMENT=") + text;
     append_u32le(&header, 1);
     append_u32le(&header, static_cast<uint32_t>(tag.size()));
