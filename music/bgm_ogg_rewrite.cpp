@@ -77,10 +77,7 @@ size_t bgm_drop_comments(uint8_t* data, const OggHeaderLayout& layout)
         memcpy(header, setup_page, OGG_PAGE_HEADER_SIZE);
         memcpy(header + OGG_PAGE_HEADER_SIZE + 1, lacing + layout.setup_segment, kept);
         header[OGG_FLAGS_OFFSET] &= static_cast<uint8_t>(~OGG_FLAG_CONTINUED);
-        page_end = layout.setup_at;
-        for (size_t i = layout.setup_segment; i < segments; ++i) {
-            page_end += lacing[i];
-        }
+        page_end = layout.setup_page_end;
     }
     header[OGG_SEGMENT_COUNT_OFFSET] = static_cast<uint8_t>(kept + 1);
     header[OGG_PAGE_HEADER_SIZE] = sizeof EMPTY_COMMENT_PACKET;
