@@ -61,6 +61,7 @@ size_t bgm_drop_comments(uint8_t* data, const OggHeaderLayout& layout)
     // the bytes they go over may still be read.
     uint8_t header[OGG_PAGE_HEADER_SIZE + OGG_MAX_SEGMENTS];
     size_t kept = 0;  // segments of the setup's page that follow the comment onto its page
+    size_t comment_end = layout.setup_page;
     size_t page_end = layout.setup_page;
     if (layout.setup_segment == 0) {
         // The setup opens its page, which may have no segment to spare, so
@@ -77,6 +78,7 @@ size_t bgm_drop_comments(uint8_t* data, const OggHeaderLayout& layout)
         memcpy(header, setup_page, OGG_PAGE_HEADER_SIZE);
         memcpy(header + OGG_PAGE_HEADER_SIZE + 1, lacing + layout.setup_segment, kept);
         header[OGG_FLAGS_OFFSET] &= static_cast<uint8_t>(~OGG_FLAG_CONTINUED);
+        comment_end = layout.setup_at;
         page_end = layout.setup_page_end;
     }
     header[OGG_SEGMENT_COUNT_OFFSET] = static_cast<uint8_t>(kept + 1);
@@ -86,7 +88,7 @@ size_t bgm_drop_comments(uint8_t* data, const OggHeaderLayout& layout)
     // This always fits: the comment took at least as many bytes as the empty
     // one and at least one lacing value, and where the setup opens its page
     // the comment's own pages ended just before it.
-    size_t comment_at = (kept > 0 ? layout.setup_at : layout.setup_page) - sizeof EMPTY_COMMENT_PACKET;
+    size_t comment_at = comment_end - sizeof EMPTY_COMMENT_PACKET;
     size_t page_at = comment_at - header_size;
     size_t start = page_at - layout.id_page_size;
     memmove(data + start, data, layout.id_page_size);
