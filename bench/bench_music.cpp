@@ -1,12 +1,17 @@
-// Decoding cost of the audio callback on a looping track.
+// Decoding cost of the audio callback on a looping track, and what opening a
+// track costs the main thread when its file carries a large comment block.
 #include <benchmark/benchmark.h>
 
+#include "archive.h"
+#include "kvr_writer.h"
 #include "music.h"
 #include "ogg_writer.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -69,6 +74,89 @@ void BM_CallbackLoop(benchmark::State& state)
     g_bgm.state = BGM_STATE_STOPPED;
 }
 BENCHMARK(BM_CallbackLoop)->Unit(benchmark::kMicrosecond);
+
+constexpr const char* TRACK_NAME = "bgm/track.ogg";
+constexpr size_t TRACK_FRAMES = 10 * BGM_OUTPUT_RATE;
+
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM").
+long status_kb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field, 0) == 0 && line[strlen(field)] == ':') {
+            return std::stol(line.substr(strlen(field) + 1));
+        }
+    }
+    return -1;
+}
+
+// Puts a base.dat in place holding a ten-second track whose comment block is
+// comment_mib MiB, stored as it is. False when the archive does not open.
+bool open_archive_with_track(size_t comment_mib)
+{
+    std::vector<int16_t> pcm(TRACK_FRAMES * BGM_OUTPUT_CHANNELS);
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        pcm[i] = static_cast<int16_t>(8000 * std::sin(TWO_PI * 440.0 * static_cast<double>(i / 2) / BGM_OUTPUT_RATE));
+    }
+    KvrArchiveSpec spec;
+    {
+        const std::string comment(comment_mib << 20, 'c');
+        spec.entries = {{TRACK_NAME,
+                         ogg_encode_vorbis(pcm.data(), TRACK_FRAMES, BGM_OUTPUT_CHANNELS, BGM_OUTPUT_RATE,
+                                           OGG_WRITER_DEFAULT_QUALITY, comment.c_str()),
+                         false}};
+    }
+    std::vector<uint8_t> image = kvr_build_image(spec);
+    uint8_t* archive = static_cast<uint8_t*>(malloc(image.size()));
+    memcpy(archive, image.data(), image.size());
+    return arc_open_image(&g_arc_base, archive, image.size());
+}
+
+// Runs one open of the track per iteration; peak_extra_mib is the most memory
+// held beyond the archive at any time, the file's own copy included.
+template <typename OpenFn>
+void run_track_opens(benchmark::State& state, OpenFn open_once)
+{
+    if (!open_archive_with_track(static_cast<size_t>(state.range(0)))) {
+        state.SkipWithError("the archive does not open");
+        return;
+    }
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+    long resident_kb = status_kb("VmRSS");
+    for (auto _ : state) {
+        if (!open_once()) {
+            state.SkipWithError("the track does not open");
+            break;
+        }
+    }
+    state.counters["peak_extra_mib"] = static_cast<double>(status_kb("VmHWM") - resident_kb) / 1024.0;
+    arc_close(&g_arc_base);
+}
+
+// The archive's share of opening a track: reading its bytes out.
+void BM_ReadTrackWithComment(benchmark::State& state)
+{
+    run_track_opens(state, [] {
+        size_t len = 0;
+        uint8_t* bytes = asset_read(TRACK_NAME, &len);
+        free(bytes);
+        return bytes != nullptr;
+    });
+}
+BENCHMARK(BM_ReadTrackWithComment)->Arg(0)->Arg(100)->Arg(250)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// One part of a track opened as bgm_play_track opens it, archive read
+// included: how long the main thread stands still.
+void BM_OpenTrackWithComment(benchmark::State& state)
+{
+    run_track_opens(state, [] {
+        uint8_t* ogg = nullptr;
+        stb_vorbis* decoder = bgm_open_ogg(TRACK_NAME, &ogg);
+        bgm_close_ogg(decoder, ogg);
+        return decoder != nullptr;
+    });
+}
+BENCHMARK(BM_OpenTrackWithComment)->Arg(0)->Arg(100)->Arg(250)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -69,12 +69,14 @@ void bgm_shutdown();
 // A decoder over the named asset's bytes, which go to *out_ogg; the two are
 // released together with bgm_close_ogg. Null (and *out_ogg untouched) when
 // the asset is missing, is not OGG Vorbis, or needs more memory than one
-// decoder is given.
+// decoder is given. The decoder's memory is the same for every file: its
+// comments, however large, are never read into it.
 stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg);
 
 // The same over len OGG bytes in memory, which it takes over: *ogg must come
-// from malloc and is replaced by the block the decoder reads from (the bytes,
-// followed by the decoder's own memory). On failure the bytes are freed and
+// from malloc and is replaced by the block the decoder reads from. That block
+// holds the file with its comment header emptied in place (the audio pages
+// unchanged) and the decoder's own memory. On failure the bytes are freed and
 // *ogg is null.
 stb_vorbis* bgm_open_ogg_memory(uint8_t** ogg, size_t len);
 

@@ -47,42 +47,59 @@ void release_block(uint8_t* block)
     --g_live_arenas;
 }
 
+// The decoder's memory goes where the dropped comments were when they leave
+// room for it, and after the file otherwise; either way it is freed with the
+// file's bytes. Null when the block cannot grow.
+uint8_t* place_arena(uint8_t* block, size_t len, size_t file_at, char** arena)
+{
+    if (file_at >= BGM_DECODER_ARENA_BYTES) {
+        *arena = reinterpret_cast<char*>(block);
+        return block;
+    }
+    size_t arena_at = round_up(len, alignof(std::max_align_t));
+    uint8_t* grown = static_cast<uint8_t*>(realloc(block, arena_at + BGM_DECODER_ARENA_BYTES));
+    if (grown != nullptr) {
+        *arena = reinterpret_cast<char*>(grown + arena_at);
+    }
+    return grown;
+}
+
 }  // namespace
 
 stb_vorbis* bgm_open_ogg_memory(uint8_t** ogg, size_t len)
 {
     uint8_t* bytes = *ogg;
     *ogg = nullptr;
-    size_t comment_bytes = 0;
-    if (len > static_cast<size_t>(INT_MAX) || !bgm_check_headers(bytes, len, &comment_bytes) ||
-        comment_bytes > static_cast<size_t>(INT_MAX) - BGM_DECODER_ARENA_BYTES) {
+    OggHeaderLayout layout{};
+    if (len > static_cast<size_t>(INT_MAX) || !bgm_check_headers(bytes, len, &layout)) {
         free(bytes);
         return nullptr;
     }
-    // The arena follows the file in the same block, so freeing the bytes the
-    // player already frees releases both.
-    size_t arena_at = round_up(len, alignof(std::max_align_t));
-    size_t arena_len = BGM_DECODER_ARENA_BYTES + comment_bytes;
-    uint8_t* block = static_cast<uint8_t*>(realloc(bytes, arena_at + arena_len));
+    size_t file_at = bgm_drop_comments(bytes, layout);
+    char* arena_bytes = nullptr;
+    uint8_t* block = place_arena(bytes, len, file_at, &arena_bytes);
     if (block == nullptr) {
         free(bytes);
         return nullptr;
     }
     ++g_live_arenas;
-    stb_vorbis_alloc arena{reinterpret_cast<char*>(block + arena_at), static_cast<int>(arena_len)};
+    stb_vorbis_alloc arena{arena_bytes, static_cast<int>(BGM_DECODER_ARENA_BYTES)};
+    const uint8_t* file = block + file_at;
+    int file_len = static_cast<int>(len - file_at);
 
     // The headers alone first (this way of opening decodes no audio), to learn
     // whether the tables leave room for a frame's scratch space.
     int used = 0;
     int error = 0;
     bool fits = false;
-    stb_vorbis* probe = stb_vorbis_open_pushdata(block, static_cast<int>(len), &used, &error, &arena);
+    stb_vorbis* probe = stb_vorbis_open_pushdata(file, file_len, &used, &error, &arena);
     if (probe != nullptr) {
         stb_vorbis_info info = stb_vorbis_get_info(probe);
-        fits = info.setup_memory_required <= arena_len && arena_len - info.setup_memory_required >= frame_scratch_bytes(info);
+        fits = info.setup_memory_required <= BGM_DECODER_ARENA_BYTES &&
+               BGM_DECODER_ARENA_BYTES - info.setup_memory_required >= frame_scratch_bytes(info);
         stb_vorbis_close(probe);
     }
-    stb_vorbis* decoder = fits ? stb_vorbis_open_memory(block, static_cast<int>(len), nullptr, &arena) : nullptr;
+    stb_vorbis* decoder = fits ? stb_vorbis_open_memory(file, file_len, nullptr, &arena) : nullptr;
     if (decoder == nullptr) {
         release_block(block);
         return nullptr;

@@ -2,11 +2,14 @@
 
 #include <vorbis/vorbisenc.h>
 
+#include <string>
+
 namespace {
 
 constexpr size_t OGG_WRITER_CHUNK_FRAMES = 1024;
 constexpr float OGG_WRITER_SAMPLE_SCALE = 32768.0f;
 constexpr int OGG_WRITER_SERIAL = 0x4B56524C;  // any fixed value keeps the output reproducible
+constexpr long OGG_WRITER_COMMENT_TAIL = 5;       // a comment header ends with its tag count and framing bit
 
 // Owns the libvorbis and libogg encoder records for one stream.
 struct VorbisEncoder {
@@ -62,6 +65,29 @@ void drain_blocks(VorbisEncoder* enc, std::vector<uint8_t>* out)
     }
 }
 
+void append_u32le(std::vector<uint8_t>* out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) {
+        out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+// The comment header with one COMMENT tag, laid out from the library's header
+// without tags. The library packs a tag a bit at a time into a buffer that it
+// grows a few hundred bytes at a go, which a sanitizer's copying realloc turns
+// into hours for a tag of many megabytes.
+std::vector<uint8_t> comment_header_with(const ogg_packet& without_tags, const char* text)
+{
+    size_t kept = static_cast<size_t>(without_tags.bytes - OGG_WRITER_COMMENT_TAIL);
+    std::vector<uint8_t> header(without_tags.packet, without_tags.packet + kept);
+    const std::string tag = std::string("COMMENT=") + text;
+    append_u32le(&header, 1);
+    append_u32le(&header, static_cast<uint32_t>(tag.size()));
+    header.insert(header.end(), tag.begin(), tag.end());
+    header.push_back(1);
+    return header;
+}
+
 }  // namespace
 
 std::vector<uint8_t> ogg_encode_vorbis(const int16_t* samples, size_t frames, int channels,
@@ -76,9 +102,6 @@ std::vector<uint8_t> ogg_encode_vorbis(const int16_t* samples, size_t frames, in
     if (vorbis_encode_init_vbr(&enc.info, channels, rate, quality) != 0) {
         return out;
     }
-    if (comment != nullptr) {
-        vorbis_comment_add_tag(&enc.comment, "COMMENT", comment);
-    }
     if (vorbis_analysis_init(&enc.dsp, &enc.info) != 0) {
         return out;
     }
@@ -91,6 +114,12 @@ std::vector<uint8_t> ogg_encode_vorbis(const int16_t* samples, size_t frames, in
     ogg_packet comments;
     ogg_packet codebooks;
     vorbis_analysis_headerout(&enc.dsp, &enc.comment, &identification, &comments, &codebooks);
+    std::vector<uint8_t> tagged;
+    if (comment != nullptr) {
+        tagged = comment_header_with(comments, comment);
+        comments.packet = tagged.data();
+        comments.bytes = static_cast<long>(tagged.size());
+    }
     ogg_stream_packetin(&enc.stream, &identification);
     ogg_stream_packetin(&enc.stream, &comments);
     ogg_stream_packetin(&enc.stream, &codebooks);
