@@ -639,18 +639,6 @@ Samples decode_twice(stb_vorbis* decoder)
     return out;
 }
 
-// The most memory held since the last reset, in kB; a reset starts it again from what is held now.
-long resident_peak_kb(bool reset = false)
-{
-    if (reset) {
-        std::ofstream("/proc/self/clear_refs") << "5";
-    }
-    std::string line;
-    for (std::ifstream status("/proc/self/status"); std::getline(status, line) && line.rfind("VmHWM:", 0) != 0;) {
-    }
-    return std::stol(line.substr(6));
-}
-
 }  // namespace
 
 TEST(MusicOpenTest, HostileHeadersAreRefusedAndValidFilesDecodeAsBefore)
@@ -724,7 +712,7 @@ TEST(MusicOpenTest, CoverArtSizedCommentCostsNoMemoryBeyondTheFile)
                           std::string(comment_len, 'c').c_str());
     uint8_t* bytes = static_cast<uint8_t*>(malloc(ogg.size()));
     memcpy(bytes, ogg.data(), ogg.size());
-    long before = resident_peak_kb(true);
+    const long before = resident_peak_restart_kb();
     stb_vorbis* decoder = bgm_open_ogg_memory(&bytes, ogg.size());
     ASSERT_NE(decoder, nullptr);
     Samples played = decode_twice(decoder);

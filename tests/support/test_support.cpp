@@ -138,7 +138,7 @@ ProgramResult run_kavrel(const std::string& folder, int timeout_seconds, int int
     return result;
 }
 
-long resident_peak_since_last_call_kb()
+long resident_peak_kb()
 {
     std::ifstream status("/proc/self/status");
     long peak = -1;
@@ -146,8 +146,13 @@ long resident_peak_since_last_call_kb()
         if (line.rfind("VmHWM:", 0) == 0)
             peak = std::stol(line.substr(6));
     }
-    std::ofstream("/proc/self/clear_refs") << "5";  // the kernel's reset of that peak
     return peak;
+}
+
+long resident_peak_restart_kb()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";  // the kernel's reset of that peak
+    return resident_peak_kb();
 }
 
 void make_fifo(const std::string& path)

@@ -51,8 +51,11 @@ struct ProgramResult {
 ProgramResult run_kavrel(const std::string& folder, int timeout_seconds = 20,
                          int interrupt_after_ms = -1);
 
-// The most memory the process has held since the last call, in kB.
-long resident_peak_since_last_call_kb();
+// Starts the process's memory peak again from what it holds now and returns
+// that, in kB: the base against which resident_peak_kb is read.
+long resident_peak_restart_kb();
+// The most memory the process has held since the peak last restarted, in kB.
+long resident_peak_kb();
 // A FIFO at path, its parent folders made first.
 void make_fifo(const std::string& path);
 
