@@ -163,6 +163,16 @@ TEST_F(TextWindowTest, TextWrapsAtTheRightEdgeAndPairsMayOverhangIt)
     EXPECT_EQ(pixel_at(p, 640, 47, 64), opaque(RED));  // its overhang is outside the window
 }
 
+TEST_F(TextWindowTest, HdLinesScrollIntoTheHistoryAtTwiceTheSize)
+{
+    engine->hd_mode = 1;
+    small_window();  // pixels (32, 96) to (80, 160) in HD
+    put("ABCDEFG");
+    ASSERT_EQ(engine->history.count, 1);
+    const HistoryEntry& line = engine->history.entries[0];
+    EXPECT_EQ((std::vector<int32_t>{line.x, line.y, line.w, line.h}), (std::vector<int32_t>{32, 96, 48, 32}));
+}
+
 TEST_F(TextWindowTest, LineFeedAtColumnZeroDefersTheScrollToTheNextCharacter)
 {
     TextWindow* w = small_window();
