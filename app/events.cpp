@@ -266,30 +266,6 @@ static void handle_key_prompt(Engine* engine, const SDL_Event& event)
     }
 }
 
-// Keeps the window at 16:10 where the window system lets it. A maximised or
-// fullscreen window keeps the size its manager chose, and a size once
-// refused is not asked for again (each refusal costs SDL a wait), so the
-// picture is letterboxed in the size the window has instead.
-static void apply_resize_rule(SDL_Window* window, int w, int h)
-{
-    if (win_size_is_managed(window)) {
-        win_follow_real_size(window);
-        return;
-    }
-    WindowTrack* track = &g_window_track;
-    int want_w = 0, want_h = 0;
-    if (!app_resize_target(w, h, win_window_usable_bounds(window), &want_w, &want_h)) {
-        track->refused_w = track->refused_h = 0;
-        return;
-    }
-    if (want_w == track->refused_w && want_h == track->refused_h)
-        return;
-    SDL_SetWindowSize(window, want_w, want_h);
-    const bool given = win_follow_real_size(window);
-    track->refused_w = given ? 0 : want_w;
-    track->refused_h = given ? 0 : want_h;
-}
-
 static void handle_window_event(Engine* engine, const SDL_Event& event, uint8_t* running)
 {
     switch (event.window.event) {
@@ -298,7 +274,7 @@ static void handle_window_event(Engine* engine, const SDL_Event& event, uint8_t*
         return;
     case SDL_WINDOWEVENT_RESIZED:
     case SDL_WINDOWEVENT_SIZE_CHANGED:
-        apply_resize_rule(engine->window, event.window.data1, event.window.data2);
+        win_apply_resize_rule(engine->window, event.window.data1, event.window.data2);
         win_note_normal_placement(engine->window);
         return;
     case SDL_WINDOWEVENT_MOVED:

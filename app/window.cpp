@@ -6,7 +6,13 @@
 
 #include <cstdint>
 
-WindowTrack g_window_track = {};
+// What the shell keeps of the main window between its events.
+struct WindowTrack {
+    ScreenRect normal;         // the last rectangle the window had neither maximised nor
+                               // fullscreen, at a size the 16:10 rule keeps; w 0 until seen
+    int refused_w, refused_h;  // a size the window system would not give; 0 x 0 when none
+};
+static WindowTrack s_window_track = {};
 
 ScreenRect win_usable_bounds(int display)
 {
@@ -35,7 +41,7 @@ static int window_display(SDL_Window* window)
     return display < 0 ? 0 : display;
 }
 
-ScreenRect win_window_usable_bounds(SDL_Window* window)
+static ScreenRect window_usable_bounds(SDL_Window* window)
 {
     return win_usable_bounds(window_display(window));
 }
@@ -115,12 +121,16 @@ void win_set_size_centered(SDL_Window* window, int w, int h)
     SDL_SetWindowPosition(window, x, y);
 }
 
-bool win_size_is_managed(SDL_Window* window)
+// True while the window is maximised or fullscreen: its size is then the
+// window manager's, and the picture is letterboxed in it.
+static bool size_is_managed(SDL_Window* window)
 {
     return (SDL_GetWindowFlags(window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN)) != 0;
 }
 
-bool win_follow_real_size(SDL_Window* window)
+// Where the window system keeps the window at another size than SDL last set
+// (a refused request), SDL is given the real size back. False when it had to.
+static bool follow_real_size(SDL_Window* window)
 {
     int w = 0, h = 0, real_w = 0, real_h = 0;
     SDL_GetWindowSize(window, &w, &h);
@@ -133,6 +143,27 @@ bool win_follow_real_size(SDL_Window* window)
     return false;
 }
 
+void win_apply_resize_rule(SDL_Window* window, int w, int h)
+{
+    if (size_is_managed(window)) {
+        follow_real_size(window);
+        return;
+    }
+    WindowTrack* track = &s_window_track;
+    int want_w = 0, want_h = 0;
+    if (!app_resize_target(w, h, window_usable_bounds(window), &want_w, &want_h)) {
+        track->refused_w = track->refused_h = 0;
+        return;
+    }
+    // Each refusal costs SDL a wait for the window manager's answer.
+    if (want_w == track->refused_w && want_h == track->refused_h)
+        return;
+    SDL_SetWindowSize(window, want_w, want_h);
+    const bool given = follow_real_size(window);
+    track->refused_w = given ? 0 : want_w;
+    track->refused_h = given ? 0 : want_h;
+}
+
 void win_note_normal_placement(SDL_Window* window)
 {
     constexpr uint32_t NOT_NORMAL = SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MINIMIZED;
@@ -142,10 +173,10 @@ void win_note_normal_placement(SDL_Window* window)
     // A window manager may report the maximised size before it flags the
     // window maximised; that size is no 16:10 one and is passed over.
     if ((SDL_GetWindowFlags(window) & NOT_NORMAL) != 0 ||
-        app_resize_target(rect.w, rect.h, win_window_usable_bounds(window), &want_w, &want_h))
+        app_resize_target(rect.w, rect.h, window_usable_bounds(window), &want_w, &want_h))
         return;
     SDL_GetWindowPosition(window, &rect.x, &rect.y);
-    g_window_track.normal = rect;
+    s_window_track.normal = rect;
 }
 
 void app_save_window_placement(Engine* engine)
@@ -157,8 +188,8 @@ void app_save_window_placement(Engine* engine)
     ScreenRect rect;
     SDL_GetWindowPosition(engine->window, &rect.x, &rect.y);
     SDL_GetWindowSize(engine->window, &rect.w, &rect.h);
-    if (win_size_is_managed(engine->window) && g_window_track.normal.w > 0)
-        rect = g_window_track.normal;
+    if (size_is_managed(engine->window) && s_window_track.normal.w > 0)
+        rect = s_window_track.normal;
     g_config.window_x = rect.x;
     g_config.window_y = rect.y;
     g_config.window_w = rect.w;

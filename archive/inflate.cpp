@@ -14,8 +14,6 @@
 // 258-byte match in two bits), so a larger declared size is a lie that needs
 // no inflating to refuse, and no buffer of that size is ever reserved.
 constexpr size_t DEFLATE_MAX_RATIO = 1032;
-// A 32 KiB window; zlib reads raw deflate data when the bits are negated.
-constexpr int ZLIB_WINDOW_BITS = 15;
 // A stream read piece by piece is read this much at a time. zlib copies its
 // window after every call, so large pieces keep that copy a small share.
 constexpr size_t INFLATE_PIECE_BYTES = 524288;
@@ -69,7 +67,8 @@ uint8_t* inflate_exact(const uint8_t* stream, size_t stream_len, size_t expected
 uint8_t* inflate_exact_read(InflateRead read, void* source, size_t stream_len, size_t expected,
                             bool zlib_header)
 {
-    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[INFLATE_PIECE_BYTES]);
+    const size_t piece_len = std::min(stream_len, INFLATE_PIECE_BYTES);
+    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[piece_len]);
     z_stream z = {};
     uint8_t* out = piece && inflate_sizes_plausible(stream_len, expected)
                        ? inflate_begin(&z, expected, zlib_header)
@@ -80,7 +79,7 @@ uint8_t* inflate_exact_read(InflateRead read, void* source, size_t stream_len, s
     int result = Z_OK;
     while (result == Z_OK && z.avail_out > 0) {
         if (z.avail_in == 0) {
-            const size_t n = left ? read(source, piece.get(), std::min(left, INFLATE_PIECE_BYTES)) : 0;
+            const size_t n = left ? read(source, piece.get(), std::min(left, piece_len)) : 0;
             if (n == 0)
                 break;
             left -= n;
@@ -91,7 +90,7 @@ uint8_t* inflate_exact_read(InflateRead read, void* source, size_t stream_len, s
     }
     // What follows the stream's end is not used, but the whole length must be there.
     while (result == Z_STREAM_END && left > 0) {
-        const size_t n = read(source, piece.get(), std::min(left, INFLATE_PIECE_BYTES));
+        const size_t n = read(source, piece.get(), std::min(left, piece_len));
         if (n == 0)
             break;
         left -= n;

@@ -2,6 +2,7 @@
 // and checks every picture's declared size, and a PNG's data, before it is
 // decoded.
 #include "archive.h"
+#include "inflate.h"
 #include "platform.h"
 
 #include <SDL.h>
@@ -14,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <vector>
+#include <new>
 
 constexpr int PICTURE_CHANNELS = 4;
 
@@ -28,8 +29,6 @@ constexpr int64_t PNG_MAX_PIXEL_BYTES = 8;
 // The pixel data's stream: two header bytes, deflate data, a checksum.
 constexpr size_t ZLIB_HEADER_BYTES = 2;
 constexpr size_t ZLIB_CHECKSUM_BYTES = 4;
-// A 32 KiB window; zlib reads raw deflate data when the bits are negated.
-constexpr int ZLIB_WINDOW_BITS = 15;
 // A stored deflate block: the final-block bit with type 0, the length and its
 // complement (16 bits each, little-endian), then that many bytes.
 constexpr size_t STORED_BLOCK_HEAD_BYTES = 5;
@@ -237,24 +236,27 @@ static bool stored_png_feed(StoredPng* s)
 // The picture then loads as the decoder alone would load it: from what
 // that inflater makes of the whole data, within the same limit. Some such
 // data copies from output not yet written, so that starts zeroed.
+// This runs inside the decoder's reading, so no allocation here may throw.
 static bool stored_png_inflate_as_decoder(StoredPng* s)
 {
-    std::vector<uint8_t> joined;
-    joined.reserve(s->layout.data_len);
+    std::unique_ptr<uint8_t, decltype(&free)> joined(
+        static_cast<uint8_t*>(malloc(s->layout.data_len)), &free);
+    s->own_inflation = static_cast<uint8_t*>(calloc(s->data_max, 1));
+    if (!joined || !s->own_inflation)
+        return false;
+    size_t joined_len = 0;
     size_t at = s->layout.first_data;
     PngChunk chunk;
     while (at < s->layout.end && png_next_chunk(s->png, s->layout.end, &at, &chunk)) {
-        const uint8_t* body = chunk.frame + PNG_CHUNK_HEAD_BYTES;
-        if (png_chunk_is(chunk, "IDAT"))
-            joined.insert(joined.end(), body, body + chunk.size);
+        if (png_chunk_is(chunk, "IDAT")) {
+            memcpy(joined.get() + joined_len, chunk.frame + PNG_CHUNK_HEAD_BYTES, chunk.size);
+            joined_len += chunk.size;
+        }
     }
-    s->own_inflation = static_cast<uint8_t*>(calloc(s->data_max, 1));
-    if (!s->own_inflation)
-        return false;
     char* out = reinterpret_cast<char*>(s->own_inflation);
-    const char* in = reinterpret_cast<const char*>(joined.data());
+    const char* in = reinterpret_cast<const char*>(joined.get());
     const int out_len = static_cast<int>(s->data_max);
-    const int in_len = static_cast<int>(joined.size());
+    const int in_len = static_cast<int>(joined_len);
     const int n = s->layout.zlib_header ? stbi_zlib_decode_buffer(out, out_len, in, in_len)
                                         : stbi_zlib_decode_noheader_buffer(out, out_len, in, in_len);
     s->own_len = n < 0 ? 0 : static_cast<size_t>(n);
@@ -432,8 +434,8 @@ uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h)
     if (!img_is_png(png, len) || len > INT_MAX)
         return nullptr;
     // Zeroed, as zlib wants its stream record.
-    auto s = std::make_unique<StoredPng>();
-    if (!png_read_layout(png, len, &s->layout) || inflateInit2(&s->z, -ZLIB_WINDOW_BITS) != Z_OK)
+    std::unique_ptr<StoredPng> s(new (std::nothrow) StoredPng());
+    if (!s || !png_read_layout(png, len, &s->layout) || inflateInit2(&s->z, -ZLIB_WINDOW_BITS) != Z_OK)
         return nullptr;
     s->png = png;
     s->data_max = static_cast<size_t>(png_data_max(s->layout.w, s->layout.h));

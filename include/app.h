@@ -71,25 +71,12 @@ void win_largest_fit(const ScreenRect& usable, int* w, int* h);
 // Sets the client size and centres the window on its display, below the reserve.
 void win_set_size_centered(SDL_Window* window, int w, int h);
 
-// The usable bounds of the window's display (display 0 when SDL cannot tell).
-ScreenRect win_window_usable_bounds(SDL_Window* window);
-
-// True while the window is maximised or fullscreen: its size is then the
-// window manager's, and the picture is letterboxed in it.
-bool win_size_is_managed(SDL_Window* window);
-
-// Where the window system keeps the window at another size than SDL last set
-// (a refused request), SDL is given the real size back, so that the frame is
-// letterboxed in the client area the window has. False when it had to.
-bool win_follow_real_size(SDL_Window* window);
-
-// What the shell keeps of the main window between its events.
-struct WindowTrack {
-    ScreenRect normal;         // the last rectangle the window had neither maximised nor
-                               // fullscreen, at a size the 16:10 rule keeps; w 0 until seen
-    int refused_w, refused_h;  // a size the window system would not give; 0 x 0 when none
-};
-extern WindowTrack g_window_track;
+// Applies the 16:10 rule to a reported client size w x h where the window
+// system lets it: a maximised or fullscreen window keeps the size its manager
+// chose, a size once refused is not asked for again, and wherever the window
+// keeps another size than SDL last set, SDL is given the real one back, so
+// that the picture is letterboxed in the client area the window has.
+void win_apply_resize_rule(SDL_Window* window, int w, int h);
 
 // Notes the window's rectangle as its normal one when it is neither
 // maximised, fullscreen nor minimised and has a size the 16:10 rule keeps.

@@ -32,7 +32,8 @@ extern char g_config_messages[CFG_MESSAGES_CAPACITY];
 bool cfg_load(const char* path);
 
 // Sets the defaults, then reads config.ini text from an open stream over them
-// (what cfg_load does once the file is open), stopping after 1024 pieces.
+// (what cfg_load does once the file is open), for a bounded number of lines,
+// so an endless stream ends too.
 void cfg_read_stream(FILE* file);
 
 // Writes every setting of g_config; a file that cannot be created, or a path

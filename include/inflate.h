@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// zlib's window of 32 KiB; zlib reads raw deflate data when it is negated.
+constexpr int ZLIB_WINDOW_BITS = 15;
+
 // Inflates stream, a zlib stream when zlib_header is set and raw deflate
 // data otherwise, which must come out exactly expected bytes long; bytes
 // after the stream's end are ignored. The output never grows past expected

@@ -75,6 +75,8 @@ TEST_F(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
     FILE* zeros = fopen(path.c_str(), "r");
     cfg_read_stream(zeros);
     fclose(zeros);
+    EXPECT_EQ(g_config.game_speed, 1);
+    EXPECT_EQ(g_config.window_w, -1);
 }
 
 TEST_F(ConfigTest, EverySettingSurvivesSaveAndLoad)

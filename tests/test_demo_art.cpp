@@ -130,8 +130,9 @@ TEST(DemoArtTest, PicturesHaveTheirSizesAndCoverAndLeaveTheirTextLegible)
         EXPECT_EQ(alpha(0, 0), corner_alpha) << c.name;
         EXPECT_EQ(alpha(w - 1, 0), corner_alpha) << c.name;
         EXPECT_EQ(alpha(w / 2, h / 2), 255) << c.name;
-        const double text_contrast = c.scene ? text_band_contrast(px, w, h) : MIN_CONTRAST;
-        EXPECT_GE(text_contrast, MIN_CONTRAST) << c.name;
+        if (c.scene) {
+            EXPECT_GE(text_band_contrast(px, w, h), MIN_CONTRAST) << c.name;
+        }
         stbi_image_free(px);
     }
 }

@@ -125,7 +125,8 @@ static int config_number(const std::string& config, const std::string& key)
 
 static bool wholly_on_desktop(const WindowPixels& window)
 {
-    return window.x >= 0 && window.y >= 0 && window.x + window.w <= 1920 && window.y + window.h <= 1080;
+    return window.x >= 0 && window.y >= 0 && window.x + window.w <= X_DESKTOP_WIDTH &&
+           window.y + window.h <= X_DESKTOP_HEIGHT;
 }
 
 // Under a window manager that keeps a maximised window at the size it chose,
@@ -143,7 +144,7 @@ TEST(GameWindowTest, MaximisedWindowShowsTheWholePictureAndReopensOnTheScreen)
         GameProcess game(x, dir.path());
         ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
         ASSERT_TRUE(x.wmctrl(maximise));
-        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == 1920; }))
+        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == X_DESKTOP_WIDTH; }))
             << "the game: " << game.state();
 
         // F12 ends the key wait; the window then goes on showing the frame
@@ -177,7 +178,7 @@ TEST(GameWindowTest, MaximisedWindowShowsTheWholePictureAndReopensOnTheScreen)
             return window.w == 640 && window.h == 400 && share_of(window, 328, 0xFFFFFF) > 0.1;
         })) << "the game: " << game.state();
         x.wmctrl(maximise);
-        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == 1920; }));
+        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == X_DESKTOP_WIDTH; }));
         EXPECT_EQ(game.quit(10), 0) << game.state();
     }
 

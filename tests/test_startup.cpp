@@ -286,7 +286,8 @@ TEST(StartupDeathTest, WindowIsUpBeforeTheArchiveChecksAndAFailedScenarioWaitsTw
     put_base(dir);
     put_archive(dir, "script.dat");
     std::string config = config_with("use_antialiasing=0", "use_antialiasing=1");
-    config.replace(config.find("script_lang="), 12, "script_lang=fr");
+    const std::string language = "script_lang=";
+    config.replace(config.find(language), language.size(), language + "fr");
     write_text_file(dir.file("config.ini"), config);
     EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "\\[slept 2000 ms\\]");
     // Corrected settings and the language fallback are written at once, not only by a normal end.

@@ -69,7 +69,9 @@ XSession::XSession(XDesktop desktop)
     if (!tools_ || pipe(ready) != 0)
         return;
     const std::string ready_fd = std::to_string(ready[1]);
-    const char* screen = desktop == X_BARE ? "1280x1024x24" : "1920x1080x24";
+    const std::string desktop_screen =
+        std::to_string(X_DESKTOP_WIDTH) + "x" + std::to_string(X_DESKTOP_HEIGHT) + "x24";
+    const char* screen = desktop == X_BARE ? "1280x1024x24" : desktop_screen.c_str();
     server_ = fork();
     if (server_ == 0) {
         close(ready[0]);

@@ -14,8 +14,9 @@
 WindowPixels load_png_pixels(const std::string& path);
 
 // What the private server runs besides the game: nothing, or a real window
-// manager (openbox) on a desktop-sized screen of 1920x1080, which has its own
-// say in the window's size.
+// manager (openbox) on a desktop-sized screen, which has its own say in the
+// window's size.
+constexpr int X_DESKTOP_WIDTH = 1920, X_DESKTOP_HEIGHT = 1080;
 enum XDesktop {
     X_BARE,
     X_WINDOW_MANAGER,
