@@ -406,15 +406,19 @@ TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
         for (uint32_t x = 0; x < w * 4; x++, seed = seed * 1103515245u + 12345u)
             rows.push_back(static_cast<uint8_t>(x % 7 ? seed >> 24 : y));
     }
+    // The signature and the header chunk; a chunk's length and type, then its checksum.
+    const size_t png_head = 8 + 25, chunk_head = 8, chunk_tail = 4;
     const Bytes one_chunk = png_file(w, h, 8, PNG_RGBA, false, rows);
-    const Bytes stream(one_chunk.begin() + 41, one_chunk.end() - 16);  // the data chunk's body
+    // The data chunk's body, before its checksum and the end chunk.
+    const Bytes stream(one_chunk.begin() + png_head + chunk_head,
+                       one_chunk.end() - chunk_tail - (chunk_head + chunk_tail));
     const auto chunked = [&](size_t bytes) {
         return png_from_stream(w, h, 8, PNG_RGBA, false, stream, bytes);
     };
     Bytes interrupted = chunked(8192);
     const Bytes text = {0, 0, 0, 1, 't', 'E', 'X', 't', '!', 0, 0, 0, 0};
-    interrupted.insert(interrupted.begin() + 33 + 12 + 8192, text.begin(), text.end());
-    const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - 4), chunked(8192), chunked(1),
+    interrupted.insert(interrupted.begin() + png_head + chunk_head + 8192 + chunk_tail, text.begin(), text.end());
+    const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - chunk_tail), chunked(8192), chunked(1),
                            interrupted, png_from_stream(4, 4, 8, PNG_GREY, false, unused_symbol_stream(), 3)};
     for (const Bytes& file : files) {
         int pw = 0, ph = 0, channels = 0, cw = 0, ch = 0;
