@@ -56,35 +56,35 @@ TEST(DemoScriptTest, EachEditionPlaysBothPathsToTheEndAndBothShareOneStructure)
     const std::vector<std::pair<char, uint32_t>> expected_start = {
         {'#', 1}, {'"', 0}, {'#', 2}, {'"', 1}, {'\'', 4}, {'"', 1}, {'"', 3},
     };
-    std::vector<Playthrough> japanese;
-    for (const char* file : {"script.kvs", "script_en.kvs"}) {
-        const Playthrough lake = play_demo(file, 0);
-        const Playthrough hill = play_demo(file, 1);
-        for (const Playthrough* run : {&lake, &hill}) {
-            SCOPED_TRACE(std::string(file) + (run == &lake ? " lake" : " hill"));
-            EXPECT_TRUE(run->result.ended);
-            ASSERT_EQ(run->result.menus.size(), 1u);
-            EXPECT_EQ(run->result.menus[0], (std::vector<uint32_t>{CHOICE_LAKE, CHOICE_HILL}));
-            EXPECT_GE(run->result.key_waits, 12);
-            ASSERT_GT(run->result.commands.size(), expected_start.size());
-            EXPECT_TRUE(std::equal(expected_start.begin(), expected_start.end(), run->result.commands.begin()));
+    const char* const editions[] = {"script.kvs", "script_en.kvs"};  // Japanese, English
+    const uint32_t paths[] = {CHOICE_LAKE, CHOICE_HILL};
+    const uint32_t path_pictures[] = {PICTURE_NIGHT_LAKE, PICTURE_HILLTOP};
+    Playthrough runs[2][2];  // by edition, then by the choice taken
+    for (int edition = 0; edition < 2; edition++) {
+        for (int choice = 0; choice < 2; choice++) {
+            SCOPED_TRACE(std::string(editions[edition]) + (choice == 0 ? " lake" : " hill"));
+            const Playthrough& run = runs[edition][choice] = play_demo(editions[edition], choice);
+            EXPECT_TRUE(run.result.ended);
+            ASSERT_EQ(run.result.menus.size(), 1u);
+            EXPECT_EQ(run.result.menus[0], (std::vector<uint32_t>{CHOICE_LAKE, CHOICE_HILL}));
+            EXPECT_GE(run.result.key_waits, 12);
+            EXPECT_EQ(run.path, static_cast<int32_t>(paths[choice]));
+            ASSERT_GT(run.result.commands.size(), expected_start.size());
+            EXPECT_TRUE(std::equal(expected_start.begin(), expected_start.end(), run.result.commands.begin()));
             // Then the path's own scene: the lake or the hilltop at night.
-            EXPECT_EQ(run->result.commands[expected_start.size()],
-                      (std::pair<char, uint32_t>{'"', run == &lake ? PICTURE_NIGHT_LAKE : PICTURE_HILLTOP}));
+            EXPECT_EQ(run.result.commands[expected_start.size()],
+                      (std::pair<char, uint32_t>{'"', path_pictures[choice]}));
             // The ending: the night sky with the title music, then the music stops.
-            EXPECT_EQ(run->result.commands.back(), (std::pair<char, uint32_t>{'"', 2}));
-            EXPECT_EQ(run->last_track, 0);
+            EXPECT_EQ(run.result.commands.back(), (std::pair<char, uint32_t>{'"', 2}));
+            EXPECT_EQ(run.last_track, 0);
         }
-        EXPECT_EQ(lake.path, static_cast<int32_t>(CHOICE_LAKE));
-        EXPECT_EQ(hill.path, static_cast<int32_t>(CHOICE_HILL));
-        EXPECT_LT(lake.stars, hill.stars);
-        for (size_t i = 0; i < japanese.size(); i++) {  // the English edition against the Japanese
-            const Playthrough& english = i == 0 ? lake : hill;
-            EXPECT_EQ(japanese[i].result.key_waits, english.result.key_waits);
-            EXPECT_EQ(japanese[i].result.commands, english.result.commands);
-            EXPECT_EQ(japanese[i].stars, english.stars);
-        }
-        japanese = {lake, hill};
+        EXPECT_LT(runs[edition][0].stars, runs[edition][1].stars);
+    }
+    // The English edition plays exactly as the Japanese one.
+    for (int choice = 0; choice < 2; choice++) {
+        EXPECT_EQ(runs[0][choice].result.key_waits, runs[1][choice].result.key_waits);
+        EXPECT_EQ(runs[0][choice].result.commands, runs[1][choice].result.commands);
+        EXPECT_EQ(runs[0][choice].stars, runs[1][choice].stars);
     }
 }
 
