@@ -11,6 +11,7 @@
 
 #include "../save/save_private.h"
 #include "archive.h"
+#include "bench_memory.h"
 #include "save.h"
 #include "stb_compress.h"
 
@@ -42,16 +43,6 @@ Bytes read_file(const std::string& path)
     return bytes;
 }
 
-long status_kb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(strlen(field)));
-    }
-    return -1;
-}
-
 // The most memory work() holds at once beyond what the process held before,
 // in MiB. It runs in a child process, so the allocator's caches and the
 // pages earlier runs left behind do not hide any of it.
@@ -63,10 +54,9 @@ double peak_extra_mib(const std::function<void()>& work)
     const pid_t child = fork();
     if (child == 0) {
         malloc_trim(0);
-        std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
-        const long before = status_kb("VmRSS:");
+        const long before = restart_peak_kb();
         work();
-        const long extra = status_kb("VmHWM:") - before;
+        const long extra = status_kb("VmHWM") - before;
         if (write(pipe_ends[1], &extra, sizeof extra) != sizeof extra)
             _exit(1);
         _exit(0);

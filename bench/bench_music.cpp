@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "archive.h"
+#include "bench_memory.h"
 #include "kvr_writer.h"
 #include "music.h"
 #include "ogg_writer.h"
@@ -78,18 +79,6 @@ BENCHMARK(BM_CallbackLoop)->Unit(benchmark::kMicrosecond);
 constexpr const char* TRACK_NAME = "bgm/track.ogg";
 constexpr size_t TRACK_FRAMES = 10 * BGM_OUTPUT_RATE;
 
-// A field of /proc/self/status in kB ("VmRSS", "VmHWM").
-long status_kb(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0 && line[strlen(field)] == ':') {
-            return std::stol(line.substr(strlen(field) + 1));
-        }
-    }
-    return -1;
-}
-
 // Puts a base.dat in place holding a ten-second track whose comment block is
 // comment_mib MiB, stored as it is. False when the archive does not open.
 bool open_archive_with_track(size_t comment_mib)
@@ -121,8 +110,7 @@ void run_track_opens(benchmark::State& state, OpenFn open_once)
         state.SkipWithError("the archive does not open");
         return;
     }
-    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
-    long resident_kb = status_kb("VmRSS");
+    const long resident_kb = restart_peak_kb();
     for (auto _ : state) {
         if (!open_once()) {
             state.SkipWithError("the track does not open");
