@@ -13,9 +13,6 @@ char g_config_messages[CFG_MESSAGES_CAPACITY];
 
 // Lines are read in pieces of at most 127 characters; each piece counts as a line.
 constexpr size_t CFG_LINE_CAPACITY = 128;
-// A config.ini this engine writes has twelve lines. Reading stops after this
-// many pieces, so a stream that never ends cannot hold up start-up.
-constexpr int CFG_MAX_PIECES = 1024;
 
 constexpr int32_t CFG_SPEED_DEFAULT = 1;
 constexpr int32_t CFG_SPEED_MAX = 3;
@@ -98,7 +95,7 @@ void cfg_read_stream(FILE* file)
 {
     cfg_set_defaults();
     char line[CFG_LINE_CAPACITY];
-    for (int piece = 0; piece < CFG_MAX_PIECES && fgets(line, sizeof line, file); piece++) {
+    while (fgets(line, sizeof line, file)) {
         size_t length = strlen(line);
         if (length > 0 && line[length - 1] == '\n') {
             line[--length] = '\0';
@@ -150,11 +147,10 @@ static bool cfg_write_stream(FILE* file, void*)
 
 // Through a temporary file: a crash while writing never leaves the player
 // with half a configuration. A config.ini that is no regular file (a FIFO,
-// a link to a device) was put there on purpose and is not replaced.
+// a link to a device) or that is read-only was made so on purpose, and is
+// left as it is; the settings then last for this run only.
 void cfg_save(const char* path)
 {
-    if (plat_file_kind(path) == PLAT_FILE_OTHER)
-        return;
     plat_replace_file(path, cfg_write_stream, nullptr);
 }
 

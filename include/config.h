@@ -32,12 +32,12 @@ extern char g_config_messages[CFG_MESSAGES_CAPACITY];
 bool cfg_load(const char* path);
 
 // Sets the defaults, then reads config.ini text from an open stream over them
-// (what cfg_load does once the file is open), for a bounded number of lines,
-// so an endless stream ends too.
+// to its end (what cfg_load does once the file is open).
 void cfg_read_stream(FILE* file);
 
-// Writes every setting of g_config; a file that cannot be created, or a path
-// that holds something other than a regular file, is skipped silently.
+// Writes every setting of g_config, through a link to the file it leads to;
+// a file that cannot be created, one this user may not write, or a path that
+// holds something other than a regular file is left as it is, silently.
 void cfg_save(const char* path);
 
 // Corrects inconsistent settings; returns g_config_messages when it holds

@@ -57,12 +57,17 @@ void plat_executable_dir(char* out, size_t capacity);
 bool plat_make_dir(const char* path);
 
 // Fills file through write and puts it at path so that a crash or power cut
-// at any moment leaves either the old file or the new one whole. The bytes go
-// to path + ".tmp" (emptied first, so one left by a killed write is reused
-// and then renamed away), are flushed to the disk, and replace path; the
-// folder is synced so the new name is on the disk too. False when write
-// returns false or any step fails: path is then as it was and the temporary
-// removed, unless only the folder's sync failed (the new file is in place).
+// at any moment leaves either the old file or the new one whole. A link at
+// path is written through: the file it leads to is replaced and the link
+// stays. Only what an open for writing would reach is replaced: nothing, or
+// a regular file this user may write (its permissions are kept); anything
+// else is left as it is. The bytes go to a new file at that name + ".tmp"
+// (whatever was there is removed first, never followed or waited on), are
+// flushed to the disk, and replace the old file; the folder is synced so the
+// new name is on the disk too. False when the file may not be replaced, the
+// temporary cannot be made (a folder at its name), write returns false or any
+// step fails: the file is then as it was and the temporary removed, unless
+// only the folder's sync failed (the new file is in place).
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 

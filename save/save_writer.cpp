@@ -1,7 +1,8 @@
 // Writing a slot: header, thumbnail, then the compressed body. The file is
 // written under a temporary name, flushed to the disk and renamed over the
 // slot's file only when every byte went out, so neither a failed save nor a
-// crash or power cut in the middle of one costs the player the old one.
+// crash or power cut in the middle of one costs the player the old one. A
+// slot file the player made read-only is kept, and the save fails.
 #include <SDL.h>
 
 #include <cstdio>

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -62,21 +64,68 @@ TEST_F(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
 
     // A FIFO or a link to a device counts as missing, is never waited on or
     // read without end, and stays rather than being replaced by the defaults.
+    // The device is the test's own where one can be made, and the write runs
+    // as a player, so that a fault here never replaces the system's.
     Watchdog watchdog;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const std::string own_zero = dir.file("zero");
+    const bool made =
+        mknod(own_zero.c_str(), S_IFCHR, makedev(1, 5)) == 0 && chmod(own_zero.c_str(), 0666) == 0;
     std::filesystem::remove(path);
     make_fifo(path);
-    for (const char* what : {"FIFO", "link to /dev/zero"}) {
+    for (const char* what : {"FIFO", "link to a device"}) {
         EXPECT_FALSE(cfg_load(path.c_str())) << what;
-        cfg_save(path.c_str());
+        EXPECT_EQ(run_as_player([&] { cfg_save(path.c_str()); return 0; }), 0);
         EXPECT_FALSE(std::filesystem::is_regular_file(path)) << what;
         std::filesystem::remove(path);
-        std::filesystem::create_symlink("/dev/zero", path);
+        std::filesystem::create_symlink(made ? own_zero : "/dev/zero", path);
     }
-    FILE* zeros = fopen(path.c_str(), "r");
-    cfg_read_stream(zeros);
-    fclose(zeros);
-    EXPECT_EQ(g_config.game_speed, 1);
-    EXPECT_EQ(g_config.window_w, -1);
+
+    // Nor is what sits at the temporary name waited on or written through.
+    std::filesystem::remove(path);
+    const std::string temp = path + ".tmp";
+    const std::string kept = dir.file("kept.txt");
+    write_text_file(kept, "the player's\n");
+    make_fifo(temp);
+    for (const char* what : {"FIFO", "link to a file"}) {
+        cfg_save(path.c_str());
+        EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI) << what;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(temp))) << what;
+        std::filesystem::create_symlink(kept, temp);
+    }
+    EXPECT_EQ(read_text_file(kept), "the player's\n");
+}
+
+// Only what opening config.ini for writing would reach is replaced: the file
+// a link leads to, and never one the player made read-only or unreadable.
+TEST_F(ConfigTest, ALinkedFileIsWrittenThroughAndAReadOnlyOneIsKept)
+{
+    const std::string path = dir.file("config.ini");
+    const std::string real = dir.file("settings/kavrel.ini");
+    write_text_file(real, "game_speed=3\n");
+    std::filesystem::create_symlink("settings/kavrel.ini", path);
+    ASSERT_TRUE(cfg_load(path.c_str()));
+    g_config.mute_audio = 1;
+    ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+    cfg_save(path.c_str());
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    struct stat info;
+    ASSERT_EQ(stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the player's permissions stay";
+    EXPECT_NE(read_text_file(real).find("\nmute_audio=1\ngame_speed=3\n"), std::string::npos);
+    EXPECT_FALSE(file_exists(real + ".tmp"));
+
+    std::filesystem::remove(path);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    for (mode_t mode : {0444, 0000}) {
+        write_text_file(path, "game_speed=2\n");
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        EXPECT_EQ(run_as_player([&] { cfg_save(path.c_str()); return 0; }), 0);
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, mode);
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+        EXPECT_EQ(read_text_file(path), "game_speed=2\n") << std::oct << mode;
+    }
 }
 
 TEST_F(ConfigTest, EverySettingSurvivesSaveAndLoad)
@@ -166,7 +215,7 @@ TEST_F(ConfigTest, WindowNumbersAreKeptAndHugeOnesStopAtTheRangeEnds)
     EXPECT_EQ(g_config.window_h, INT32_MIN);
 }
 
-TEST_F(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWins)
+TEST_F(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWinsHoweverFarDown)
 {
     ASSERT_TRUE(load_text(" use_scanlines=1\nUSE_SCANLINES=1\nuse_scanlines =1\nmute_audio\n"
                           "unknown=5\ngame_speed=2\ngame_speed=3\nwindow_x=10\nwindow_x=20\n"));
@@ -174,6 +223,14 @@ TEST_F(ConfigTest, KeysMatchOnlyExactlyAndTheLastOneWins)
     EXPECT_EQ(g_config.mute_audio, 0);
     EXPECT_EQ(g_config.game_speed, 3);
     EXPECT_EQ(g_config.window_x, 20);
+
+    std::string comments;
+    for (int line = 0; line < 1030; line++)
+        comments += "; a note of the player's\n";
+    ASSERT_TRUE(load_text("game_speed=1\n" + comments + "game_speed=3\nscript_lang=en\nuse_scanlines=1\n"));
+    EXPECT_EQ(g_config.game_speed, 3);
+    EXPECT_STREQ(g_config.script_lang, "en");
+    EXPECT_EQ(g_config.use_scanlines, 1);
 }
 
 TEST_F(ConfigTest, LanguageCodeSplitsAtTheFirstEqualsAndKeepsFifteenCharacters)

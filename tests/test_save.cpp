@@ -367,10 +367,37 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     s_fsync_error = EIO;
     EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
     s_fsync_error = 0;
-    // A folder where the temporary file would go makes the write fail too.
+    // A folder where the temporary file would go makes the write fail too,
+    // and so does a slot the player made read-only.
     ASSERT_EQ(mkdir((slot_path(2) + ".tmp").c_str(), 0755), 0);
     EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
+    ASSERT_EQ(rmdir((slot_path(2) + ".tmp").c_str()), 0);
+    std::filesystem::permissions(scratch.path(), std::filesystem::perms::all);
+    std::filesystem::permissions(scratch.file("sav"), std::filesystem::perms::all);
+    ASSERT_EQ(chmod(slot_path(2).c_str(), 0444), 0);
+    EXPECT_EQ(run_as_player([&] { return save_write_slot(engine.get(), 2, nullptr, 0); }), SAVE_RESULT_FAILED);
+    EXPECT_EQ(read_file(slot_path(2)), old);
+
+    // A FIFO or a link at the temporary name is neither waited on nor written
+    // through; a linked slot is written, durably, where the link leads.
+    Watchdog watchdog;
+    const Bytes players = {1, 2, 3};
+    write_file(scratch.file("kept.dat"), players);
+    make_fifo(slot_path(3) + ".tmp");
+    std::filesystem::create_symlink(scratch.file("kept.dat"), slot_path(4) + ".tmp");
+    write_file(scratch.file("elsewhere/slot.dat"), old);
+    std::filesystem::create_symlink(scratch.file("elsewhere/slot.dat"), slot_path(5));
+    for (int32_t slot : {3, 4, 5}) {
+        s_synced.clear();
+        EXPECT_EQ(save_write_slot(engine.get(), slot, nullptr, 0), SAVE_RESULT_OK) << slot;
+    }
+    EXPECT_EQ(read_file(scratch.file("kept.dat")), players);
+    EXPECT_TRUE(std::filesystem::is_symlink(slot_path(5)));
+    EXPECT_EQ(s_synced, (std::vector<std::string>{scratch.file("elsewhere/slot.dat.tmp"), scratch.file("elsewhere")}));
+    auto loaded = fresh_engine();
+    ASSERT_EQ(save_load_slot(loaded.get(), 5), SAVE_RESULT_OK);
+    EXPECT_EQ(loaded->vm_vars[0], 42);
 }
 
 // A crash is a SIGKILL at any moment of a write: the slot must still hold a

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -164,3 +165,19 @@ void make_fifo(const std::string& path)
 constexpr unsigned WATCHDOG_SECONDS = 30;
 Watchdog::Watchdog() { alarm(WATCHDOG_SECONDS); }
 Watchdog::~Watchdog() { alarm(0); }
+
+constexpr uid_t NOBODY = 65534;
+constexpr int NO_PLAYER_USER = 126;
+
+int run_as_player(const std::function<int()>& action)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0))
+            _exit(NO_PLAYER_USER);
+        _exit(action());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
