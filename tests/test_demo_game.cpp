@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <vector>
 
@@ -62,11 +61,12 @@ static void play_through(const std::string& script_lang)
     for (const char* archive : {"base.dat", "hd.dat", "script.dat", "script_en.dat"})
         fs::copy_file(std::string(KAVREL_DEMO_DIR) + "/game/" + archive, dir.file(archive));
     write_text_file(dir.file("config.ini"), "script_lang=" + script_lang + "\n");
-    auto picture = [](const char* name) { return load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/" + name); };
+    auto picture = [](const char* name) {
+        return load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/" + name);
+    };
     const WindowPixels title = picture("000.png"), study = picture("007.png"), night = picture("002.png");
-    ASSERT_EQ(title.w, 640);
-    ASSERT_EQ(study.w, 640);
-    ASSERT_EQ(night.w, 640);
+    for (const WindowPixels* shown : {&title, &study, &night})
+        ASSERT_EQ(shown->w, 640);
 
     GameProcess game(x, dir.path());
     ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
@@ -76,9 +76,10 @@ static void play_through(const std::string& script_lang)
     auto prompt_shown = [](const WindowPixels& shot) {
         return count(shot, CHOICE_HIGHLIGHT, PROMPT_LEFT, PROMPT_TOP, PROMPT_RIGHT, PROMPT_BOTTOM) > 20;
     };
-    auto play_until = [&](const std::function<bool(const WindowPixels&)>& reached) {
+    auto play_until = [&](auto reached) {
         bool done = false;
-        while (game.wait_for_screen(SCENE_SECONDS, [&](const WindowPixels& shot) { return (done = reached(shot)) || prompt_shown(shot); })) {
+        auto reached_or_prompt = [&](const WindowPixels& shot) { return (done = reached(shot)) || prompt_shown(shot); };
+        while (game.wait_for_screen(SCENE_SECONDS, reached_or_prompt)) {
             if (done)
                 return true;
             x.xdotool("key x");
@@ -115,7 +116,9 @@ static void play_through(const std::string& script_lang)
     // The first path to the ending, whose first line stands on the band's top
     // row; after "The End" a key brings the title back.
     x.xdotool("key Return");
-    auto first_row_ink = [](const WindowPixels& shot) { return count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_TOP + LINE_H); };
+    auto first_row_ink = [](const WindowPixels& shot) {
+        return count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_TOP + LINE_H);
+    };
     int ending_first_row = 0;
     EXPECT_TRUE(play_until([&](const WindowPixels& shot) {
         ending_first_row = first_row_ink(shot);

@@ -74,8 +74,7 @@ TEST(DemoScriptTest, EachEditionPlaysBothPathsToTheEndAndBackToTheTitleAndBothSh
             SCOPED_TRACE(std::string(editions[edition]) + (choice == 0 ? " lake" : " hill"));
             const Playthrough& run = runs[edition][choice] = play_demo(editions[edition], choice);
             ASSERT_EQ(run.result.menus.size(), 2u);
-            for (const std::vector<uint32_t>& menu : run.result.menus)
-                EXPECT_EQ(menu, (std::vector<uint32_t>{CHOICE_LAKE, CHOICE_HILL}));
+            EXPECT_EQ(run.result.menus[1], (std::vector<uint32_t>{CHOICE_LAKE, CHOICE_HILL}));
             EXPECT_GE(run.result.key_waits, 12);
             EXPECT_EQ(run.path, static_cast<int32_t>(paths[choice]));
             ASSERT_GT(run.result.commands.size(), expected_start.size());

@@ -132,7 +132,8 @@ void draw_glyph(FontAtlasImage* image, const HexGlyph& glyph, int x, int y, int 
 
 bool joins_its_neighbours(uint32_t codepoint)
 {
-    return codepoint == HORIZONTAL_BAR || (codepoint >= BOX_DRAWING_FIRST && codepoint <= BOX_DRAWING_LAST);
+    return codepoint == HORIZONTAL_BAR ||
+           (codepoint >= BOX_DRAWING_FIRST && codepoint <= BOX_DRAWING_LAST);
 }
 
 // The glyph centred in a full-width cell with its outer columns repeated out
@@ -145,7 +146,8 @@ HexGlyph widened_to_full_cell(const HexGlyph& glyph)
     for (int y = 0; y < FONT_ATLAS_GLYPH_ROWS; y++) {
         for (int x = 0; x < FONT_FULL_WIDTH; x++) {
             if (glyph_ink(glyph, std::clamp(x - offset, 0, glyph.width - 1), y))
-                wide.rows[y] = static_cast<uint16_t>(wide.rows[y] | 1u << (FONT_FULL_WIDTH - 1 - x));
+                wide.rows[y] =
+                    static_cast<uint16_t>(wide.rows[y] | 1u << (FONT_FULL_WIDTH - 1 - x));
         }
     }
     return wide;
