@@ -117,6 +117,7 @@ TEST(DemoArtTest, PicturesHaveTheirSizesAndCoverAndLeaveTheirTextLegible)
         {"img/hd/001.png", 1280, 800, false, true}, {"img/hd/002.png", 1280, 800, false, true},
         {"img/hd/003.png", 320, 480, true, false}, {"img/hd/004.png", 640, 320, false, false},
         {"img/hd/005.png", 1280, 800, false, true}, {"img/hd/006.png", 1280, 800, false, true},
+        {"img/007.png", 640, 400, false, true},   {"img/hd/007.png", 1280, 800, false, true},
         {"splash.png", 640, 400, false, false},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // The bundled demo, built by the tools, played in a real window on a private
 // X server in both of its languages: past the start prompt, through the title
-// and the first scene's picture and text, up to the choice menu and its history.
+// and the first scene's picture and text, up to the choice menu and its history,
+// then down the first path to the ending and back to the title.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -51,7 +52,7 @@ static std::set<std::string> text_lines(const WindowPixels& shot)
     return {lines.begin(), lines.end()};
 }
 
-static void play_to_the_choice(const std::string& script_lang)
+static void play_through(const std::string& script_lang)
 {
     XSession x;
     if (!x.available())
@@ -60,41 +61,48 @@ static void play_to_the_choice(const std::string& script_lang)
     for (const char* archive : {"base.dat", "hd.dat", "script.dat", "script_en.dat"})
         fs::copy_file(std::string(KAVREL_DEMO_DIR) + "/game/" + archive, dir.file(archive));
     write_text_file(dir.file("config.ini"), "script_lang=" + script_lang + "\n");
-    const WindowPixels title = load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/000.png");
-    const WindowPixels forest = load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/001.png");
-    ASSERT_EQ(title.w, 640);
-    ASSERT_EQ(forest.w, 640);
+    auto picture = [](const char* name) {
+        return load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/" + name);
+    };
+    const WindowPixels title = picture("000.png"), study = picture("007.png"), night = picture("002.png");
+    for (const WindowPixels* shown : {&title, &study, &night})
+        ASSERT_EQ(shown->w, 640);
 
     GameProcess game(x, dir.path());
     ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
 
-    // Each wait for a key is answered once its prompt is up; "x" takes no
-    // choice, so the menu stays up once reached.
+    // Answers each wait for a key once its prompt is up, until reached holds;
+    // "x" takes no choice, so a menu stays up once reached.
     auto prompt_shown = [](const WindowPixels& shot) {
         return count(shot, CHOICE_HIGHLIGHT, PROMPT_LEFT, PROMPT_TOP, PROMPT_RIGHT, PROMPT_BOTTOM) > 20;
     };
-    bool saw_title = false, saw_first_scene = false, reached_choice = false;
+    auto play_until = [&](auto reached) {
+        bool done = false;
+        auto reached_or_prompt = [&](const WindowPixels& shot) { return (done = reached(shot)) || prompt_shown(shot); };
+        while (game.wait_for_screen(SCENE_SECONDS, reached_or_prompt)) {
+            if (done)
+                return true;
+            x.xdotool("key x");
+            // A wait that follows at once keeps the prompt up; the timeout covers it.
+            game.wait_for_screen(PROMPT_GONE_SECONDS, [&](const WindowPixels& shot) { return !prompt_shown(shot); });
+        }
+        return false;
+    };
+    bool saw_title = false, saw_first_scene = false;
     std::set<std::string> seen_lines, lines_at_choice;
-    while (!reached_choice && game.wait_for_screen(SCENE_SECONDS, [&](const WindowPixels& shot) {
+    EXPECT_TRUE(play_until([&](const WindowPixels& shot) {
         saw_title = saw_title || shows_picture(shot, title);
         saw_first_scene = saw_first_scene ||
-                          (shows_picture(shot, forest) &&
+                          (shows_picture(shot, study) &&
                            count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) >
-                               count(forest, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) + 100);
-        reached_choice = count(shot, CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20;
+                               count(study, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) + 100);
+        const bool reached_choice = count(shot, CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20;
         if (reached_choice || prompt_shown(shot))
             (reached_choice ? lines_at_choice : seen_lines).merge(text_lines(shot));
-        return reached_choice || prompt_shown(shot);
-    })) {
-        if (reached_choice)
-            break;
-        x.xdotool("key x");
-        // A wait that follows at once keeps the prompt up; the timeout covers it.
-        game.wait_for_screen(PROMPT_GONE_SECONDS, [&](const WindowPixels& shot) { return !prompt_shown(shot); });
-    }
+        return reached_choice;
+    })) << "no choice menu: " << game.state();
     EXPECT_TRUE(saw_title);
     EXPECT_TRUE(saw_first_scene);
-    EXPECT_TRUE(reached_choice) << "the game: " << game.state();
 
     // Away from the choices, the wheel opens the history on a line that has scrolled out.
     x.xdotool("click 4");
@@ -104,15 +112,30 @@ static void play_to_the_choice(const std::string& script_lang)
                 return true;
         return false;
     })) << "no earlier line in the history";
+
+    // The first path to the ending, whose first line stands on the band's top
+    // row; after "The End" a key brings the title back.
+    x.xdotool("key Return");
+    auto first_row_ink = [](const WindowPixels& shot) {
+        return count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_TOP + LINE_H);
+    };
+    int ending_first_row = 0;
+    EXPECT_TRUE(play_until([&](const WindowPixels& shot) {
+        ending_first_row = first_row_ink(shot);
+        return shows_picture(shot, night) && prompt_shown(shot);
+    })) << "no ending: " << game.state();
+    EXPECT_GT(ending_first_row, first_row_ink(night) + 100) << "the ending's first row stays empty";
+    EXPECT_TRUE(play_until([&](const WindowPixels& shot) { return shows_picture(shot, title); }))
+        << "no title after the end: " << game.state();
     EXPECT_EQ(game.quit(10), 0) << game.state();
 }
 
-TEST(DemoGameTest, JapaneseEditionPlaysToTheChoiceAndItsHistoryHoldsEarlierLines)
+TEST(DemoGameTest, JapaneseEditionPlaysThroughItsHistoryAndEndingBackToTheTitle)
 {
-    play_to_the_choice("");
+    play_through("");
 }
 
-TEST(DemoGameTest, EnglishEditionPlaysToTheChoiceAndItsHistoryHoldsEarlierLines)
+TEST(DemoGameTest, EnglishEditionPlaysThroughItsHistoryAndEndingBackToTheTitle)
 {
-    play_to_the_choice("en");
+    play_through("en");
 }

@@ -10,9 +10,11 @@
 namespace {
 
 // A few glyphs in the .hex format: 'A' (half width), U+65E5 and U+3042 (full
-// width), plus lines the parser must skip.
+// width), a half-width horizontal bar and box corner, plus lines the parser must skip.
 const char FIXTURE_HEX[] =
     "0041:0000000018242442427E424242420000\n"
+    "2015:000000000000000000FF000000000000\n"
+    "250C:000000000000000F0808080808080808\n"
     "65E5:00000FF8080808080808080808080FF80808080808080808080808080FF80000\r\n"
     "3042:00000100010001601F800200022003F806240A421282210222041C0800300000\n"
     "0042:00FF\n"
@@ -42,7 +44,7 @@ class FontAtlasTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(font_atlas_parse_hex(FIXTURE_HEX, sizeof FIXTURE_HEX - 1, &glyphs_), 3u);
+        ASSERT_EQ(font_atlas_parse_hex(FIXTURE_HEX, sizeof FIXTURE_HEX - 1, &glyphs_), 5u);
     }
     static HexGlyphSet glyphs_;
     ScratchDir dir_;
@@ -111,6 +113,13 @@ TEST_F(FontAtlasTest, GlyphsLandInTheCellsTheEngineReadsAtBothScales)
                 EXPECT_EQ(mismatches, 0) << std::hex << c.code;
             else
                 EXPECT_LT(mismatches * 4, ink) << std::hex << c.code;
+        }
+        // The bar (row 9) spans its whole cell, so "――" draws one line; the corner's
+        // stroke (row 7) runs on to the right edge only, where its line goes.
+        const FontCell bar = font_glyph_cell(0x815C, scale, false), corner = font_glyph_cell(0x84A1, scale, false);
+        for (int x = 0; x < bar.w; x++) {
+            EXPECT_EQ(png.alpha(bar.x + x, bar.y + 10 * scale - 1), 255) << x;
+            EXPECT_EQ(png.alpha(corner.x + x, corner.y + 8 * scale - 1), x < bar.w / 2 ? 0 : 255) << x;
         }
         // Characters without a glyph in the fixture leave their cells empty.
         for (uint16_t code : {uint16_t{0x42}, uint16_t{0x93FB}}) {

@@ -2,7 +2,7 @@
 //
 //   kvr-demo-art OUTDIR
 //
-// Writes img/000.png to img/006.png with their HD versions under img/hd/,
+// Writes img/000.png to img/007.png with their HD versions under img/hd/,
 // splash.png, and bgm/{title,forest}_{intro,loop}.ogg with HD versions under
 // bgm/hd/. The output is the same on every run.
 

@@ -67,7 +67,8 @@ bool ScenarioPlayer::load(const std::string& source)
     return true;
 }
 
-PlayResult ScenarioPlayer::play(const std::function<size_t(const std::vector<uint32_t>&)>& choose, int max_steps)
+PlayResult ScenarioPlayer::play(const std::function<size_t(const std::vector<uint32_t>&)>& choose, int max_steps,
+                                const std::function<bool(const PlayResult&)>& until)
 {
     Engine* engine = engine_.engine();
     PlayResult result;
@@ -96,6 +97,8 @@ PlayResult ScenarioPlayer::play(const std::function<size_t(const std::vector<uin
             result.ended = true;
             break;
         }
+        if (until && until(result))
+            break;
     }
     s_recording = nullptr;
     return result;

@@ -36,10 +36,11 @@ public:
     const KvsOutput& output() const { return output_; }
     Engine* engine() { return engine_.engine(); }
 
-    // Runs until the interpreter has nothing left to run or max_steps main-loop
-    // steps were made. choose picks the index of the entry to take from an
-    // open menu's ids.
-    PlayResult play(const std::function<size_t(const std::vector<uint32_t>&)>& choose, int max_steps = 200000);
+    // Runs until the interpreter has nothing left to run, max_steps main-loop
+    // steps were made, or until (when given) holds for what has run; choose
+    // picks the index of the entry to take from an open menu's ids.
+    PlayResult play(const std::function<size_t(const std::vector<uint32_t>&)>& choose, int max_steps = 200000,
+                    const std::function<bool(const PlayResult&)>& until = nullptr);
 
 private:
     VmHarness engine_;

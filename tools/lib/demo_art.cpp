@@ -1,4 +1,5 @@
 #include "demo_art.h"
+#include "demo_paint.h"
 
 #include <stb_image_write.h>
 
@@ -12,265 +13,12 @@
 
 namespace {
 
-constexpr double PI = 3.14159265358979323846;
-constexpr int RGBA_CHANNELS = 4;
-constexpr uint8_t OPAQUE = 255;
-constexpr int BAYER_SIZE = 4;
-constexpr double BAYER_LEVELS = 16.0;
-const int BAYER[BAYER_SIZE][BAYER_SIZE] = {
-    {0, 8, 2, 10},
-    {12, 4, 14, 6},
-    {3, 11, 1, 9},
-    {15, 7, 13, 5},
-};
-
 constexpr int SCREEN_W = 640;
 constexpr int SCREEN_H = 400;
 constexpr int PORTRAIT_W = 160;
 constexpr int PORTRAIT_H = 240;
 constexpr int LETTER_W = 320;
 constexpr int LETTER_H = 160;
-
-struct Canvas {
-    int w = 0, h = 0;  // device pixels
-    int scale = 1;  // device pixels per logical pixel
-    std::vector<uint8_t> rgba;
-};
-
-struct Point {
-    double x, y;
-};
-
-// A fixed-seed xorshift generator: the same pictures on every run.
-struct Rng {
-    uint32_t state;
-};
-
-uint32_t rng_next(Rng* rng)
-{
-    uint32_t x = rng->state;
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    rng->state = x;
-    return x;
-}
-
-double rng_unit(Rng* rng)
-{
-    constexpr double TWO_POW_32 = 4294967296.0;
-    return rng_next(rng) / TWO_POW_32;
-}
-
-double rng_range(Rng* rng, double lo, double hi)
-{
-    return lo + (hi - lo) * rng_unit(rng);
-}
-
-Canvas canvas_new(int logical_w, int logical_h, int scale, bool transparent)
-{
-    Canvas c;
-    c.w = logical_w * scale;
-    c.h = logical_h * scale;
-    c.scale = scale;
-    c.rgba.assign(static_cast<size_t>(c.w) * c.h * RGBA_CHANNELS, 0);
-    if (!transparent) {
-        for (size_t i = 3; i < c.rgba.size(); i += RGBA_CHANNELS)
-            c.rgba[i] = OPAQUE;
-    }
-    return c;
-}
-
-void put(Canvas* c, int px, int py, uint32_t colour)
-{
-    uint8_t* p = &c->rgba[(static_cast<size_t>(py) * c->w + px) * RGBA_CHANNELS];
-    p[0] = static_cast<uint8_t>(colour >> 16);
-    p[1] = static_cast<uint8_t>(colour >> 8);
-    p[2] = static_cast<uint8_t>(colour);
-    p[3] = OPAQUE;
-}
-
-bool opaque_at(const Canvas& c, int px, int py)
-{
-    if (px < 0 || py < 0 || px >= c.w || py >= c.h)
-        return false;
-    return c.rgba[(static_cast<size_t>(py) * c.w + px) * RGBA_CHANNELS + 3] != 0;
-}
-
-// Ordered dithering: true on the share `amount` (0..1) of pixels, spread evenly.
-bool dither(double amount, int px, int py)
-{
-    return amount > (BAYER[py % BAYER_SIZE][px % BAYER_SIZE] + 0.5) / BAYER_LEVELS;
-}
-
-// Calls shade(px, py, u, v) for every device pixel whose centre lies in the
-// logical box, with (u, v) that centre in logical coordinates.
-template <typename Shade>
-void paint_box(Canvas* c, double x0, double y0, double x1, double y1, Shade shade)
-{
-    int s = c->scale;
-    int px0 = std::max(0, static_cast<int>(std::floor(x0 * s)));
-    int py0 = std::max(0, static_cast<int>(std::floor(y0 * s)));
-    int px1 = std::min(c->w, static_cast<int>(std::ceil(x1 * s)));
-    int py1 = std::min(c->h, static_cast<int>(std::ceil(y1 * s)));
-    for (int py = py0; py < py1; py++) {
-        double v = (py + 0.5) / s;
-        for (int px = px0; px < px1; px++)
-            shade(px, py, (px + 0.5) / s, v);
-    }
-}
-
-// A vertical gradient through n colours between y0 and y1, dithered between
-// neighbouring colours rather than blended, as a 16-colour screen would show it.
-void paint_gradient(Canvas* c, double y0, double y1, std::initializer_list<uint32_t> stops)
-{
-    std::vector<uint32_t> colours(stops);
-    int bands = static_cast<int>(colours.size()) - 1;
-    paint_box(c, 0, y0, c->w / c->scale, y1, [&](int px, int py, double, double v) {
-        double t = std::clamp((v - y0) / (y1 - y0), 0.0, 1.0) * bands;
-        int i = std::min(static_cast<int>(t), bands - 1);
-        put(c, px, py, dither(t - i, px, py) ? colours[i + 1] : colours[i]);
-    });
-}
-
-void paint_rect(Canvas* c, double x0, double y0, double x1, double y1, uint32_t colour,
-                double amount = 1.0)
-{
-    paint_box(c, x0, y0, x1, y1, [&](int px, int py, double, double) {
-        if (dither(amount, px, py))
-            put(c, px, py, colour);
-    });
-}
-
-bool in_ellipse(double u, double v, double cx, double cy, double rx, double ry)
-{
-    double dx = (u - cx) / rx, dy = (v - cy) / ry;
-    return dx * dx + dy * dy <= 1.0;
-}
-
-// An ellipse filled with the colour on the share `amount` of its pixels.
-void paint_ellipse(Canvas* c, double cx, double cy, double rx, double ry, uint32_t colour,
-                   double amount = 1.0)
-{
-    paint_box(c, cx - rx, cy - ry, cx + rx, cy + ry, [&](int px, int py, double u, double v) {
-        if (in_ellipse(u, v, cx, cy, rx, ry) && dither(amount, px, py))
-            put(c, px, py, colour);
-    });
-}
-
-// A soft halo: dithered coverage falling off from `strength` at the centre.
-void paint_glow(Canvas* c, double cx, double cy, double r, uint32_t colour, double strength)
-{
-    paint_box(c, cx - r, cy - r, cx + r, cy + r, [&](int px, int py, double u, double v) {
-        double d = std::hypot(u - cx, v - cy) / r;
-        if (d < 1 && dither(strength * (1 - d) * (1 - d), px, py))
-            put(c, px, py, colour);
-    });
-}
-
-bool in_polygon(double u, double v, const std::vector<Point>& pts)
-{
-    bool inside = false;
-    for (size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++) {
-        if ((pts[i].y > v) != (pts[j].y > v) &&
-            u < (pts[j].x - pts[i].x) * (v - pts[i].y) / (pts[j].y - pts[i].y) + pts[i].x)
-            inside = !inside;
-    }
-    return inside;
-}
-
-void paint_polygon(Canvas* c, const std::vector<Point>& pts, uint32_t colour, double amount = 1.0)
-{
-    double x0 = pts[0].x, x1 = pts[0].x, y0 = pts[0].y, y1 = pts[0].y;
-    for (const Point& p : pts) {
-        x0 = std::min(x0, p.x);
-        x1 = std::max(x1, p.x);
-        y0 = std::min(y0, p.y);
-        y1 = std::max(y1, p.y);
-    }
-    paint_box(c, x0, y0, x1, y1, [&](int px, int py, double u, double v) {
-        if (in_polygon(u, v, pts) && dither(amount, px, py))
-            put(c, px, py, colour);
-    });
-}
-
-// A stroke of the given half-width between two points.
-void paint_segment(Canvas* c, Point a, Point b, double radius, uint32_t colour)
-{
-    double dx = b.x - a.x, dy = b.y - a.y;
-    double len2 = dx * dx + dy * dy;
-    paint_box(c, std::min(a.x, b.x) - radius, std::min(a.y, b.y) - radius,
-              std::max(a.x, b.x) + radius, std::max(a.y, b.y) + radius,
-              [&](int px, int py, double u, double v) {
-                  double t = len2 > 0
-                                 ? std::clamp(((u - a.x) * dx + (v - a.y) * dy) / len2, 0.0, 1.0)
-                                 : 0.0;
-                  if (std::hypot(u - (a.x + t * dx), v - (a.y + t * dy)) <= radius)
-                      put(c, px, py, colour);
-              });
-}
-
-// Land below the curve top(u), down to `bottom`.
-template <typename Top>
-void paint_ridge(Canvas* c, double bottom, uint32_t colour, Top top)
-{
-    paint_box(c, 0, 0, c->w / c->scale, bottom, [&](int px, int py, double u, double v) {
-        if (v >= top(u))
-            put(c, px, py, colour);
-    });
-}
-
-// A pine of stacked tiers with its apex at (x, top) and its foot at `base`.
-void paint_pine(Canvas* c, double x, double top, double base, double width, uint32_t leaves,
-                uint32_t trunk)
-{
-    double height = base - top;
-    paint_rect(c, x - width * 0.06, base - height * 0.2, x + width * 0.06, base, trunk);
-    constexpr int TIERS = 3;
-    for (int tier = 0; tier < TIERS; tier++) {
-        double tier_top = top + height * 0.22 * tier;
-        double tier_base = top + height * (0.42 + 0.2 * tier);
-        double half = width * (0.3 + 0.1 * tier);
-        paint_polygon(c, {{x, tier_top}, {x + half, tier_base}, {x - half, tier_base}}, leaves);
-    }
-}
-
-// Sharp stars for a night sky; one in twenty gets a cross of light.
-void paint_stars(Canvas* c, Rng* rng, int count, double x0, double y0, double x1, double y1,
-                 std::initializer_list<uint32_t> colours)
-{
-    std::vector<uint32_t> tints(colours);
-    for (int i = 0; i < count; i++) {
-        double x = rng_range(rng, x0, x1), y = rng_range(rng, y0, y1);
-        uint32_t colour = tints[rng_next(rng) % tints.size()];
-        double size = rng_unit(rng);
-        if (size > 0.95) {
-            paint_segment(c, {x - 3, y}, {x + 3, y}, 0.45, colour);
-            paint_segment(c, {x, y - 3}, {x, y + 3}, 0.45, colour);
-        }
-        paint_ellipse(c, x, y, size > 0.8 ? 0.9 : 0.55, size > 0.8 ? 0.9 : 0.55, colour);
-    }
-}
-
-// A dark rim around every opaque shape of a transparent picture, one logical
-// pixel wide, so a figure reads cleanly over any background.
-void paint_outline(Canvas* c, uint32_t colour)
-{
-    Canvas before = *c;
-    int reach = c->scale;
-    for (int py = 0; py < c->h; py++) {
-        for (int px = 0; px < c->w; px++) {
-            if (opaque_at(before, px, py))
-                continue;
-            bool edge = false;
-            for (int dy = -reach; dy <= reach && !edge; dy++)
-                for (int dx = -reach; dx <= reach && !edge; dx++)
-                    edge = (dx == 0 || dy == 0) && opaque_at(before, px + dx, py + dy);
-            if (edge)
-                put(c, px, py, colour);
-        }
-    }
-}
 
 // Every text of the demo stands on rows 19 to 24 of the screen (the story's
 // window, the choices, the title and "Press any key"). Each scene is shaded
@@ -339,6 +87,105 @@ void draw_title(Canvas* c)
         paint_segment(c, {x, 390}, {x + rng_range(&rng, -4, 4), 352 + rng_range(&rng, 0, 18)},
                       0.6, SHORE);
     }
+    shade_text_band(c);
+}
+
+// A window of the study: spring sky, a far green hill and a cherry tree in
+// bloom, behind a wooden frame with a cross of glazing bars.
+void paint_study_window(Canvas* c, Rng* rng)
+{
+    constexpr double LEFT = 64, TOP = 52, RIGHT = 228, BOTTOM = 196, FRAME = 8, BAR = 2;
+    constexpr uint32_t WOOD = 0x6a4a30, WOOD_LIGHT = 0x8a6644;
+    paint_rect(c, LEFT - FRAME, TOP - FRAME, RIGHT + FRAME, BOTTOM + FRAME, WOOD);
+    paint_rect(c, LEFT - FRAME - 4, BOTTOM + FRAME, RIGHT + FRAME + 4, BOTTOM + FRAME + 6,
+               WOOD_LIGHT);
+    paint_box(c, LEFT, TOP, RIGHT, BOTTOM, [&](int px, int py, double, double v) {
+        put(c, px, py, dither((v - TOP) / (BOTTOM - TOP), px, py) ? 0xd4ecf0 : 0x9cd0ec);
+    });
+    paint_box(c, LEFT, TOP, RIGHT, BOTTOM, [&](int px, int py, double u, double v) {
+        if (v >= 168 + 10 * std::sin(u * 0.03 + 1.0))
+            put(c, px, py, 0x8cc070);
+    });
+    paint_segment(c, {184, BOTTOM}, {176, 120}, 3, 0x5a3a2a);
+    paint_segment(c, {178, 138}, {150, 112}, 1.5, 0x5a3a2a);
+    for (int i = 0; i < 140; i++) {
+        double angle = rng_range(rng, 0, 2 * PI), reach = std::sqrt(rng_unit(rng));
+        double x = std::min(RIGHT - 3, 170 + 52 * reach * std::cos(angle));
+        double y = std::max(TOP + 3, 104 + 36 * reach * std::sin(angle));
+        paint_ellipse(c, x, y, 3.5, 3, i % 3 == 0 ? 0xe8a0b8 : 0xf8d0dc);
+    }
+    double mid_x = (LEFT + RIGHT) / 2, mid_y = (TOP + BOTTOM) / 2;
+    paint_rect(c, mid_x - BAR, TOP, mid_x + BAR, BOTTOM, WOOD);
+    paint_rect(c, LEFT, mid_y - BAR, RIGHT, mid_y + BAR, WOOD);
+}
+
+// Shelves of books along the study's right wall.
+void paint_bookcase(Canvas* c, Rng* rng)
+{
+    constexpr double LEFT = 470, RIGHT = 612, TOP = 36, BOTTOM = 300, SHELF_STEP = 66;
+    const uint32_t spines[] = {0x8a2c2c, 0x2c4a7a, 0x3a6a3a, 0xc09040, 0x6a3a6a, 0xd8c8a0};
+    paint_rect(c, LEFT, TOP, RIGHT, BOTTOM, 0x5a3a22);
+    for (double shelf_top = TOP + 6; shelf_top < BOTTOM - 20; shelf_top += SHELF_STEP) {
+        double floor_y = shelf_top + SHELF_STEP - 10;
+        paint_rect(c, LEFT + 6, shelf_top, RIGHT - 6, floor_y, 0x2e1c10);
+        for (double x = LEFT + 8; x < RIGHT - 18;) {
+            double width = rng_range(rng, 6, 12), height = rng_range(rng, 36, 50);
+            uint32_t spine = spines[rng_next(rng) % std::size(spines)];
+            paint_rect(c, x, floor_y - height, x + width, floor_y, spine);
+            paint_rect(c, x + 1, floor_y - height + 6, x + width - 1, floor_y - height + 8,
+                       0xe0c870, 0.6);
+            x += width + 1;
+        }
+    }
+}
+
+// Grandfather's study on a spring afternoon: the window, the bookcase, and
+// his old desk with a drawer pulled out and a letter lying in it.
+void draw_study(Canvas* c)
+{
+    Rng rng = {0x57D1u};
+    paint_gradient(c, 0, 236, {0xe8d8b4, 0xd8c49c, 0xc0a880});
+    paint_rect(c, 0, 0, SCREEN_W, 18, 0x5a3c26);
+    paint_rect(c, 0, 236, SCREEN_W, 300, 0x7a5638);
+    for (double x = 0; x < SCREEN_W; x += 32)
+        paint_rect(c, x, 236, x + 1, 300, 0x5a3c26);
+    paint_gradient(c, 300, SCREEN_H, {0x8a6440, 0x6a4a30});
+    paint_study_window(c, &rng);
+    paint_bookcase(c, &rng);
+    // Sunlight from the window, slanting down across the wall.
+    paint_box(c, 0, 210, 470, 300, [&](int px, int py, double u, double v) {
+        if (u > 40 + (v - 210) * 1.2 && u < 250 + (v - 210) * 1.6 && dither(0.25, px, py))
+            put(c, px, py, 0xf8ecc8);
+    });
+    constexpr uint32_t DESK = 0x6a4226, DESK_TOP = 0xa06c40, DESK_EDGE = 0x4a2c18, BRASS = 0xd8b060;
+    paint_polygon(c, {{190, 200}, {450, 200}, {470, 214}, {170, 214}}, DESK_TOP);
+    paint_rect(c, 176, 214, 464, 292, DESK);
+    paint_rect(c, 176, 214, 464, 216, DESK_EDGE);
+    paint_rect(c, 172, 292, 468, 300, DESK_EDGE);
+    for (double x : {190.0, 394.0}) {
+        paint_rect(c, x, 226, x + 56, 252, DESK_EDGE);
+        paint_rect(c, x + 1, 227, x + 55, 251, DESK);
+        paint_ellipse(c, x + 28, 239, 3, 2, BRASS);
+    }
+    // The middle drawer, pulled out towards us: its dark inside with the
+    // letter, then its front, lower and wider for being nearer.
+    paint_polygon(c, {{270, 222}, {382, 222}, {392, 250}, {260, 250}}, 0x2c1a10);
+    paint_polygon(c, {{290, 234}, {352, 230}, {356, 244}, {288, 247}}, 0xf2e6c8);
+    paint_ellipse(c, 322, 239, 3, 3, 0xa83040);
+    paint_polygon(c, {{260, 250}, {270, 222}, {274, 222}, {265, 250}}, DESK_TOP);
+    paint_polygon(c, {{387, 250}, {378, 222}, {382, 222}, {392, 250}}, DESK_TOP);
+    paint_rect(c, 256, 250, 396, 284, DESK_EDGE);
+    paint_rect(c, 257, 251, 395, 283, 0x7a4c2c);
+    paint_ellipse(c, 326, 267, 4, 3, BRASS);
+    // A lamp with a green shade, a pile of books and an inkpot on the desk.
+    paint_ellipse(c, 220, 202, 14, 4, 0xb08840);
+    paint_segment(c, {220, 200}, {228, 150}, 1.5, 0xb08840);
+    paint_polygon(c, {{210, 152}, {246, 152}, {268, 201}, {188, 201}}, 0xfff0b0, 0.3);
+    paint_polygon(c, {{206, 152}, {250, 152}, {240, 128}, {216, 128}}, 0x3a6a4a);
+    paint_rect(c, 388, 188, 440, 196, 0x2c4a7a);
+    paint_rect(c, 392, 180, 436, 188, 0x8a2c2c);
+    paint_ellipse(c, 454, 202, 6, 3, 0x1a1a28);
+    paint_rect(c, 450, 194, 458, 202, 0x1a1a28);
     shade_text_band(c);
 }
 
@@ -548,7 +395,34 @@ void draw_hill(Canvas* c)
     shade_text_band(c);
 }
 
-// A girl with long dark hair in a teal robe, on a transparent ground.
+// A bundle of logs tied with cord, carried across the front of the portrait's
+// robe: sleeves from the shoulders, hands holding it from below.
+void paint_firewood_in_arms(Canvas* c, uint32_t sleeve, uint32_t skin)
+{
+    constexpr uint32_t BARK = 0x7a5232, BARK_DARK = 0x4e3220, CUT_FACE = 0xe4c088,
+                       GROWTH_RING = 0xb08850, CORD = 0xd8c8a0;
+    constexpr double LOG_RADIUS = 5;
+    paint_polygon(c, {{30, 176}, {20, 216}, {40, 226}, {48, 188}}, sleeve);
+    paint_polygon(c, {{130, 176}, {140, 210}, {120, 218}, {112, 188}}, sleeve);
+    const Point logs[][2] = {
+        {{14, 203}, {146, 195}}, {{10, 212}, {138, 205}}, {{16, 221}, {150, 212}}};
+    for (const auto& log : logs) {
+        paint_segment(c, log[0], log[1], LOG_RADIUS, BARK);
+        for (double offset : {-2.0, 2.0})
+            paint_segment(c, {log[0].x + 12, log[0].y + offset},
+                          {log[1].x - 20, log[1].y + offset}, 0.5, BARK_DARK);
+        paint_ellipse(c, log[0].x, log[0].y, 3.5, LOG_RADIUS, CUT_FACE);
+        paint_ellipse(c, log[0].x, log[0].y, 2, 3, GROWTH_RING);
+        paint_ellipse(c, log[0].x, log[0].y, 0.8, 1.2, BARK_DARK);
+    }
+    for (double x : {56.0, 104.0})
+        paint_segment(c, {x, 196 - (x - 14) * 0.06}, {x, 226 - (x - 14) * 0.06}, 1.2, CORD);
+    paint_ellipse(c, 36, 224, 7, 5.5, skin);
+    paint_ellipse(c, 124, 216, 7, 5.5, skin);
+}
+
+// A girl with long dark hair in a teal robe, carrying firewood, on a
+// transparent ground.
 void draw_portrait(Canvas* c)
 {
     constexpr uint32_t HAIR = 0x3a2440, HAIR_LIGHT = 0x6a4470, SKIN = 0xf4d0b4,
@@ -591,6 +465,7 @@ void draw_portrait(Canvas* c)
     paint_polygon(c, {{110, 64}, {124, 54}, {122, 74}}, RIBBON);
     paint_polygon(c, {{110, 64}, {100, 50}, {98, 68}}, RIBBON);
     paint_ellipse(c, 110, 64, 3, 3, 0xe87090);
+    paint_firewood_in_arms(c, ROBE, SKIN);
     paint_outline(c, 0x181020);
 }
 
@@ -744,7 +619,7 @@ const PictureSpec PICTURES[DEMO_ART_PICTURE_COUNT] = {
     {SCREEN_W, SCREEN_H, false, draw_title},     {SCREEN_W, SCREEN_H, false, draw_forest},
     {SCREEN_W, SCREEN_H, false, draw_night},     {PORTRAIT_W, PORTRAIT_H, true, draw_portrait},
     {LETTER_W, LETTER_H, false, draw_letter},    {SCREEN_W, SCREEN_H, false, draw_lake},
-    {SCREEN_W, SCREEN_H, false, draw_hill},
+    {SCREEN_W, SCREEN_H, false, draw_hill},      {SCREEN_W, SCREEN_H, false, draw_study},
 };
 
 ArtImage to_image(Canvas&& c)

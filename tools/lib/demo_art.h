@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-constexpr int DEMO_ART_PICTURE_COUNT = 7;
+constexpr int DEMO_ART_PICTURE_COUNT = 8;
 constexpr int DEMO_ART_HD_SCALE = 2;
 
 struct ArtImage {
@@ -15,8 +15,8 @@ struct ArtImage {
     std::vector<uint8_t> rgba;  // bytes R, G, B, A
 };
 
-// The SD size of picture id 0 to 6 (title, forest, night sky, portrait,
-// letter, night lake, hilltop); false for another id.
+// The SD size of picture id 0 to 7 (title, forest, night sky, portrait,
+// letter, night lake, hilltop, study); false for another id.
 bool demo_art_picture_size(int id, int* width, int* height);
 
 // Picture id drawn at scale 1 (SD) or DEMO_ART_HD_SCALE (HD): the HD picture is

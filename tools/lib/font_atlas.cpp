@@ -6,6 +6,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +33,12 @@ constexpr int SJIS_TRAIL_ODD_ROW_FIRST = 0x9F;
 
 constexpr int UTF32_BYTES = 4;
 constexpr int SJIS_PAIR_BYTES = 2;
+
+// The font draws these half width, but Japanese text expects "――" and ruled
+// lines to run unbroken from one character into the next.
+constexpr uint32_t HORIZONTAL_BAR = 0x2015;
+constexpr uint32_t BOX_DRAWING_FIRST = 0x2500;
+constexpr uint32_t BOX_DRAWING_LAST = 0x257F;
 
 int hex_value(char c)
 {
@@ -121,6 +128,29 @@ void draw_glyph(FontAtlasImage* image, const HexGlyph& glyph, int x, int y, int 
             }
         }
     }
+}
+
+bool joins_its_neighbours(uint32_t codepoint)
+{
+    return codepoint == HORIZONTAL_BAR ||
+           (codepoint >= BOX_DRAWING_FIRST && codepoint <= BOX_DRAWING_LAST);
+}
+
+// The glyph centred in a full-width cell with its outer columns repeated out
+// to the cell's edges: a stroke that reaches its edge goes on into the next
+// cell, one that stops short of it stays as drawn.
+HexGlyph widened_to_full_cell(const HexGlyph& glyph)
+{
+    HexGlyph wide = {FONT_FULL_WIDTH, {}};
+    const int offset = (FONT_FULL_WIDTH - glyph.width) / 2;
+    for (int y = 0; y < FONT_ATLAS_GLYPH_ROWS; y++) {
+        for (int x = 0; x < FONT_FULL_WIDTH; x++) {
+            if (glyph_ink(glyph, std::clamp(x - offset, 0, glyph.width - 1), y))
+                wide.rows[y] =
+                    static_cast<uint16_t>(wide.rows[y] | 1u << (FONT_FULL_WIDTH - 1 - x));
+        }
+    }
+    return wide;
 }
 
 const HexGlyph* find_glyph(const HexGlyphSet& glyphs, uint32_t code)
@@ -230,6 +260,11 @@ FontAtlasImage font_atlas_build(const HexGlyphSet& glyphs, const std::vector<uin
         const HexGlyph* glyph = jis_table[i] ? find_glyph(glyphs, jis_table[i]) : nullptr;
         if (!glyph)
             continue;
+        HexGlyph widened;
+        if (glyph->width < FONT_FULL_WIDTH && joins_its_neighbours(jis_table[i])) {
+            widened = widened_to_full_cell(*glyph);
+            glyph = &widened;
+        }
         int x = static_cast<int>(i % FONT_ATLAS_CELLS_PER_ROW) * FONT_FULL_WIDTH;
         int y = static_cast<int>(i / FONT_ATLAS_CELLS_PER_ROW + 1) * FONT_HEIGHT;
         if (y + FONT_HEIGHT > FONT_ATLAS_SD_HEIGHT)

@@ -50,7 +50,8 @@ struct FontAtlasImage {
 
 // Draws the atlas at glyph scale 1 (2048x1136) or 2 (twice that, each glyph
 // enlarged with edge-aware pixel doubling). Single-byte cells 0x20-0x7E take
-// the ASCII glyphs; JIS cells take the glyph of jis_table's code point.
+// the ASCII glyphs; JIS cells take the glyph of jis_table's code point, the
+// horizontal bar and the box-drawing lines stretched to join their neighbours.
 // Characters without a glyph stay transparent.
 FontAtlasImage font_atlas_build(const HexGlyphSet& glyphs, const std::vector<uint32_t>& jis_table,
                                 int scale);
