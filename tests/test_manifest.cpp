@@ -379,36 +379,29 @@ TEST_F(ManifestLoadTest, EntriesDeclaringMoreThanTheirKindHoldsAreRefusedUninfla
     Bytes stream = stream_with_fixed_last_block(Bytes(64 << 20, 0), false);
     stream.resize(declared / 1032 + 1);
     auto engine = make_engine(0);
-    const struct {
-        const char* name;
-        std::function<bool()> loads;
-    } cases[] = {
-        {"img/000.png", [&] {
-             SDL_Texture* texture = nullptr;
-             uint32_t w = 0, h = 0;
-             return img_load_texture("img/000.png", renderer, &texture, &w, &h);
-         }},
+    SDL_Texture* texture = nullptr;
+    uint32_t w = 0, h = 0;
+    uint8_t* ogg = nullptr;
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"img/000.png", [&] { return img_load_texture("img/000.png", renderer, &texture, &w, &h); }},
         {"splash.png", [&] { return splash_run(engine.get()) == 0; }},
         {"FONT_ATLAS_SD.PNG", [&] { return font_load(renderer, "FONT_ATLAS_SD.PNG") != nullptr; }},
-        {"bgm/track.ogg", [&] {
-             uint8_t* ogg = nullptr;
-             return bgm_open_ogg("bgm/track.ogg", &ogg) != nullptr;
-         }},
+        {"bgm/track.ogg", [&] { return bgm_open_ogg("bgm/track.ogg", &ogg) != nullptr; }},
     };
-    for (const auto& c : cases) {
-        Bytes image = kvr_build_archive({{KvrInputEntry{c.name, stream}}});
+    for (const auto& [name, loads] : cases) {
+        Bytes image = kvr_build_archive({{KvrInputEntry{name, stream}}});
         const auto put = [&](size_t field, uint32_t value) {
             for (int i = 0; i < 4; i++)
                 image[ARC_HEADER_SIZE + field + i] = static_cast<uint8_t>(value >> (8 * i));
         };
-        put(56, declared);
+        put(56, declared);  // the entry's size, stored size and flags
         put(64, static_cast<uint32_t>(stream.size()));
         put(68, ARC_ENTRY_FLAG_ZLIB);
         ASSERT_TRUE(kvr_write_file(dir.file("base.dat"), image));
         arc_open_base_and_hd();
         const long before = resident_peak_restart_kb();
-        EXPECT_FALSE(c.loads()) << c.name;
-        EXPECT_LT(resident_peak_kb() - before, 16 << 10) << c.name << ": kB held while refusing";
+        EXPECT_FALSE(loads()) << name;
+        EXPECT_LT(resident_peak_kb() - before, 16 << 10) << name << ": kB held while refusing";
         arc_close(&g_arc_base);
     }
 }
@@ -466,10 +459,9 @@ TEST(PictureDecodeTest, DataOnlyTheDecoderReadsCostsWhatDataZlibReadsCosts)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer keeps freed blocks resident";
 #endif
-    // Every large block goes back to the system when freed, so that the
-    // second picture is not measured on the heap the first one grew.
+    // Freed large blocks go back to the system: the second picture starts afresh.
     mallopt(M_MMAP_THRESHOLD, 128 << 10);
-    // The largest picture at the deepest form: 96 MiB of pixel data in Adam7's passes.
+    // The largest picture at the deepest form: 96 MiB of data in Adam7's passes.
     const Bytes twins[] = {png_blank(4096, 3072, 16, PNG_RGBA, true),
                            png_blank(4096, 3072, 16, PNG_RGBA, true, 0, true)};
     long peak_kb[2];
