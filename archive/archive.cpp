@@ -172,18 +172,13 @@ bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
     return true;
 }
 
-// The whole of a file open_sized_file opened, which it closes; null when
-// memory runs out or the file reads short (it changed, or the disk failed).
-static uint8_t* read_sized_file(FILE* file, int32_t len)
+// Reads the whole of a file open_sized_file opened into bytes and closes it;
+// false when it reads short (it changed, or the disk failed).
+static bool read_sized_file(FILE* file, uint8_t* bytes, int32_t len)
 {
-    uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
-    const bool read = bytes && fread(bytes, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
+    const bool read = fread(bytes, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
     fclose(file);
-    if (!read) {
-        free(bytes);
-        return nullptr;
-    }
-    return bytes;
+    return read;
 }
 
 uint8_t* arc_read_file(const char* path, size_t max_len, size_t* out_len)
@@ -191,9 +186,18 @@ uint8_t* arc_read_file(const char* path, size_t max_len, size_t* out_len)
     int32_t len = 0;
     const long cap = static_cast<long>(std::min<size_t>(max_len, ARC_MAX_FILE_SIZE));
     FILE* file = open_sized_file(path, cap, &len);
-    uint8_t* bytes = file ? read_sized_file(file, len) : nullptr;
-    if (bytes)
-        *out_len = static_cast<size_t>(len);
+    if (!file)
+        return nullptr;
+    uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
+    if (!bytes) {
+        fclose(file);
+        return nullptr;
+    }
+    if (!read_sized_file(file, bytes, len)) {
+        free(bytes);
+        return nullptr;
+    }
+    *out_len = static_cast<size_t>(len);
     return bytes;
 }
 
@@ -211,12 +215,20 @@ void arc_open(Archive* arc, const char* file_name)
         FILE* file = open_sized_file(path, ARC_MAX_FILE_SIZE, &len);
         if (!file)
             continue;
-        // The first usable file decides, valid, unreadable or not: a broken
-        // archive in an early folder must not let a stale copy further down
-        // be played instead.
-        uint8_t* bytes = read_sized_file(file, len);
-        if (bytes)
+        // A file too large to hold now says nothing about its contents: a
+        // smaller copy further down may still be played.
+        uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
+        if (!bytes) {
+            fclose(file);
+            continue;
+        }
+        // From here the first usable file decides, valid, unreadable or not:
+        // a broken archive in an early folder must not let a stale copy
+        // further down be played instead.
+        if (read_sized_file(file, bytes, len))
             arc_open_image(arc, bytes, static_cast<size_t>(len));
+        else
+            free(bytes);
         return;
     }
 }

@@ -177,7 +177,7 @@ void asset_load_manifest(Engine* engine)
 
     size_t len = 0;
     uint8_t* text = asset_read_capped(MANIFEST_NAME, MANIFEST_MAX_BYTES, &len);
-    // Longer than any real manifest: refused unread, like one that does not parse.
+    // Longer than the tables could use: refused unread, like one that does not parse.
     if (!text && len > MANIFEST_MAX_BYTES)
         return;
     if (!text)

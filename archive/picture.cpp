@@ -232,7 +232,8 @@ static bool stored_png_feed(StoredPng* s)
 }
 
 // zlib refuses some broken data that the decoder's own inflater reads
-// (codes that do not fill their table, symbols the format leaves unused).
+// (codes that do not fill their table, symbols the format leaves unused, a
+// stream whose last bytes are missing, which that inflater reads as zeros).
 // The picture then loads as the decoder alone would load it: from what
 // that inflater makes of the whole data, within the same limit. Some such
 // data copies from output not yet written, so that starts zeroed.
@@ -271,17 +272,27 @@ static bool stored_png_inflate(StoredPng* s, uint8_t* out, size_t room, size_t* 
         *got = std::min(room, s->own_len - s->inflated);
         memcpy(out, s->own_inflation + s->inflated, *got);
         *final = s->inflated + *got == s->own_len;
+        // Nothing more is asked for after the last block, and the decoder
+        // inflates what it was handed next: holding this copy through that
+        // would double the picture's peak.
+        if (*final) {
+            free(s->own_inflation);
+            s->own_inflation = nullptr;
+        }
         return true;
     }
     s->z.next_out = out;
     s->z.avail_out = static_cast<uInt>(room);
     *final = false;
     while (s->z.avail_out > 0 && !*final) {
-        if (s->z.avail_in == 0 && !stored_png_feed(s))
-            break;
+        // At the end of the data zlib may still have output to give, so it
+        // is asked once more; it is stuck when it can give nothing.
+        if (s->z.avail_in == 0)
+            stored_png_feed(s);
         const int result = inflate(&s->z, Z_NO_FLUSH);
         *final = result == Z_STREAM_END;
-        if (result != Z_OK && result != Z_BUF_ERROR && !*final)
+        const bool stuck = result == Z_BUF_ERROR && s->z.avail_in == 0;
+        if ((result != Z_OK && result != Z_BUF_ERROR && !*final) || stuck)
             return stored_png_inflate_as_decoder(s) && stored_png_inflate(s, out, room, got, final);
     }
     *got = room - s->z.avail_out;
@@ -290,8 +301,8 @@ static bool stored_png_inflate(StoredPng* s, uint8_t* out, size_t room, size_t* 
 
 // Writes the next stored block of pixel data at out, which has room for
 // STORED_BLOCK_BYTES_MAX, with the stream's header before the first block
-// and its checksum after the last. The bytes written, or 0 when the data is
-// cut short, cannot be read, or is longer than any PNG of its size holds.
+// and its checksum after the last. The bytes written, or 0 when the data
+// cannot be read or is longer than any PNG of its size holds.
 static size_t stored_png_block(StoredPng* s, uint8_t* out)
 {
     uint8_t* o = out;
@@ -309,7 +320,7 @@ static size_t stored_png_block(StoredPng* s, uint8_t* out)
     if (!stored_png_inflate(s, o, room, &got, &final))
         return 0;
     s->inflated += got;
-    if (s->inflated > s->data_max || (!final && got < room))
+    if (s->inflated > s->data_max)
         return 0;
     const uint8_t block_head[] = {uint8_t(final), uint8_t(got), uint8_t(got >> 8), uint8_t(~got),
                                   uint8_t(~got >> 8)};
@@ -483,17 +494,21 @@ uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, 
     return pixels;
 }
 
+uint8_t* img_decode_rgba_asset(SDL_Renderer* renderer, const char* name, int* w, int* h)
+{
+    size_t len = 0;
+    uint8_t* bytes = asset_read_capped(name, IMG_FILE_CAP, &len);
+    uint8_t* pixels = bytes ? img_decode_rgba(renderer, bytes, len, w, h) : nullptr;
+    free(bytes);
+    return pixels;
+}
+
 bool img_load_texture(const char* name, SDL_Renderer* renderer, SDL_Texture** out_texture,
                       uint32_t* out_w, uint32_t* out_h)
 {
-    size_t len = 0;
-    uint8_t* bytes = asset_read_impl(name, &len);
-    if (!bytes)
-        return false;
     int w = 0;
     int h = 0;
-    uint8_t* pixels = img_decode_rgba(renderer, bytes, len, &w, &h);
-    free(bytes);
+    uint8_t* pixels = img_decode_rgba_asset(renderer, name, &w, &h);
     if (!pixels)
         return false;
 

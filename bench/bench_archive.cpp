@@ -16,7 +16,8 @@ namespace {
 constexpr int ENTRY_COUNT = 10000;
 constexpr size_t ENTRY_BYTES = 64;
 
-// Stored names take the forms real archives use, so every one is normalised.
+// Stored names take the forms the format allows, under an assets folder with
+// either separator, so every one is normalised.
 std::string stored_name(int i)
 {
     char name[ARC_ENTRY_NAME_LEN];

@@ -58,9 +58,10 @@ extern Archive g_arc_base;
 extern Archive g_arc_hd;
 extern Archive g_arc_script;
 
-// Searches ARC_SEARCH_DIRS for file_name and opens the first usable file found.
-// Leaves the record closed when no folder holds the file or the file found is
-// not a valid archive. Does nothing on an archive that is already open.
+// Searches ARC_SEARCH_DIRS for file_name and opens the first usable file found:
+// a regular file (or a link to one), not empty, whose bytes can be held.
+// Leaves the record closed when no folder holds one or the file found is not
+// a valid archive. Does nothing on an archive that is already open.
 void arc_open(Archive* arc, const char* file_name);
 
 // Takes ownership of a whole archive file's bytes (plain or packed), checks
@@ -154,11 +155,11 @@ extern BgmTrack g_bgm_tracks[BGM_TRACK_CAPACITY];
 extern int32_t g_bgm_track_count;
 
 constexpr int MANIFEST_IMAGE_CAPACITY = 256;
-// Longest manifest.json read. The fullest real one (256 pictures, 32 tracks
-// with 63-character file names, pretty-printed) is about 45 KiB; this leaves
-// it room for indentation and members of its own, while the parsed tree of
-// the densest text this long ("[0,0,...", one 64-byte node for every two
-// bytes) stays near 10 MiB.
+// Longest manifest.json read. The fullest manifest the tables can use (256
+// pictures, 32 tracks with file names of 63 characters, pretty-printed) is
+// about 45 KiB; this leaves it room for indentation and members of its own,
+// while the parsed tree of the densest text this long ("[0,0,...", one
+// 64-byte node for every two bytes) stays near 10 MiB.
 constexpr size_t MANIFEST_MAX_BYTES = 256u << 10;
 // Numbers in the manifest that are missing, not numbers or outside 32 bits.
 constexpr int32_t MANIFEST_NO_NUMBER = INT32_MIN;
@@ -199,7 +200,9 @@ constexpr int64_t IMG_SIDE_CAP = 16384;
 constexpr int64_t IMG_PIXEL_CAP = 4096 * 3072;
 // Longest image file read for decoding: a picture of IMG_PIXEL_CAP pixels
 // stored uncompressed at the deepest form the decoder reads (16-bit RGBA,
-// 96 MiB), with room for its headers and side data.
+// 96 MiB; a PNG of it in stored blocks is barely longer), with room for its
+// headers and side data. A picture, splash or font atlas entry declaring more
+// is refused before any of it is copied or inflated.
 constexpr size_t IMG_FILE_CAP = 128u << 20;
 
 // True when a w x h picture fits one texture of the renderer: both sides from
@@ -227,6 +230,9 @@ uint8_t* img_decode_png_rgba(const uint8_t* png, size_t len, int* w, int* h);
 uint8_t* img_decode_rgba(SDL_Renderer* renderer, const uint8_t* bytes, size_t len, int* w, int* h);
 // The same for an image file; null also when the file cannot be read.
 uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, int* h);
+// The same for a picture asset; null also when no archive answers or its
+// entry declares more than IMG_FILE_CAP bytes (then nothing is extracted).
+uint8_t* img_decode_rgba_asset(SDL_Renderer* renderer, const char* name, int* w, int* h);
 
 // Decodes a picture asset into a static ABGR8888 texture with blending. The
 // outs are written only on success.

@@ -68,9 +68,10 @@ void bgm_shutdown();
 
 // A decoder over the named asset's bytes, which go to *out_ogg; the two are
 // released together with bgm_close_ogg. Null (and *out_ogg untouched) when
-// the asset is missing, is not OGG Vorbis, or needs more memory than one
-// decoder is given. The decoder's memory is the same for every file: its
-// comments, however large, are never read into it.
+// the asset is missing, declares more than a music file may hold (it is then
+// not read), is not OGG Vorbis, or needs more memory than one decoder is
+// given. The decoder's memory is the same for every file: its comments,
+// however large, are never read into it.
 stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg);
 
 // The same over len OGG bytes in memory, which it takes over: *ogg must come

@@ -111,7 +111,7 @@ stb_vorbis* bgm_open_ogg_memory(uint8_t** ogg, size_t len)
 stb_vorbis* bgm_open_ogg(const char* name, uint8_t** out_ogg)
 {
     size_t len = 0;
-    uint8_t* bytes = asset_read(name, &len);
+    uint8_t* bytes = asset_read_capped(name, BGM_FILE_CAP, &len);
     if (bytes == nullptr) {
         return nullptr;
     }

@@ -11,6 +11,13 @@
 // so this holds for every file whatever it carries.
 constexpr size_t BGM_DECODER_ARENA_BYTES = 2 * 1024 * 1024;
 
+// Longest music file read. A track's part is a loop of a few minutes; this
+// holds half an hour of stereo at 256 kbit/s, or a quarter of an hour at the
+// encoder's top quality, with room for cover art. The file stays in memory
+// while its track plays, so a larger entry is refused before any of it is
+// copied or inflated.
+constexpr size_t BGM_FILE_CAP = 64u << 20;
+
 // An OGG page: a 27-byte header, a lacing table of one length per segment,
 // then the segments. A packet ends at the first segment shorter than 255.
 constexpr uint8_t OGG_CAPTURE[] = {'O', 'g', 'g', 'S'};

@@ -109,13 +109,8 @@ static SDL_Texture* font_texture_from_rgba(SDL_Renderer* renderer, const uint8_t
 
 static SDL_Texture* font_load_from_archive(SDL_Renderer* renderer, const char* name)
 {
-    size_t len = 0;
-    uint8_t* bytes = asset_read(name, &len);
-    if (!bytes)
-        return nullptr;
     int w = 0, h = 0;
-    uint8_t* pixels = img_decode_rgba(renderer, bytes, len, &w, &h);
-    free(bytes);
+    uint8_t* pixels = img_decode_rgba_asset(renderer, name, &w, &h);
     if (!pixels)
         return nullptr;
     SDL_Texture* texture = font_texture_from_rgba(renderer, pixels, w, h);

@@ -152,14 +152,11 @@ void splash_activate(SDL_Texture* logo, int32_t image_w, int32_t image_h, uint8_
 
 // The splash image as RGBA pixels (stbi_image_free them), from base.dat or
 // else the first loose file that decodes; null when there is none. A picture
-// larger than a texture or than IMG_PIXEL_CAP counts as one that does not
-// decode.
+// larger than a texture or than IMG_PIXEL_CAP, or a file over IMG_FILE_CAP,
+// counts as one that does not decode.
 static uint8_t* splash_load_pixels(SDL_Renderer* renderer, int* w, int* h)
 {
-    size_t len = 0;
-    uint8_t* file = asset_read(SPLASH_ASSET_NAME, &len);
-    uint8_t* pixels = img_decode_rgba(renderer, file, len, w, h);
-    free(file);
+    uint8_t* pixels = img_decode_rgba_asset(renderer, SPLASH_ASSET_NAME, w, h);
     for (const char* path : SPLASH_LOOSE_FILES) {
         if (pixels)
             break;

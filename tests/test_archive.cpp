@@ -3,13 +3,24 @@
 #include "archive.h"
 #include "test_support.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
+
+// Under the address sanitizer, an allocation that fails must answer null,
+// as the C library's does, rather than end the program.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
 
 namespace {
 
@@ -547,15 +558,44 @@ TEST_F(ArchiveTest, DatFolderComesFirst)
     EXPECT_EQ(mark_of(&arc), "dat");
 }
 
-TEST_F(ArchiveTest, FifoOrFolderInAnEarlyFolderIsSkipped)
+// An empty file, a FIFO (never waited on) and a folder are no archives; a
+// link to one is.
+TEST_F(ArchiveTest, EmptyFileFifoAndFolderAreSkippedAndALinkIsFollowed)
 {
-    make_fifo(dir.file("dat/base.dat"));
-    std::filesystem::create_directories(dir.file("base.dat"));
-    write_file(dir.file("assets/base.dat"), marked_archive("assets"));
+    write_file(dir.file("root/work/dat/base.dat"), {});
+    make_fifo(dir.file("root/work/base.dat"));
+    std::filesystem::create_directories(dir.file("root/work/assets/base.dat"));
+    write_file(dir.file("assets/game.dat"), marked_archive("linked"));
+    std::filesystem::create_symlink("game.dat", dir.file("assets/base.dat"));
     dir.enter();
+    std::filesystem::current_path("root/work");
     Watchdog watchdog;
     arc_open(&arc, "base.dat");
-    EXPECT_EQ(mark_of(&arc), "assets");
+    EXPECT_EQ(mark_of(&arc), "linked");
+}
+
+// A file whose bytes cannot be held now (here an address-space limit makes
+// the allocation fail) is passed over for the next folder's.
+TEST_F(ArchiveTest, FileTooLargeToHoldIsPassedOverForTheNextFolder)
+{
+    const uintmax_t held_bytes = 1900000000;
+    write_file(dir.file("dat/base.dat"), {});
+    std::filesystem::resize_file(dir.file("dat/base.dat"), held_bytes);  // sparse: no disk used
+    write_file(dir.file("base.dat"), marked_archive("cwd"));
+    dir.enter();
+    const pid_t child = fork();
+    if (child == 0) {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t in_use = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+        const rlimit limit = {in_use + held_bytes / 2, in_use + held_bytes / 2};
+        setrlimit(RLIMIT_AS, &limit);
+        arc_open(&arc, "base.dat");
+        _exit(mark_of(&arc) == "cwd" ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "the next folder's archive was not opened";
 }
 
 TEST_F(ArchiveTest, BrokenFileInAnEarlyFolderEndsTheSearch)

@@ -3,12 +3,14 @@
 #include "archive.h"
 #include "engine.h"
 #include "kvr_writer.h"
+#include "music.h"
 #include "png_fixture.h"
 #include "render_fixture.h"
 #include "screen.h"
 #include "test_support.h"
 
 #include <SDL.h>
+#include <malloc.h>
 #include <stb_image.h>
 
 #include <cstdlib>
@@ -368,34 +370,48 @@ TEST_F(ManifestLoadTest, MissingUndecodableOrOversizedPicturesAreRefusedByEveryL
     }
 }
 
-// A 4x4 grey picture in one fixed-code block whose rows are followed by
-// length symbol 286, which the format leaves unused: zlib refuses the data,
-// the picture decoder reads the symbol as copying nothing.
-static Bytes unused_symbol_stream()
+// An entry whose declared size is over what its kind may hold is refused
+// before any of it is inflated: each declares 2,000,000,000 bytes behind a
+// stream long enough to be believed, of which 64 MiB of zeros inflate.
+TEST_F(ManifestLoadTest, EntriesDeclaringMoreThanTheirKindHoldsAreRefusedUninflated)
 {
-    Bytes stream = {0x78, 0x01, 0};
-    int bit = 0;
-    const auto put = [&](uint32_t code, int bits) {  // codes go most significant bit first
-        for (int i = bits - 1; i >= 0; i--, bit++) {
-            if (bit == 8)
-                stream.push_back(0), bit = 0;
-            stream.back() |= static_cast<uint8_t>((code >> i & 1) << bit);
-        }
+    const uint32_t declared = 2000000000;
+    Bytes stream = stream_with_fixed_last_block(Bytes(64 << 20, 0), false);
+    stream.resize(declared / 1032 + 1);
+    auto engine = make_engine(0);
+    SDL_Texture* texture = nullptr;
+    uint32_t w = 0, h = 0;
+    uint8_t* ogg = nullptr;
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"img/000.png", [&] { return img_load_texture("img/000.png", renderer, &texture, &w, &h); }},
+        {"splash.png", [&] { return splash_run(engine.get()) == 0; }},
+        {"FONT_ATLAS_SD.PNG", [&] { return font_load(renderer, "FONT_ATLAS_SD.PNG") != nullptr; }},
+        {"bgm/track.ogg", [&] { return bgm_open_ogg("bgm/track.ogg", &ogg) != nullptr; }},
     };
-    put(0b110, 3);  // the last block, then type 1 (fixed codes) least significant bit first
-    for (int i = 0; i < 20; i++)
-        put(0x30 + (i % 5 ? i * 7 : 0), 8);  // a filter byte of 0, then four samples, per row
-    put(0xC6, 8);  // 286
-    put(0, 5 + 7);  // its distance, then the end of the block
-    stream.insert(stream.end(), 4, 0);
-    return stream;
+    for (const auto& [name, loads] : cases) {
+        Bytes image = kvr_build_archive({{KvrInputEntry{name, stream}}});
+        const auto put = [&](size_t field, uint32_t value) {
+            for (int i = 0; i < 4; i++)
+                image[ARC_HEADER_SIZE + field + i] = static_cast<uint8_t>(value >> (8 * i));
+        };
+        put(56, declared);  // the entry's size, stored size and flags
+        put(64, static_cast<uint32_t>(stream.size()));
+        put(68, ARC_ENTRY_FLAG_ZLIB);
+        ASSERT_TRUE(kvr_write_file(dir.file("base.dat"), image));
+        arc_open_base_and_hd();
+        const long before = resident_peak_restart_kb();
+        EXPECT_FALSE(loads()) << name;
+        EXPECT_LT(resident_peak_kb() - before, 16 << 10) << name << ": kB held while refusing";
+        arc_close(&g_arc_base);
+    }
 }
 
 // PNGs as other tools write them load exactly as the decoder alone gives
 // them: an end chunk cut short of its checksum, the data split into 8 KiB
 // chunks or into chunks of one byte (the stream's header over two of them),
 // another chunk between data chunks, and data only the decoder's own
-// inflater reads.
+// inflater reads: a symbol zlib refuses after two stored blocks' worth, and
+// a stream whose last byte is missing (the decoder reads it as zeros).
 TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
 {
     const uint32_t w = 300, h = 120;  // over two stored blocks of pixel data
@@ -418,8 +434,11 @@ TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
     Bytes interrupted = chunked(8192);
     const Bytes text = {0, 0, 0, 1, 't', 'E', 'X', 't', '!', 0, 0, 0, 0};
     interrupted.insert(interrupted.begin() + png_head + chunk_head + 8192 + chunk_tail, text.begin(), text.end());
+    const Bytes refused_by_zlib = stream_with_fixed_last_block(rows, true);
+    const Bytes cut = stream_with_fixed_last_block(rows, false);
     const Bytes files[] = {Bytes(one_chunk.begin(), one_chunk.end() - chunk_tail), chunked(8192), chunked(1),
-                           interrupted, png_from_stream(4, 4, 8, PNG_GREY, false, unused_symbol_stream(), 3)};
+                           interrupted, png_from_stream(w, h, 8, PNG_RGBA, false, refused_by_zlib, 8192),
+                           png_from_stream(w, h, 8, PNG_RGBA, false, Bytes(cut.begin(), cut.end() - 5), 8192)};
     for (const Bytes& file : files) {
         int pw = 0, ph = 0, channels = 0, cw = 0, ch = 0;
         const int len = static_cast<int>(file.size());
@@ -430,6 +449,31 @@ TEST(PictureDecodeTest, PngsOfEveryChunkingLoadAsTheDecoderGivesThem)
         stbi_image_free(plain);
         stbi_image_free(checked);
     }
+}
+
+// Data only the decoder's own inflater reads is inflated once more ahead of
+// the decoder; that copy must go before the decoder inflates what it was
+// handed, or the largest picture costs 96 MiB more than with data zlib reads.
+TEST(PictureDecodeTest, DataOnlyTheDecoderReadsCostsWhatDataZlibReadsCosts)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed blocks resident";
+#endif
+    // Freed large blocks go back to the system: the second picture starts afresh.
+    mallopt(M_MMAP_THRESHOLD, 128 << 10);
+    // The largest picture at the deepest form: 96 MiB of data in Adam7's passes.
+    const Bytes twins[] = {png_blank(4096, 3072, 16, PNG_RGBA, true),
+                           png_blank(4096, 3072, 16, PNG_RGBA, true, 0, true)};
+    long peak_kb[2];
+    for (const Bytes& png : twins) {
+        int w = 0, h = 0;
+        const long before = resident_peak_restart_kb();
+        uint8_t* pixels = img_decode_rgba(nullptr, png.data(), png.size(), &w, &h);
+        peak_kb[&png - twins] = resident_peak_kb() - before;
+        EXPECT_TRUE(pixels && w == 4096 && h == 3072) << &png - twins;
+        stbi_image_free(pixels);
+    }
+    EXPECT_LT(peak_kb[1] - peak_kb[0], 4 << 10) << "kB beyond the peak with data zlib reads";
 }
 
 TEST_F(ManifestLoadTest, SdModePlacesPicturesAndFillsTheMusicTable)
@@ -523,7 +567,7 @@ TEST_F(ManifestLoadTest, RepeatedPictureIdTakesTheLaterElement)
     EXPECT_EQ(read_texture(engine->image_slots[3].tex_sd, 2, 2)[0], 3);
 }
 
-// A manifest that does not parse or is longer than any real one loads
+// A manifest that does not parse or is longer than the tables could use loads
 // nothing and says nothing. A long one is refused before it is copied or
 // parsed, so that it costs no more than the archive that holds it.
 TEST_F(ManifestLoadTest, ManifestThatDoesNotParseOrIsTooLongLoadsNothing)

@@ -44,7 +44,8 @@ Bytes png_from_stream(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, boo
     return png;
 }
 
-Bytes png_blank(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, size_t extra)
+Bytes png_blank(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, size_t extra,
+                bool zlib_refuses)
 {
     static const uint32_t channels[] = {1, 0, 3, 1, 2, 0, 4};
     const size_t bits = size_t(depth) * channels[colour];
@@ -58,5 +59,36 @@ Bytes png_blank(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool inte
     for (const auto& p : passes)
         if (interlaced && w > p[0] && h > p[1])
             size += rows((w - p[0] + p[2] - 1) / p[2], (h - p[1] + p[3] - 1) / p[3]);
-    return png_file(w, h, depth, colour, interlaced, Bytes(size + extra, 0));
+    const Bytes data(size + extra, 0);
+    if (zlib_refuses)
+        return png_from_stream(w, h, depth, colour, interlaced, stream_with_fixed_last_block(data, true), 1 << 16);
+    return png_file(w, h, depth, colour, interlaced, data);
+}
+
+Bytes stream_with_fixed_last_block(const Bytes& data, bool unused_symbol)
+{
+    z_stream z{};
+    deflateInit(&z, Z_BEST_COMPRESSION);
+    Bytes stream(deflateBound(&z, uLong(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = uInt(data.size());
+    z.next_out = stream.data();
+    z.avail_out = uInt(stream.size());
+    deflate(&z, Z_SYNC_FLUSH);
+    stream.resize(z.total_out);
+    deflateEnd(&z);
+    int bit = 8;
+    const auto put = [&](uint32_t code, int bits) {  // codes go most significant bit first
+        for (int i = bits - 1; i >= 0; i--, bit++) {
+            if (bit == 8)
+                stream.push_back(0), bit = 0;
+            stream.back() |= static_cast<uint8_t>((code >> i & 1) << bit);
+        }
+    };
+    put(0b110, 3);  // the last block, then type 1 (fixed codes) least significant bit first
+    if (unused_symbol)
+        put(0xC6 << 5, 8 + 5);  // symbol 286, then its distance
+    put(0, 7);  // the end of the block
+    append_u32(&stream, static_cast<uint32_t>(adler32(1, data.data(), uInt(data.size()))));
+    return stream;
 }
