@@ -4,7 +4,6 @@
 #include "test_support.h"
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,12 +14,8 @@
 #include <string>
 #include <utility>
 
-// Under the address sanitizer, an allocation that fails must answer null,
-// as the C library's does, rather than end the program.
-extern "C" const char* __asan_default_options()
-{
-    return "allocator_may_return_null=1";
-}
+// Under the address sanitizer, an allocation that fails must answer null, as the C library's does.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace {
 
@@ -558,44 +553,32 @@ TEST_F(ArchiveTest, DatFolderComesFirst)
     EXPECT_EQ(mark_of(&arc), "dat");
 }
 
-// An empty file, a FIFO (never waited on) and a folder are no archives; a
-// link to one is.
-TEST_F(ArchiveTest, EmptyFileFifoAndFolderAreSkippedAndALinkIsFollowed)
+// An empty file, a FIFO (never waited on), a folder and a file whose bytes
+// cannot be held now (an address-space limit makes the allocation fail) are
+// passed over for the next folder's; a link to an archive is an archive.
+TEST_F(ArchiveTest, EmptyFifoFolderAndUnholdableFilesAreSkippedAndALinkIsFollowed)
 {
+    const uintmax_t held_bytes = 1900000000;
     write_file(dir.file("root/work/dat/base.dat"), {});
     make_fifo(dir.file("root/work/base.dat"));
     std::filesystem::create_directories(dir.file("root/work/assets/base.dat"));
-    write_file(dir.file("assets/game.dat"), marked_archive("linked"));
-    std::filesystem::create_symlink("game.dat", dir.file("assets/base.dat"));
+    write_file(dir.file("assets/base.dat"), {});
+    std::filesystem::resize_file(dir.file("assets/base.dat"), held_bytes);  // sparse: no disk used
+    write_file(dir.file("root/assets/game.dat"), marked_archive("linked"));
+    std::filesystem::create_symlink("game.dat", dir.file("root/assets/base.dat"));
     dir.enter();
     std::filesystem::current_path("root/work");
-    Watchdog watchdog;
-    arc_open(&arc, "base.dat");
-    EXPECT_EQ(mark_of(&arc), "linked");
-}
-
-// A file whose bytes cannot be held now (here an address-space limit makes
-// the allocation fail) is passed over for the next folder's.
-TEST_F(ArchiveTest, FileTooLargeToHoldIsPassedOverForTheNextFolder)
-{
-    const uintmax_t held_bytes = 1900000000;
-    write_file(dir.file("dat/base.dat"), {});
-    std::filesystem::resize_file(dir.file("dat/base.dat"), held_bytes);  // sparse: no disk used
-    write_file(dir.file("base.dat"), marked_archive("cwd"));
-    dir.enter();
-    const pid_t child = fork();
-    if (child == 0) {
+    const int linked_opened = run_in_child([&] {
+        Watchdog watchdog;
         long pages = 0;
         std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t in_use = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
-        const rlimit limit = {in_use + held_bytes / 2, in_use + held_bytes / 2};
+        const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + held_bytes / 2;
+        const rlimit limit = {room, room};
         setrlimit(RLIMIT_AS, &limit);
         arc_open(&arc, "base.dat");
-        _exit(mark_of(&arc) == "cwd" ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0) << "the next folder's archive was not opened";
+        return mark_of(&arc) == "linked" ? 0 : 1;
+    });
+    EXPECT_EQ(linked_opened, 0) << "the search stopped before the linked archive";
 }
 
 TEST_F(ArchiveTest, BrokenFileInAnEarlyFolderEndsTheSearch)

@@ -20,14 +20,12 @@ Bytes png_file(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool inter
 Bytes png_from_stream(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced,
                       const Bytes& stream, size_t chunk_bytes);
 // The same with zero pixel data as long as a valid picture's, plus extra
-// bytes; with zlib_refuses, in a stream only the picture decoder reads (see
-// stream_with_fixed_last_block).
+// bytes; with zlib_refuses, in a stream only the picture decoder reads.
 Bytes png_blank(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, bool interlaced, size_t extra = 0,
                 bool zlib_refuses = false);
 // A zlib stream of data: zlib's deflate data left open at a byte boundary,
-// then a last block of fixed codes and the checksum. With unused_symbol, the
-// last block holds length symbol 286, which the format leaves unused: zlib
-// refuses the stream there, the picture decoder reads it as copying nothing.
-// Without it the block is empty, and the stream's last byte before the
-// checksum holds only zero bits.
+// then a last block of fixed codes and the checksum. With unused_symbol that
+// block holds length symbol 286, which the format leaves unused (zlib refuses
+// it, the picture decoder copies nothing); without, it is empty, and the
+// stream's last byte before the checksum holds only zero bits.
 Bytes stream_with_fixed_last_block(const Bytes& data, bool unused_symbol);

@@ -169,11 +169,12 @@ Watchdog::~Watchdog() { alarm(0); }
 constexpr uid_t NOBODY = 65534;
 constexpr int NO_PLAYER_USER = 126;
 
-int run_as_player(const std::function<int()>& action)
+int run_in_child(const std::function<int()>& action, ChildUser user)
 {
     const pid_t child = fork();
     if (child == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0))
+        const bool becomes_player = user == ChildUser::PLAYER && geteuid() == 0;
+        if (becomes_player && (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0))
             _exit(NO_PLAYER_USER);
         _exit(action());
     }

@@ -67,8 +67,9 @@ struct Watchdog {
     ~Watchdog();
 };
 
-// Runs action in a forked child as a user who is not root (nobody, when the
-// tests run as root), so that file permissions hold as they do for a player;
-// what the child must reach has to be open to that user. The child's exit
-// status (action's result), or -1 when it did not end normally.
-int run_as_player(const std::function<int()>& action);
+// Runs action in a forked child; as a PLAYER, as a user who is not root (nobody,
+// when the tests run as root), so that file permissions hold as they do for a
+// player: what the child must reach has to be open to that user. The child's
+// exit status (action's result), or -1 when it did not end normally.
+enum class ChildUser { SAME, PLAYER };
+int run_in_child(const std::function<int()>& action, ChildUser user = ChildUser::SAME);
