@@ -77,14 +77,12 @@ static void centre_in(const ScreenRect& usable, int w, int h, int* x, int* y)
         *y = usable.y + MENU_TITLE_RESERVE;
 }
 
-// The client size a window asked for at w x h really gets: raised to the
-// mode's minimum (SDL enforces it), each side cut to what the usable bounds
-// hold below the title reserve, brought to 16:10 by the resize rule, and
-// raised to the minimum again where the display is smaller than that.
+// The client size a window asked for at w x h really gets: each side cut to
+// what the usable bounds hold below the title reserve, brought to 16:10 by
+// the resize rule, and raised to the mode's minimum, which SDL enforces even
+// on a display smaller than that.
 static void startup_size(const ScreenRect& usable, int min_w, int min_h, int* w, int* h)
 {
-    *w = *w < min_w ? min_w : *w;
-    *h = *h < min_h ? min_h : *h;
     if (*w > usable.w)
         *w = usable.w;
     if (*h > usable.h - MENU_TITLE_RESERVE)

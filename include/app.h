@@ -61,8 +61,8 @@ int win_calc_fit_scale(int base_w, int base_h, SDL_Window* window);
 
 // Where and how large the window's client area opens, from the settings and
 // the usable bounds of display 0: the saved size or the default one (the
-// largest fitting multiple with scale_to_screen) at least the mode's minimum,
-// each side cut to the bounds and brought to 16:10; the saved position pulled
+// largest fitting multiple with scale_to_screen), each side cut to the bounds,
+// brought to 16:10 and raised to the mode's minimum; the saved position pulled
 // back so that the area and the title reserve above it lie inside the bounds,
 // or the window centred.
 ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const ScreenRect& usable);

@@ -123,26 +123,20 @@ static int config_number(const std::string& config, const std::string& key)
     return at == std::string::npos ? -1 : std::stoi(config.substr(at + key.size() + 2));
 }
 
-// The client area and the title bar above it lie inside the work area.
-static bool inside_work_area(const WindowPixels& window, const XWorkArea& work)
+// A 16:10 client area that lies, with the title bar above it, inside the work area.
+static bool inside_work_area_at_16_10(const WindowPixels& window, const XWorkArea& work)
 {
-    return window.frame_y >= work.y && window.x >= work.x && window.x + window.w <= work.x + work.w &&
+    return window.h == window.w * 5 / 8 && window.frame_y >= work.y && window.x >= work.x && window.x + window.w <= work.x + work.w &&
            window.y + window.h <= work.y + work.h;
-}
-
-static bool sixteen_by_ten(const WindowPixels& window)
-{
-    return window.h == window.w * 5 / 8;
 }
 
 class GameWindowManagerTest : public ::testing::TestWithParam<XDesktop> {};
 
 // Under a window manager that keeps a maximised window at the size it chose,
 // the whole picture is letterboxed in that window and the bar still opens at
-// its top edge. Leaving fullscreen gives the size before back; a window
-// widened past the screen comes back 16:10 inside the work area. What is
-// saved on exit is the window's normal rectangle, and its client area
-// reopens there session after session.
+// its top edge. Leaving fullscreen gives the size before back. What is saved
+// on exit is the window's normal rectangle, the one it was moved and resized
+// to, and its client area reopens there session after session.
 TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhereItWas)
 {
     XSession x(GetParam());
@@ -222,10 +216,13 @@ TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhere
     }
 }
 
+// The same checks run on a bare server too, where no manager keeps windows on the screen.
+class SmallScreenTest : public GameWindowManagerTest {};
+
 // A rectangle saved on a large screen opens on a small one at 16:10, its
 // client area and title bar inside the work area; a window widened past the
 // screen's edge comes back the same way.
-TEST_P(GameWindowManagerTest, LargeWindowsOnASmallScreenStayInsideTheWorkArea)
+TEST_P(SmallScreenTest, LargeWindowsStayInsideTheWorkArea)
 {
     XSession x(GetParam(), 1366, 768);
     if (!x.available())
@@ -235,21 +232,24 @@ TEST_P(GameWindowManagerTest, LargeWindowsOnASmallScreenStayInsideTheWorkArea)
     put_window_game(dir, scene(), PICTURE_RGB);
     write_text_file(dir.file("config.ini"), "window_x=1500\nwindow_y=800\nwindow_w=3000\nwindow_h=1875\n");
     GameProcess game(x, dir.path());
-    ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
+    ASSERT_TRUE(game.wait_for_window(60)) << "the game: " << game.state();
     EXPECT_TRUE(game.wait_for_screen(10, [&](const WindowPixels& window) {
-        return sixteen_by_ten(window) && inside_work_area(window, work);
+        return inside_work_area_at_16_10(window, work);
     })) << "the saved rectangle";
+    ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
 
     x.xdotool("search --name \"Kavrel Engine\" windowsize %1 640 400");
     ASSERT_TRUE(game.wait_for_screen(10, [](const WindowPixels& window) { return window.w == 640; }));
     x.xdotool("search --name \"Kavrel Engine\" windowmove %1 700 350 windowsize %1 1300 400");
     EXPECT_TRUE(game.wait_for_screen(10, [&](const WindowPixels& window) {
-        return window.w > 1000 && sixteen_by_ten(window) && inside_work_area(window, work);
+        return window.w > 1000 && inside_work_area_at_16_10(window, work);
     })) << "the widened window";
     EXPECT_EQ(game.quit(10), 0) << game.state();
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowManagers, GameWindowManagerTest, ::testing::Values(X_OPENBOX, X_ICEWM),
-                         [](const ::testing::TestParamInfo<XDesktop>& info) {
-                             return std::string(info.param == X_OPENBOX ? "openbox" : "icewm");
-                         });
+static std::string desktop_name(const ::testing::TestParamInfo<XDesktop>& info)
+{
+    return info.param == X_OPENBOX ? "openbox" : info.param == X_ICEWM ? "icewm" : "bare";
+}
+INSTANTIATE_TEST_SUITE_P(WindowManagers, GameWindowManagerTest, ::testing::Values(X_OPENBOX, X_ICEWM), desktop_name);
+INSTANTIATE_TEST_SUITE_P(WindowManagers, SmallScreenTest, ::testing::Values(X_BARE, X_OPENBOX, X_ICEWM), desktop_name);

@@ -74,6 +74,7 @@ XWorkArea x_work_area(const std::string& display_name)
     Display* display = XOpenDisplay(display_name.c_str());
     if (!display)
         return area;
+    area = {0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))};
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, left_over = 0;

@@ -19,8 +19,8 @@ struct WindowPixels {
 // none or it cannot be read.
 WindowPixels x_read_window(const std::string& display, const std::string& title_part);
 
-// The part of the screen a window manager leaves to windows (_NET_WORKAREA);
-// w 0 when it names none.
+// The part of the screen a window manager leaves to windows (_NET_WORKAREA),
+// the whole screen when none names it; w 0 when the display cannot be opened.
 struct XWorkArea {
     int x = 0, y = 0, w = 0, h = 0;
 };

@@ -110,16 +110,13 @@ void XSession::start_window_manager(XDesktop desktop, int screen_h)
             dup2(quiet, STDOUT_FILENO);
             dup2(quiet, STDERR_FILENO);
         }
-        if (desktop == X_OPENBOX)
-            execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
-        else
-            execlp("icewm", "icewm", static_cast<char*>(nullptr));
+        const char* manager = window_manager_of(desktop);
+        execlp(manager, manager, desktop == X_OPENBOX ? "--sm-disable" : nullptr, static_cast<char*>(nullptr));
         _exit(127);
     }
     // icewm's taskbar takes its part of the screen a moment after the manager is up.
     const auto settled = [&] {
-        const int work_h = x_work_area(display_).h;
-        return wmctrl("-m") && (desktop != X_ICEWM || (work_h > 0 && work_h < screen_h));
+        return wmctrl("-m") && (desktop != X_ICEWM || x_work_area(display_).h < screen_h);
     };
     const auto deadline = Clock::now() + std::chrono::seconds(SERVER_START_SECONDS);
     while (!settled() && Clock::now() < deadline)
