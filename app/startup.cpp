@@ -12,6 +12,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstring>
 
 Engine* g_engine = nullptr;
 Engine* g_engine_for_wndproc = nullptr;
@@ -75,6 +76,7 @@ static bool open_window(Engine* engine, const ScreenRect& placed)
     }
     SDL_RenderSetLogicalSize(engine->renderer, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
     SDL_ShowWindow(engine->window);
+    win_move_to_placement(engine->window, placed.x, placed.y);
     return true;
 }
 
@@ -171,11 +173,27 @@ static void install_callbacks(Engine* engine)
     engine->paused_flag_ptr = &g_paused;
 }
 
+// Without a display SDL falls back to a video driver whose windows nobody
+// sees; unless the player chose that driver, the game would run unseen.
+static bool display_reachable()
+{
+    const char* chosen = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (chosen && chosen[0] != '\0')
+        return true;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && strcmp(driver, "offscreen") != 0 && strcmp(driver, "dummy") != 0;
+}
+
 int app_main(int, char**)
 {
+    // No window exists to show a box in, so standard error alone says why.
     if (SDL_Init(SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) {
-        // No window exists to show a box in, so standard error alone says why.
         fprintf(stderr, "SDL_Init failed: %s\n", SDL_GetError());
+        return EXIT_FATAL;
+    }
+    if (!display_reachable()) {
+        fprintf(stderr, "No display was found to open the game's window on: DISPLAY (or WAYLAND_DISPLAY) "
+                        "names none that can be reached.\n");
         return EXIT_FATAL;
     }
     create_cursors();

@@ -77,47 +77,83 @@ static void centre_in(const ScreenRect& usable, int w, int h, int* x, int* y)
         *y = usable.y + MENU_TITLE_RESERVE;
 }
 
+// The client size a window asked for at w x h really gets: each side cut to
+// what the usable bounds hold below the title reserve, brought to 16:10 by
+// the resize rule, and raised to the mode's minimum, which SDL enforces even
+// on a display smaller than that.
+static void startup_size(const ScreenRect& usable, int min_w, int min_h, int* w, int* h)
+{
+    if (*w > usable.w)
+        *w = usable.w;
+    if (*h > usable.h - MENU_TITLE_RESERVE)
+        *h = usable.h - MENU_TITLE_RESERVE;
+    app_resize_target(*w, *h, usable, w, h);
+    *w = *w < min_w ? min_w : *w;
+    *h = *h < min_h ? min_h : *h;
+}
+
+// Moves a rectangle into the usable bounds, with the title reserve above its
+// client area; one larger than the bounds keeps its top-left corner inside.
+static void keep_inside(const ScreenRect& usable, ScreenRect* rect)
+{
+    // Widened sums: a hand-edited config.ini may hold positions near INT_MAX.
+    if (int64_t{rect->x} + rect->w > int64_t{usable.x} + usable.w)
+        rect->x = usable.x + usable.w - rect->w;
+    if (int64_t{rect->y} + rect->h > int64_t{usable.y} + usable.h)
+        rect->y = usable.y + usable.h - rect->h;
+    if (rect->x < usable.x)
+        rect->x = usable.x;
+    if (rect->y < usable.y + MENU_TITLE_RESERVE)
+        rect->y = usable.y + MENU_TITLE_RESERVE;
+}
+
 ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const ScreenRect& usable)
 {
-    int scale = hd_mode ? 2 : 1;
-    if (config.scale_to_screen)
-        scale = win_fit_scale_in(usable, SCREEN_WIDTH, SCREEN_HEIGHT);
+    const int mode_scale = hd_mode ? 2 : 1;
+    const int scale = config.scale_to_screen ? win_fit_scale_in(usable, SCREEN_WIDTH, SCREEN_HEIGHT) : mode_scale;
 
     ScreenRect placed;
     placed.w = config.window_w >= 1 ? config.window_w : SCREEN_WIDTH * scale;
     placed.h = config.window_h >= 1 ? config.window_h : SCREEN_HEIGHT * scale;
-    // A size saved on a larger display, or while the window was larger than
-    // the screen, opens as large as this one holds, still at 16:10.
-    if (placed.w > usable.w || placed.h > usable.h - MENU_TITLE_RESERVE)
-        win_largest_fit(usable, &placed.w, &placed.h);
+    startup_size(usable, SCREEN_WIDTH * mode_scale, SCREEN_HEIGHT * mode_scale, &placed.w, &placed.h);
 
     const bool position_saved = config.window_x >= 0 && config.window_y >= 0;
     if (!position_saved) {
         centre_in(usable, placed.w, placed.h, &placed.x, &placed.y);
         return placed;
     }
-
     // A rectangle saved on another monitor arrangement is pulled back on screen.
     placed.x = config.window_x;
     placed.y = config.window_y;
-    // Widened sums: a hand-edited config.ini may hold positions near INT_MAX.
-    if (int64_t{placed.x} + placed.w > int64_t{usable.x} + usable.w)
-        placed.x = usable.x + usable.w - placed.w;
-    if (int64_t{placed.y} + placed.h > int64_t{usable.y} + usable.h)
-        placed.y = usable.y + usable.h - placed.h;
-    if (placed.x < usable.x)
-        placed.x = usable.x;
-    if (placed.y < usable.y + MENU_TITLE_RESERVE)
-        placed.y = usable.y + MENU_TITLE_RESERVE;
+    keep_inside(usable, &placed);
     return placed;
 }
 
-void win_set_size_centered(SDL_Window* window, int w, int h)
+// How long a window manager gets to tell SDL the size of the frame it puts
+// around a new window, and how often SDL is asked meanwhile.
+constexpr uint32_t FRAME_EXTENTS_WAIT_MS = 1000;
+constexpr uint32_t FRAME_EXTENTS_POLL_MS = 10;
+
+static bool frame_extents_known(SDL_Window* window)
 {
-    const ScreenRect usable = win_usable_bounds(window_display(window));
-    SDL_SetWindowSize(window, w, h);
-    int x, y;
-    centre_in(usable, w, h, &x, &y);
+    int top = 0, left = 0, bottom = 0, right = 0;
+    return SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0 &&
+           (top | left | bottom | right) != 0;
+}
+
+void win_move_to_placement(SDL_Window* window, int x, int y)
+{
+    // An X11 window manager puts its frame, not the client area, where a new
+    // window asks to be, so each session would open a title bar lower than
+    // the last one closed. Once SDL knows the frame, it places the client area.
+    if (!plat_window_is_framed(window))
+        return;
+    SDL_PumpEvents();
+    for (uint32_t waited = 0; !frame_extents_known(window) && waited < FRAME_EXTENTS_WAIT_MS;
+         waited += FRAME_EXTENTS_POLL_MS) {
+        SDL_Delay(FRAME_EXTENTS_POLL_MS);
+        SDL_PumpEvents();
+    }
     SDL_SetWindowPosition(window, x, y);
 }
 
@@ -125,7 +161,23 @@ void win_set_size_centered(SDL_Window* window, int w, int h)
 // window manager's, and the picture is letterboxed in it.
 static bool size_is_managed(SDL_Window* window)
 {
-    return (SDL_GetWindowFlags(window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN)) != 0;
+    return (SDL_GetWindowFlags(window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN)) != 0 ||
+           plat_window_held_by_manager(window);
+}
+
+void win_set_size_centered(SDL_Window* window, int w, int h)
+{
+    const ScreenRect usable = win_usable_bounds(window_display(window));
+    ScreenRect rect = {0, 0, w, h};
+    centre_in(usable, w, h, &rect.x, &rect.y);
+    // A size asked for while the manager holds the window would become the
+    // one it restores; the new rectangle waits for the next start instead.
+    if (size_is_managed(window)) {
+        s_window_track.normal = rect;
+        return;
+    }
+    SDL_SetWindowSize(window, w, h);
+    SDL_SetWindowPosition(window, rect.x, rect.y);
 }
 
 // Where the window system keeps the window at another size than SDL last set
@@ -141,6 +193,19 @@ static bool follow_real_size(SDL_Window* window)
     // the frame for it; asked for the real size, it finds it at once.
     SDL_SetWindowSize(window, real_w, real_h);
     return false;
+}
+
+// After the resize rule changed the size, a window that now hangs off the
+// usable bounds is moved back in; one that fits stays where it is.
+static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
+{
+    ScreenRect rect;
+    SDL_GetWindowPosition(window, &rect.x, &rect.y);
+    SDL_GetWindowSize(window, &rect.w, &rect.h);
+    const int old_x = rect.x, old_y = rect.y;
+    keep_inside(usable, &rect);
+    if (rect.x != old_x || rect.y != old_y)
+        SDL_SetWindowPosition(window, rect.x, rect.y);
 }
 
 void win_apply_resize_rule(SDL_Window* window, int w, int h)
@@ -162,17 +227,18 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
     const bool given = follow_real_size(window);
     track->refused_w = given ? 0 : want_w;
     track->refused_h = given ? 0 : want_h;
+    if (given)
+        move_back_inside(window, window_usable_bounds(window));
 }
 
 void win_note_normal_placement(SDL_Window* window)
 {
-    constexpr uint32_t NOT_NORMAL = SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MINIMIZED;
     ScreenRect rect;
     SDL_GetWindowSize(window, &rect.w, &rect.h);
     int want_w = 0, want_h = 0;
     // A window manager may report the maximised size before it flags the
     // window maximised; that size is no 16:10 one and is passed over.
-    if ((SDL_GetWindowFlags(window) & NOT_NORMAL) != 0 ||
+    if ((SDL_GetWindowFlags(window) & SDL_WINDOW_MINIMIZED) != 0 || size_is_managed(window) ||
         app_resize_target(rect.w, rect.h, window_usable_bounds(window), &want_w, &want_h))
         return;
     SDL_GetWindowPosition(window, &rect.x, &rect.y);

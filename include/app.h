@@ -59,23 +59,34 @@ int win_fit_scale_in(const ScreenRect& usable, int base_w, int base_h);
 // win_fit_scale_in on the window's display (display 0 without a window).
 int win_calc_fit_scale(int base_w, int base_h, SDL_Window* window);
 
-// Where and how large the window opens, from the settings and the usable
-// bounds of display 0: the saved rectangle pulled back on screen, or a
-// centred default size (the largest fitting multiple with scale_to_screen).
+// Where and how large the window's client area opens, from the settings and
+// the usable bounds of display 0: the saved size or the default one (the
+// largest fitting multiple with scale_to_screen), each side cut to the bounds,
+// brought to 16:10 and raised to the mode's minimum; the saved position pulled
+// back so that the area and the title reserve above it lie inside the bounds,
+// or the window centred.
 ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const ScreenRect& usable);
 
 // The largest client size of the 16:10 rule (height 5/8 of the width) that
 // fits the usable bounds below the title reserve, never below 640 x 400.
 void win_largest_fit(const ScreenRect& usable, int* w, int* h);
 
-// Sets the client size and centres the window on its display, below the reserve.
+// Sets the client size and centres the window on its display, below the
+// reserve. While the window is maximised or fullscreen nothing is asked of
+// the window manager; the centred rectangle becomes the one saved on exit.
 void win_set_size_centered(SDL_Window* window, int w, int h);
+
+// Puts the client area of a window just shown at x, y, where a window
+// manager has put the frame there instead; waits up to a second for the
+// manager to tell the frame's size. Does nothing to a window without a frame.
+void win_move_to_placement(SDL_Window* window, int x, int y);
 
 // Applies the 16:10 rule to a reported client size w x h where the window
 // system lets it: a maximised or fullscreen window keeps the size its manager
 // chose, a size once refused is not asked for again, and wherever the window
 // keeps another size than SDL last set, SDL is given the real one back, so
-// that the picture is letterboxed in the client area the window has.
+// that the picture is letterboxed in the client area the window has. A window
+// the rule resized that then hangs off the usable bounds is moved back in.
 void win_apply_resize_rule(SDL_Window* window, int w, int h);
 
 // Notes the window's rectangle as its normal one when it is neither

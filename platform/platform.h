@@ -1,8 +1,8 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
 // executable's folder, the save folder, durable file writes, the window's
-// real size and advice on large buffers. Nothing outside platform/ includes
-// an operating-system header.
+// real size, frame and state, and advice on large buffers. Nothing outside
+// platform/ includes an operating-system header.
 #pragma once
 
 #include <cstddef>
@@ -75,6 +75,16 @@ bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 // from the X server, since a window manager may keep another size than SDL
 // last set; other video drivers give SDL's own size.
 void plat_window_client_size(SDL_Window* window, int* w, int* h);
+
+// True when a window manager has put window into a frame of its own (on X11,
+// its parent is no longer the root window). False on other video drivers.
+bool plat_window_is_framed(SDL_Window* window);
+
+// True when the window manager holds window maximised (in either direction)
+// or fullscreen, as the window's state on the X server says; SDL does not
+// see every such state (a fullscreen the manager set, for one). False on
+// other video drivers.
+bool plat_window_held_by_manager(SDL_Window* window);
 
 // Tells the system that buffer, len bytes long, is about to be written from
 // end to end, so that it may back it with large pages: a picture's data

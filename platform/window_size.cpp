@@ -2,19 +2,74 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <X11/Xatom.h>
+
+// The X server and window behind an SDL window; false on another video driver.
+static bool x11_window(SDL_Window* window, Display** display, Window* xwindow)
+{
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11)
+        return false;
+    *display = info.info.x11.display;
+    *xwindow = info.info.x11.window;
+    return true;
+}
 
 void plat_window_client_size(SDL_Window* window, int* w, int* h)
 {
     SDL_GetWindowSize(window, w, h);
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11)
+    Display* display = nullptr;
+    Window xwindow = 0;
+    if (!x11_window(window, &display, &xwindow))
         return;
     // The server's own record: a size the window manager refused never
     // reaches it, whatever SDL was last asked for.
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(info.info.x11.display, info.info.x11.window, &attributes)) {
+    if (XGetWindowAttributes(display, xwindow, &attributes)) {
         *w = attributes.width;
         *h = attributes.height;
     }
+}
+
+bool plat_window_is_framed(SDL_Window* window)
+{
+    Display* display = nullptr;
+    Window xwindow = 0, root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!x11_window(window, &display, &xwindow) || !XQueryTree(display, xwindow, &root, &parent, &children, &count))
+        return false;
+    if (children)
+        XFree(children);
+    return parent != root;
+}
+
+bool plat_window_held_by_manager(SDL_Window* window)
+{
+    Display* display = nullptr;
+    Window xwindow = 0;
+    if (!x11_window(window, &display, &xwindow))
+        return false;
+    const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+    const Atom held[] = {XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False),
+                         XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False),
+                         XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False)};
+    // The manager lists a window's states as atoms; a handful is all it ever sets.
+    constexpr long MAX_STATES = 64;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, left_over = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, xwindow, state, 0, MAX_STATES, False, XA_ATOM, &type, &format, &count,
+                           &left_over, &data) != Success || !data)
+        return false;
+    bool found = false;
+    if (type == XA_ATOM && format == 32) {
+        const Atom* states = reinterpret_cast<const Atom*>(data);
+        for (unsigned long i = 0; i < count && !found; i++)
+            for (Atom one : held)
+                found = found || states[i] == one;
+    }
+    XFree(data);
+    return found;
 }

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <regex>
 #include <string>
+#include <vector>
 
 // The engine's window is the test renderer's own, so that pushed events
 // belong to it and logical coordinates are the window's.
@@ -304,14 +305,17 @@ TEST_F(EventsTest, ResizeKeepsSixteenByTenWithinTheDisplay)
         EXPECT_EQ(app_resize_target(c.w, c.h, c.usable, &w, &h), c.w != c.want_w || c.h != c.want_h);
         EXPECT_EQ(w * 10000 + h, c.want_w * 10000 + c.want_h) << c.w << "x" << c.h << " on " << c.usable.w;
     }
-    // SDL's dummy display is 1024x768: a width of 1900 ends at its width.
-    const int resized[][4] = {{1000, 700, 1000, 625}, {1900, 1187, 1024, 640}};
+    // SDL's dummy display is 1024x768: a width of 1900 ends at its width, and
+    // the window that then hangs off it moves back in; one that fits stays.
+    const int resized[][8] = {{10, 60, 1000, 700, 10, 60, 1000, 625}, {500, 300, 1900, 1187, 0, 128, 1024, 640}};
     for (const auto& r : resized) {
-        push_window_event(window, SDL_WINDOWEVENT_RESIZED, r[0], r[1]);
+        SDL_SetWindowPosition(window, r[0], r[1]);
+        push_window_event(window, SDL_WINDOWEVENT_RESIZED, r[2], r[3]);
         handle();
-        int w = 0, h = 0;
+        int x = 0, y = 0, w = 0, h = 0;
+        SDL_GetWindowPosition(window, &x, &y);
         SDL_GetWindowSize(window, &w, &h);
-        EXPECT_EQ(w * 10000 + h, r[2] * 10000 + r[3]);
+        EXPECT_EQ((std::vector<int>{x, y, w, h}), (std::vector<int>{r[4], r[5], r[6], r[7]}));
     }
     SDL_SetWindowSize(window, 64, 64);
 }

@@ -123,29 +123,35 @@ static int config_number(const std::string& config, const std::string& key)
     return at == std::string::npos ? -1 : std::stoi(config.substr(at + key.size() + 2));
 }
 
-static bool wholly_on_desktop(const WindowPixels& window)
+// A 16:10 client area that lies, with the title bar above it, inside the work area.
+static bool inside_work_area_at_16_10(const WindowPixels& window, const XWorkArea& work)
 {
-    return window.x >= 0 && window.y >= 0 && window.x + window.w <= X_DESKTOP_WIDTH &&
-           window.y + window.h <= X_DESKTOP_HEIGHT;
+    return window.h == window.w * 5 / 8 && window.frame_y >= work.y && window.x >= work.x && window.x + window.w <= work.x + work.w &&
+           window.y + window.h <= work.y + work.h;
 }
 
+class GameWindowManagerTest : public ::testing::TestWithParam<XDesktop> {};
+
 // Under a window manager that keeps a maximised window at the size it chose,
-// the whole picture is letterboxed in that window, the bar still opens at its
-// top edge, and what is saved on exit is the window's normal rectangle.
-TEST(GameWindowTest, MaximisedWindowShowsTheWholePictureAndReopensOnTheScreen)
+// the whole picture is letterboxed in that window and the bar still opens at
+// its top edge. Leaving fullscreen gives the size before back. What is saved
+// on exit is the window's normal rectangle, the one it was moved and resized
+// to, and its client area reopens there session after session.
+TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhereItWas)
 {
-    XSession x(X_WINDOW_MANAGER);
+    XSession x(GetParam());
     if (!x.available())
-        GTEST_SKIP() << "Xvfb, xdotool, openbox and wmctrl are needed";
+        GTEST_SKIP() << "Xvfb, xdotool, wmctrl and the window manager are needed";
     ScratchDir dir;
     put_window_game(dir, scene(), PICTURE_RGB);
     const std::string maximise = "-r \"Kavrel Engine\" -b add,maximized_vert,maximized_horz";
+    const auto filled = [](const WindowPixels& window) { return window.w > X_DESKTOP_WIDTH - 20; };
+    WindowPixels normal;
     {
         GameProcess game(x, dir.path());
         ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
         ASSERT_TRUE(x.wmctrl(maximise));
-        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == X_DESKTOP_WIDTH; }))
-            << "the game: " << game.state();
+        ASSERT_TRUE(game.wait_for_screen(30, filled)) << "the game: " << game.state();
 
         // F12 ends the key wait; the window then goes on showing the frame
         // the screenshot holds, in the middle, with black bands beside it.
@@ -177,16 +183,73 @@ TEST(GameWindowTest, MaximisedWindowShowsTheWholePictureAndReopensOnTheScreen)
         EXPECT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
             return window.w == 640 && window.h == 400 && share_of(window, 328, 0xFFFFFF) > 0.1;
         })) << "the game: " << game.state();
+        x.wmctrl("-r \"Kavrel Engine\" -b add,fullscreen");
+        ASSERT_TRUE(game.wait_for_screen(30, filled));
+        x.wmctrl("-r \"Kavrel Engine\" -b remove,fullscreen");
+        EXPECT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) {
+            return window.w == 640 && window.h == 400;
+        })) << "fullscreen was left at another size than before";
+        x.xdotool("search --name \"Kavrel Engine\" windowmove %1 300 200 windowsize %1 800 500");
+        // The picture reaching the new right edge shows the game has taken the
+        // new rectangle in before the window is maximised.
+        EXPECT_TRUE(game.wait_for_screen(30, [&](const WindowPixels& window) {
+            normal = window;
+            return window.w == 800 && window.h == 500 && window.y > 150 && window.at(798, 100) == PICTURE_RGB;
+        }));
         x.wmctrl(maximise);
-        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == X_DESKTOP_WIDTH; }));
+        ASSERT_TRUE(game.wait_for_screen(30, filled));
         EXPECT_EQ(game.quit(10), 0) << game.state();
     }
 
-    const std::string config = read_text_file(dir.file("config.ini"));
-    EXPECT_EQ(config_number(config, "window_w"), 640) << config;
-    EXPECT_EQ(config_number(config, "window_h"), 400) << config;
-    GameProcess again(x, dir.path());
-    ASSERT_TRUE(again.wait_for_window(60)) << "the game: " << again.state();
-    EXPECT_TRUE(again.wait_for_screen(10, wholly_on_desktop));
-    EXPECT_EQ(again.quit(10), 0) << again.state();
+    for (int session = 1; session <= 3; session++) {
+        const std::string config = read_text_file(dir.file("config.ini"));
+        EXPECT_EQ((std::vector<int>{config_number(config, "window_x"), config_number(config, "window_y"),
+                                    config_number(config, "window_w"), config_number(config, "window_h")}),
+                  (std::vector<int>{normal.x, normal.y, 800, 500}))
+            << "saved before session " << session;
+        GameProcess again(x, dir.path());
+        ASSERT_TRUE(again.start(60)) << "the game: " << again.state();
+        EXPECT_TRUE(again.wait_for_screen(10, [&](const WindowPixels& window) {
+            return window.x == normal.x && window.y == normal.y && window.w == 800 && window.h == 500;
+        })) << "session " << session;
+        EXPECT_EQ(again.quit(10), 0) << again.state();
+    }
 }
+
+// The same checks run on a bare server too, where no manager keeps windows on the screen.
+class SmallScreenTest : public GameWindowManagerTest {};
+
+// A rectangle saved on a large screen opens on a small one at 16:10, its
+// client area and title bar inside the work area; a window widened past the
+// screen's edge comes back the same way.
+TEST_P(SmallScreenTest, LargeWindowsStayInsideTheWorkArea)
+{
+    XSession x(GetParam(), 1366, 768);
+    if (!x.available())
+        GTEST_SKIP() << "Xvfb, xdotool, wmctrl and the window manager are needed";
+    const XWorkArea work = x_work_area(x.display());
+    ScratchDir dir;
+    put_window_game(dir, scene(), PICTURE_RGB);
+    write_text_file(dir.file("config.ini"), "window_x=1500\nwindow_y=800\nwindow_w=3000\nwindow_h=1875\n");
+    GameProcess game(x, dir.path());
+    ASSERT_TRUE(game.wait_for_window(60)) << "the game: " << game.state();
+    EXPECT_TRUE(game.wait_for_screen(10, [&](const WindowPixels& window) {
+        return inside_work_area_at_16_10(window, work);
+    })) << "the saved rectangle";
+    ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
+
+    x.xdotool("search --name \"Kavrel Engine\" windowsize %1 640 400");
+    ASSERT_TRUE(game.wait_for_screen(10, [](const WindowPixels& window) { return window.w == 640; }));
+    x.xdotool("search --name \"Kavrel Engine\" windowmove %1 700 350 windowsize %1 1300 400");
+    EXPECT_TRUE(game.wait_for_screen(10, [&](const WindowPixels& window) {
+        return window.w > 1000 && inside_work_area_at_16_10(window, work);
+    })) << "the widened window";
+    EXPECT_EQ(game.quit(10), 0) << game.state();
+}
+
+static std::string desktop_name(const ::testing::TestParamInfo<XDesktop>& info)
+{
+    return info.param == X_OPENBOX ? "openbox" : info.param == X_ICEWM ? "icewm" : "bare";
+}
+INSTANTIATE_TEST_SUITE_P(WindowManagers, GameWindowManagerTest, ::testing::Values(X_OPENBOX, X_ICEWM), desktop_name);
+INSTANTIATE_TEST_SUITE_P(WindowManagers, SmallScreenTest, ::testing::Values(X_BARE, X_OPENBOX, X_ICEWM), desktop_name);

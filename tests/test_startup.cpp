@@ -282,6 +282,15 @@ TEST(StartupDeathTest, WindowIsUpBeforeTheArchiveChecksAndAFailedScenarioWaitsTw
 {
     ScratchDir dir;
     dir.enter();
+    // With no display and no video driver chosen, SDL would fall back to one
+    // whose windows nobody sees: the game says so and ends instead.
+    EXPECT_EXIT(
+        {
+            for (const char* name : {"SDL_VIDEODRIVER", "DISPLAY", "WAYLAND_DISPLAY"})
+                unsetenv(name);
+            _Exit(app_main(0, nullptr));
+        },
+        ::testing::ExitedWithCode(1), "No display was found to open the game's window on");
     EXPECT_EXIT(run_app_main_here(), ::testing::ExitedWithCode(1), "Missing Archive: base.dat.*\\[window shown\\]");
     put_base(dir);
     put_archive(dir, "script.dat");

@@ -22,16 +22,20 @@ TEST(WindowPlacementTest, StartupPlacementFromTheSettingsAndTheUsableBounds)
         int32_t saved_x, saved_y, saved_w, saved_h;
         ScreenRect usable, placed;
     };
+    // Every size is cut to the bounds below the reserve one side at a time,
+    // brought to 16:10 and raised to the mode's minimum before it is placed.
     const Case cases[] = {
-        {"scale to screen, even in HD", 1, 1, -1, -1, -1, -1, {0, 0, 1366, 728}, {363, 192, 640, 400}},
+        {"scale to screen keeps the HD minimum", 1, 1, -1, -1, -1, -1, {0, 0, 1366, 728}, {43, 56, 1280, 800}},
         {"scale to screen", 1, 0, -1, -1, -1, -1, {0, 0, 2560, 1400}, {320, 128, 1920, 1200}},
         {"centred below the reserve", 0, 0, -1, -1, -1, -1, {0, 0, 1920, 1040}, {640, 348, 640, 400}},
         {"centred in HD", 0, 1, -1, -1, -1, -1, {100, 20, 1920, 1080}, {420, 188, 1280, 800}},
-        {"pulled back on screen", 0, 0, 5000, 0, 1280, 720, {0, 0, 1920, 1080}, {640, 56, 1280, 720}},
-        // Too large a saved size opens as the largest 16:10 one that fits.
-        {"too high", 0, 0, 5000, 0, 1280, 2000, {0, 0, 1920, 1080}, {281, 56, 1639, 1024}},
+        {"pulled back on screen", 0, 0, 5000, 0, 1280, 720, {0, 0, 1920, 1080}, {640, 56, 1280, 800}},
+        {"too high: the width is kept", 0, 0, 5000, 0, 1280, 2000, {0, 0, 1920, 1080}, {640, 56, 1280, 800}},
         {"saved maximised", 0, 0, 0, 19, 1920, 1200, {0, 0, 1920, 1080}, {0, 56, 1639, 1024}},
         {"too wide", 0, 0, 10, 60, 2560, 800, {0, 0, 1920, 1080}, {10, 56, 1639, 1024}},
+        {"from a 4K screen", 0, 0, 1500, 800, 3000, 1875, {0, 0, 1366, 742}, {267, 56, 1099, 686}},
+        {"below the minimum", 0, 0, 1266, 668, 100, 100, {0, 0, 1366, 768}, {726, 368, 640, 400}},
+        {"HD after SD", 0, 1, 1200, 600, 640, 400, {0, 0, 1920, 1080}, {640, 280, 1280, 800}},
         {"half a saved position", 0, 0, -1, 300, -1, -1, {0, 0, 1920, 1080}, {640, 368, 640, 400}},
         {"extreme position", 0, 0, INT32_MAX, INT32_MAX, -1, -1, {0, 0, 1920, 1080}, {1280, 680, 640, 400}},
     };

@@ -1,6 +1,7 @@
 #include "x_pixels.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
 #include <cstring>
@@ -12,10 +13,12 @@ static int ignore_error(Display*, XErrorEvent*)
     return 0;
 }
 
-// Searches below parent: a window manager puts each client into a frame of its own.
+// Searches below parent: a window manager puts each client into a frame of its
+// own, the child of the root that holds it.
 static XImage* read_named_window(Display* display, Window parent, const std::string& title_part,
                                  WindowPixels* where)
 {
+    const bool top_level = parent == DefaultRootWindow(display);
     Window root = 0, above = 0, *children = nullptr;
     unsigned int count = 0;
     XImage* image = nullptr;
@@ -26,6 +29,8 @@ static XImage* read_named_window(Display* display, Window parent, const std::str
         Window child = 0;
         if (!XGetWindowAttributes(display, children[i], &attributes) || attributes.map_state != IsViewable)
             continue;
+        if (top_level)
+            where->frame_y = attributes.y;
         if (XFetchName(display, children[i], &title) && title && strstr(title, title_part.c_str())) {
             XTranslateCoordinates(display, children[i], root, 0, 0, &where->x, &where->y, &child);
             image = XGetImage(display, children[i], 0, 0, attributes.width, attributes.height,
@@ -61,4 +66,28 @@ WindowPixels x_read_window(const std::string& display_name, const std::string& t
     XSetErrorHandler(previous);
     XCloseDisplay(display);
     return pixels;
+}
+
+XWorkArea x_work_area(const std::string& display_name)
+{
+    XWorkArea area;
+    Display* display = XOpenDisplay(display_name.c_str());
+    if (!display)
+        return area;
+    area = {0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))};
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, left_over = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_WORKAREA", False), 0, 4,
+                           False, XA_CARDINAL, &type, &format, &count, &left_over, &data) == Success &&
+        data && format == 32 && count == 4) {
+        const long* values = reinterpret_cast<const long*>(data);
+        area = {static_cast<int>(values[0]), static_cast<int>(values[1]), static_cast<int>(values[2]),
+                static_cast<int>(values[3])};
+    }
+    if (data)
+        XFree(data);
+    XCloseDisplay(display);
+    return area;
 }

@@ -8,6 +8,7 @@
 
 struct WindowPixels {
     int x = 0, y = 0;  // where the window's top-left pixel lies on the screen
+    int frame_y = 0;   // where the top of the frame around it (its title bar) lies
     int w = 0, h = 0;
     std::vector<uint32_t> rgb;  // 0xRRGGBB, row after row
     uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * w + x]; }
@@ -17,3 +18,10 @@ struct WindowPixels {
 // title_part, inside a window manager's frame too; empty (w 0) when there is
 // none or it cannot be read.
 WindowPixels x_read_window(const std::string& display, const std::string& title_part);
+
+// The part of the screen a window manager leaves to windows (_NET_WORKAREA),
+// the whole screen when none names it; w 0 when the display cannot be opened.
+struct XWorkArea {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+XWorkArea x_work_area(const std::string& display);

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* GAME_TITLE = "Kavrel Engine";
 constexpr int SERVER_START_SECONDS = 30;
 // The loading screen's start prompt: grey text on the row at 0.9 of the
-// 640x400 window's height.
+// 640x400 screen's height, scaled with the window.
 constexpr uint32_t PROMPT_GREY = 0x999999;
 constexpr int PROMPT_TOP = 360, PROMPT_BOTTOM = 376, PROMPT_MIN_PIXELS = 100;
 
@@ -61,17 +61,24 @@ static std::string read_display(int fd)
     return c == '\n' && !number.empty() ? ":" + number : "";
 }
 
-XSession::XSession(XDesktop desktop)
+static const char* window_manager_of(XDesktop desktop)
+{
+    return desktop == X_OPENBOX ? "openbox" : desktop == X_ICEWM ? "icewm" : "";
+}
+
+XSession::XSession(XDesktop desktop, int screen_w, int screen_h)
 {
     tools_ = command_exists("Xvfb") && command_exists("xdotool") &&
-             (desktop == X_BARE || (command_exists("openbox") && command_exists("wmctrl")));
+             (desktop == X_BARE || (command_exists(window_manager_of(desktop)) && command_exists("wmctrl")));
     int ready[2];
     if (!tools_ || pipe(ready) != 0)
         return;
     const std::string ready_fd = std::to_string(ready[1]);
-    const std::string desktop_screen =
-        std::to_string(X_DESKTOP_WIDTH) + "x" + std::to_string(X_DESKTOP_HEIGHT) + "x24";
-    const char* screen = desktop == X_BARE ? "1280x1024x24" : desktop_screen.c_str();
+    if (screen_w <= 0 || screen_h <= 0) {
+        screen_w = desktop == X_BARE ? 1280 : X_DESKTOP_WIDTH;
+        screen_h = desktop == X_BARE ? 1024 : X_DESKTOP_HEIGHT;
+    }
+    const std::string screen = std::to_string(screen_w) + "x" + std::to_string(screen_h) + "x24";
     server_ = fork();
     if (server_ == 0) {
         close(ready[0]);
@@ -80,32 +87,39 @@ XSession::XSession(XDesktop desktop)
         // as xdotool and every read of the window do, and drops a client that
         // connects meanwhile; the game then cannot open its display.
         execlp("Xvfb", "Xvfb", "-displayfd", ready_fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-               screen, static_cast<char*>(nullptr));
+               screen.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(ready[1]);
     display_ = read_display(ready[0]);
     close(ready[0]);
-    if (desktop == X_WINDOW_MANAGER && !display_.empty())
-        start_window_manager();
+    if (desktop != X_BARE && !display_.empty())
+        start_window_manager(desktop, screen_h);
 }
 
 // Returns once the window manager has taken the screen over, so that the
 // game's window is managed from its first map.
-void XSession::start_window_manager()
+void XSession::start_window_manager(XDesktop desktop, int screen_h)
 {
     window_manager_ = fork();
     if (window_manager_ == 0) {
         setenv("DISPLAY", display_.c_str(), 1);
-        // It complains of a missing menu file, which no test needs.
+        // Both complain of missing menu and theme files, which no test needs.
         const int quiet = open("/dev/null", O_WRONLY);
-        if (quiet >= 0)
+        if (quiet >= 0) {
+            dup2(quiet, STDOUT_FILENO);
             dup2(quiet, STDERR_FILENO);
-        execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+        }
+        const char* manager = window_manager_of(desktop);
+        execlp(manager, manager, desktop == X_OPENBOX ? "--sm-disable" : nullptr, static_cast<char*>(nullptr));
         _exit(127);
     }
+    // icewm's taskbar takes its part of the screen a moment after the manager is up.
+    const auto settled = [&] {
+        return wmctrl("-m") && (desktop != X_ICEWM || x_work_area(display_).h < screen_h);
+    };
     const auto deadline = Clock::now() + std::chrono::seconds(SERVER_START_SECONDS);
-    while (!wmctrl("-m") && Clock::now() < deadline)
+    while (!settled() && Clock::now() < deadline)
         pause_ms(50);
 }
 
@@ -218,7 +232,7 @@ bool GameProcess::start(int timeout_seconds)
     // The loading screen drops keys until its prompt is up.
     return wait_for_window(timeout_seconds) && wait_for_screen(timeout_seconds, [](const WindowPixels& window) {
                int grey = 0;
-               for (int y = PROMPT_TOP; y < PROMPT_BOTTOM && y < window.h; y++)
+               for (int y = PROMPT_TOP * window.h / 400; y < PROMPT_BOTTOM * window.h / 400; y++)
                    for (int x = 0; x < window.w; x++)
                        grey += window.at(x, y) == PROMPT_GREY;
                return grey >= PROMPT_MIN_PIXELS;

@@ -14,25 +14,27 @@
 WindowPixels load_png_pixels(const std::string& path);
 
 // What the private server runs besides the game: nothing, or a real window
-// manager (openbox) on a desktop-sized screen, which has its own say in the
-// window's size.
+// manager on a desktop-sized screen, which has its own say in the window's
+// size and place (icewm also keeps a taskbar out of the work area).
 constexpr int X_DESKTOP_WIDTH = 1920, X_DESKTOP_HEIGHT = 1080;
 enum XDesktop {
     X_BARE,
-    X_WINDOW_MANAGER,
+    X_OPENBOX,
+    X_ICEWM,
 };
 
 class XSession {
 public:
     // Starts Xvfb on a display number the server finds free, and the window
-    // manager when asked for.
-    explicit XSession(XDesktop desktop = X_BARE);
+    // manager when asked for. The screen is screen_w x screen_h, or when 0
+    // 1280x1024 bare and X_DESKTOP_WIDTH x X_DESKTOP_HEIGHT with a manager.
+    explicit XSession(XDesktop desktop = X_BARE, int screen_w = 0, int screen_h = 0);
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
 
-    // False when Xvfb or xdotool is missing, or openbox or wmctrl for a
-    // session with a window manager.
+    // False when Xvfb or xdotool is missing, or the window manager or wmctrl
+    // for a session with one.
     bool available() const { return tools_; }
     // Empty when the server did not come up.
     const std::string& display() const { return display_; }
@@ -49,7 +51,7 @@ public:
 
 private:
     bool run(const char* tool, const std::string& args) const;
-    void start_window_manager();
+    void start_window_manager(XDesktop desktop, int screen_h);
 
     bool tools_ = false;
     pid_t server_ = 0;
