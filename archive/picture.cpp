@@ -485,22 +485,26 @@ uint8_t* img_decode_rgba(SDL_Renderer* renderer, const uint8_t* bytes, size_t le
     return stbi_load_from_memory(bytes, length, w, h, &channels, PICTURE_CHANNELS);
 }
 
+// Decodes a picture read into a malloc'd buffer, which goes either way.
+static uint8_t* img_decode_rgba_read(SDL_Renderer* renderer, uint8_t* bytes, size_t len, int* w, int* h)
+{
+    uint8_t* pixels = bytes ? img_decode_rgba(renderer, bytes, len, w, h) : nullptr;
+    free(bytes);
+    return pixels;
+}
+
 uint8_t* img_decode_rgba_file(SDL_Renderer* renderer, const char* path, int* w, int* h)
 {
     size_t len = 0;
     uint8_t* bytes = arc_read_file(path, IMG_FILE_CAP, &len);
-    uint8_t* pixels = bytes ? img_decode_rgba(renderer, bytes, len, w, h) : nullptr;
-    free(bytes);
-    return pixels;
+    return img_decode_rgba_read(renderer, bytes, len, w, h);
 }
 
 uint8_t* img_decode_rgba_asset(SDL_Renderer* renderer, const char* name, int* w, int* h)
 {
     size_t len = 0;
     uint8_t* bytes = asset_read_capped(name, IMG_FILE_CAP, &len);
-    uint8_t* pixels = bytes ? img_decode_rgba(renderer, bytes, len, w, h) : nullptr;
-    free(bytes);
-    return pixels;
+    return img_decode_rgba_read(renderer, bytes, len, w, h);
 }
 
 bool img_load_texture(const char* name, SDL_Renderer* renderer, SDL_Texture** out_texture,
