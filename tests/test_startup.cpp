@@ -232,7 +232,7 @@ TEST(StartupTest, MusicDeviceOpensFirstAndTakesTheConfiguredModes)
     const size_t opened = result.out.find("[BGM] Audio device opened: 44100 Hz, 2 ch, 4096 samples\n");
     const size_t hd = result.out.find("[BGM] HD mode: OFF\n");
     const size_t mute = result.out.find("[BGM] Mute: ON\n");
-    // Each line found before the next, the last one found.
+    // npos sorts last: with the last line found, the order checks find the others.
     EXPECT_NE(mute, std::string::npos) << result.out;
     EXPECT_LT(opened, hd) << result.out;
     EXPECT_LT(hd, mute) << result.out;
