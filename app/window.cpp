@@ -167,11 +167,11 @@ static bool size_is_managed(SDL_Window* window)
 
 void win_set_size_centered(SDL_Window* window, int w, int h)
 {
-    const ScreenRect usable = win_usable_bounds(window_display(window));
     ScreenRect rect = {0, 0, w, h};
-    centre_in(usable, w, h, &rect.x, &rect.y);
+    centre_in(window_usable_bounds(window), w, h, &rect.x, &rect.y);
     // A size asked for while the manager holds the window would become the
-    // one it restores; the new rectangle waits for the next start instead.
+    // one it restores. Leaving that state brings the restored size back, so
+    // the new rectangle is saved only by a quit before then.
     if (size_is_managed(window)) {
         s_window_track.normal = rect;
         return;

@@ -73,7 +73,8 @@ void win_largest_fit(const ScreenRect& usable, int* w, int* h);
 
 // Sets the client size and centres the window on its display, below the
 // reserve. While the window is maximised or fullscreen nothing is asked of
-// the window manager; the centred rectangle becomes the one saved on exit.
+// the window manager: the centred rectangle is saved only if the game ends
+// before the window leaves that state.
 void win_set_size_centered(SDL_Window* window, int w, int h);
 
 // Puts the client area of a window just shown at x, y, where a window

@@ -179,15 +179,9 @@ TEST_F(DemoMusicTest, MusicDecodesAsStereoAt44100HzInWholeBars)
 {
     for (int track = 0; track < DEMO_MUSIC_TRACK_COUNT; track++) {
         for (DemoMusicPart part : {DEMO_PART_INTRO, DEMO_PART_LOOP}) {
-            double seconds =
-                static_cast<double>(demo_music_part_frames(track, part)) / DEMO_MUSIC_RATE;
-            if (part == DEMO_PART_INTRO) {
-                EXPECT_GE(seconds, 2.0);
-                EXPECT_LE(seconds, 4.0);
-            } else {
-                EXPECT_GE(seconds, 8.0);
-                EXPECT_LE(seconds, 12.0);
-            }
+            const double seconds = static_cast<double>(demo_music_part_frames(track, part)) / DEMO_MUSIC_RATE;
+            EXPECT_GE(seconds, part == DEMO_PART_INTRO ? 2.0 : 8.0);
+            EXPECT_LE(seconds, part == DEMO_PART_INTRO ? 4.0 : 12.0);
             for (bool hd : {false, true}) {
                 std::string path = part_path(*dir_, track, part, hd);
                 DecodedOgg ogg;

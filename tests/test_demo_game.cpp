@@ -61,10 +61,9 @@ static void play_through(const std::string& script_lang)
     for (const char* archive : {"base.dat", "hd.dat", "script.dat", "script_en.dat"})
         fs::copy_file(std::string(KAVREL_DEMO_DIR) + "/game/" + archive, dir.file(archive));
     write_text_file(dir.file("config.ini"), "script_lang=" + script_lang + "\n");
-    auto picture = [](const char* name) {
-        return load_png_pixels(std::string(KAVREL_DEMO_DIR) + "/stage/art/img/" + name);
-    };
-    const WindowPixels title = picture("000.png"), study = picture("007.png"), night = picture("002.png");
+    const std::string art = std::string(KAVREL_DEMO_DIR) + "/stage/art/img/";
+    const WindowPixels title = load_png_pixels(art + "000.png"), study = load_png_pixels(art + "007.png"),
+                       night = load_png_pixels(art + "002.png");
     for (const WindowPixels* shown : {&title, &study, &night})
         ASSERT_EQ(shown->w, 640);
 
@@ -116,15 +115,14 @@ static void play_through(const std::string& script_lang)
     // The first path to the ending, whose first line stands on the band's top
     // row; after "The End" a key brings the title back.
     x.xdotool("key Return");
-    auto first_row_ink = [](const WindowPixels& shot) {
-        return count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_TOP + LINE_H);
-    };
-    int ending_first_row = 0;
-    EXPECT_TRUE(play_until([&](const WindowPixels& shot) {
-        ending_first_row = first_row_ink(shot);
+    WindowPixels ending;
+    ASSERT_TRUE(play_until([&](const WindowPixels& shot) {
+        ending = shot;
         return shows_picture(shot, night) && prompt_shown(shot);
     })) << "no ending: " << game.state();
-    EXPECT_GT(ending_first_row, first_row_ink(night) + 100) << "the ending's first row stays empty";
+    EXPECT_GT(count(ending, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_TOP + LINE_H),
+              count(night, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_TOP + LINE_H) + 100)
+        << "the ending's first row stays empty";
     EXPECT_TRUE(play_until([&](const WindowPixels& shot) { return shows_picture(shot, title); }))
         << "no title after the end: " << game.state();
     EXPECT_EQ(game.quit(10), 0) << game.state();

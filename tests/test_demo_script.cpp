@@ -60,9 +60,8 @@ Playthrough play_demo(const char* file, size_t choice_index)
 TEST(DemoScriptTest, EachEditionPlaysBothPathsToTheEndAndBackToTheTitleAndBothShareOneStructure)
 {
     // The title, the study with the letter, the forest at dusk, Minagi.
-    const std::vector<std::pair<char, uint32_t>> expected_start = {
-        {'#', 1}, {'"', 0}, {'"', 7}, {'\'', 4}, {'#', 2}, {'"', 1}, {'"', 3},
-    };
+    const std::vector<std::pair<char, uint32_t>> expected_start = {{'#', 1}, {'"', 0}, {'"', 7}, {'\'', 4},
+                                                                   {'#', 2}, {'"', 1}, {'"', 3}};
     // The night sky with the title music, "The End" over it, then the title again.
     const std::vector<std::pair<char, uint32_t>> expected_end = {{'#', 1}, {'"', 2}, {'"', 2}, {'#', 1}, TITLE_PICTURE};
     const char* const editions[] = {"script.kvs", "script_en.kvs"};  // Japanese, English

@@ -6,6 +6,7 @@
 #include <stb_image.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -81,11 +82,7 @@ TEST_F(FontAtlasTest, EveryJisCellRoundTripsThroughTheEnginesShiftJisDecoding)
 
 TEST_F(FontAtlasTest, GlyphsLandInTheCellsTheEngineReadsAtBothScales)
 {
-    struct Case {
-        uint16_t code;
-        uint32_t codepoint;
-    };
-    const Case cases[] = {{0x41, 0x41}, {0x93FA, 0x65E5}, {0x82A0, 0x3042}};
+    const std::pair<uint16_t, uint32_t> cases[] = {{0x41, 0x41}, {0x93FA, 0x65E5}, {0x82A0, 0x3042}};
     std::string error;
     ASSERT_TRUE(font_atlas_write(dir_.path(), glyphs_, &error)) << error;
     const char* names[] = {FONT_ATLAS_SD_NAME, FONT_ATLAS_HD_NAME};
@@ -94,9 +91,9 @@ TEST_F(FontAtlasTest, GlyphsLandInTheCellsTheEngineReadsAtBothScales)
         load_png(dir_.file(names[scale - 1]), &png);
         ASSERT_EQ(png.w, FONT_ATLAS_SD_WIDTH * scale);
         ASSERT_EQ(png.h, FONT_ATLAS_SD_HEIGHT * scale);
-        for (const Case& c : cases) {
-            const HexGlyph& glyph = glyphs_.at(c.codepoint);
-            FontCell cell = font_glyph_cell(c.code, scale, false);
+        for (const auto& [code, codepoint] : cases) {
+            const HexGlyph& glyph = glyphs_.at(codepoint);
+            FontCell cell = font_glyph_cell(code, scale, false);
             ASSERT_EQ(cell.w, glyph.width * scale);
             // Smoothing may move a few edge pixels at scale 2, never the shape.
             int mismatches = 0, ink = 0;
@@ -110,9 +107,9 @@ TEST_F(FontAtlasTest, GlyphsLandInTheCellsTheEngineReadsAtBothScales)
                 }
             }
             if (scale == 1)
-                EXPECT_EQ(mismatches, 0) << std::hex << c.code;
+                EXPECT_EQ(mismatches, 0) << std::hex << code;
             else
-                EXPECT_LT(mismatches * 4, ink) << std::hex << c.code;
+                EXPECT_LT(mismatches * 4, ink) << std::hex << code;
         }
         // The bar (row 9) spans its whole cell, so "――" draws one line; the corner's
         // stroke (row 7) runs on to the right edge only, where its line goes.

@@ -22,8 +22,7 @@ TEST(WindowPlacementTest, StartupPlacementFromTheSettingsAndTheUsableBounds)
         int32_t saved_x, saved_y, saved_w, saved_h;
         ScreenRect usable, placed;
     };
-    // Every size is cut to the bounds below the reserve one side at a time,
-    // brought to 16:10 and raised to the mode's minimum before it is placed.
+    // Each side is cut to the bounds below the reserve, then 16:10 and the mode's minimum follow.
     const Case cases[] = {
         {"scale to screen keeps the HD minimum", 1, 1, -1, -1, -1, -1, {0, 0, 1366, 728}, {43, 56, 1280, 800}},
         {"scale to screen", 1, 0, -1, -1, -1, -1, {0, 0, 2560, 1400}, {320, 128, 1920, 1200}},

@@ -68,13 +68,13 @@ WindowPixels x_read_window(const std::string& display_name, const std::string& t
     return pixels;
 }
 
-XWorkArea x_work_area(const std::string& display_name)
+ScreenRect x_work_area(const std::string& display_name)
 {
-    XWorkArea area;
     Display* display = XOpenDisplay(display_name.c_str());
     if (!display)
-        return area;
-    area = {0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))};
+        return {};
+    const int screen = DefaultScreen(display);
+    ScreenRect area = {0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)};
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, left_over = 0;

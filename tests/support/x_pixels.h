@@ -2,6 +2,8 @@
 // game draws on screen but never puts in a screenshot, such as its menus.
 #pragma once
 
+#include "app.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,7 +23,4 @@ WindowPixels x_read_window(const std::string& display, const std::string& title_
 
 // The part of the screen a window manager leaves to windows (_NET_WORKAREA),
 // the whole screen when none names it; w 0 when the display cannot be opened.
-struct XWorkArea {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-XWorkArea x_work_area(const std::string& display);
+ScreenRect x_work_area(const std::string& display);

@@ -74,10 +74,6 @@ XSession::XSession(XDesktop desktop, int screen_w, int screen_h)
     if (!tools_ || pipe(ready) != 0)
         return;
     const std::string ready_fd = std::to_string(ready[1]);
-    if (screen_w <= 0 || screen_h <= 0) {
-        screen_w = desktop == X_BARE ? 1280 : X_DESKTOP_WIDTH;
-        screen_h = desktop == X_BARE ? 1024 : X_DESKTOP_HEIGHT;
-    }
     const std::string screen = std::to_string(screen_w) + "x" + std::to_string(screen_h) + "x24";
     server_ = fork();
     if (server_ == 0) {
@@ -115,9 +111,7 @@ void XSession::start_window_manager(XDesktop desktop, int screen_h)
         _exit(127);
     }
     // icewm's taskbar takes its part of the screen a moment after the manager is up.
-    const auto settled = [&] {
-        return wmctrl("-m") && (desktop != X_ICEWM || x_work_area(display_).h < screen_h);
-    };
+    const auto settled = [&] { return wmctrl("-m") && (desktop != X_ICEWM || x_work_area(display_).h < screen_h); };
     const auto deadline = Clock::now() + std::chrono::seconds(SERVER_START_SECONDS);
     while (!settled() && Clock::now() < deadline)
         pause_ms(50);

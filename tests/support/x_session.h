@@ -13,8 +13,8 @@
 // A PNG file's pixels; empty (w 0) when it cannot be read.
 WindowPixels load_png_pixels(const std::string& path);
 
-// What the private server runs besides the game: nothing, or a real window
-// manager on a desktop-sized screen, which has its own say in the window's
+// A desktop's screen, and what the private server runs besides the game:
+// nothing, or a real window manager, which has its own say in the window's
 // size and place (icewm also keeps a taskbar out of the work area).
 constexpr int X_DESKTOP_WIDTH = 1920, X_DESKTOP_HEIGHT = 1080;
 enum XDesktop {
@@ -25,10 +25,9 @@ enum XDesktop {
 
 class XSession {
 public:
-    // Starts Xvfb on a display number the server finds free, and the window
-    // manager when asked for. The screen is screen_w x screen_h, or when 0
-    // 1280x1024 bare and X_DESKTOP_WIDTH x X_DESKTOP_HEIGHT with a manager.
-    explicit XSession(XDesktop desktop = X_BARE, int screen_w = 0, int screen_h = 0);
+    // Starts Xvfb with a screen_w x screen_h screen on a display number the
+    // server finds free, and the window manager when asked for.
+    explicit XSession(XDesktop desktop = X_BARE, int screen_w = 1280, int screen_h = 1024);
     ~XSession();
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
