@@ -46,6 +46,15 @@ static ScreenRect window_usable_bounds(SDL_Window* window)
     return win_usable_bounds(window_display(window));
 }
 
+// The client area's position and size, as SDL last knows them.
+static ScreenRect window_client_rect(SDL_Window* window)
+{
+    ScreenRect rect;
+    SDL_GetWindowPosition(window, &rect.x, &rect.y);
+    SDL_GetWindowSize(window, &rect.w, &rect.h);
+    return rect;
+}
+
 void win_largest_fit(const ScreenRect& usable, int* w, int* h)
 {
     // The widest width whose height, 5/8 of it rounded down, still fits.
@@ -199,12 +208,10 @@ static bool follow_real_size(SDL_Window* window)
 // usable bounds is moved back in; one that fits stays where it is.
 static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
 {
-    ScreenRect rect;
-    SDL_GetWindowPosition(window, &rect.x, &rect.y);
-    SDL_GetWindowSize(window, &rect.w, &rect.h);
-    const int old_x = rect.x, old_y = rect.y;
+    const ScreenRect old = window_client_rect(window);
+    ScreenRect rect = old;
     keep_inside(usable, &rect);
-    if (rect.x != old_x || rect.y != old_y)
+    if (rect.x != old.x || rect.y != old.y)
         SDL_SetWindowPosition(window, rect.x, rect.y);
 }
 
@@ -215,8 +222,9 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
         return;
     }
     WindowTrack* track = &s_window_track;
+    const ScreenRect usable = window_usable_bounds(window);
     int want_w = 0, want_h = 0;
-    if (!app_resize_target(w, h, window_usable_bounds(window), &want_w, &want_h)) {
+    if (!app_resize_target(w, h, usable, &want_w, &want_h)) {
         track->refused_w = track->refused_h = 0;
         return;
     }
@@ -228,20 +236,18 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
     track->refused_w = given ? 0 : want_w;
     track->refused_h = given ? 0 : want_h;
     if (given)
-        move_back_inside(window, window_usable_bounds(window));
+        move_back_inside(window, usable);
 }
 
 void win_note_normal_placement(SDL_Window* window)
 {
-    ScreenRect rect;
-    SDL_GetWindowSize(window, &rect.w, &rect.h);
+    const ScreenRect rect = window_client_rect(window);
     int want_w = 0, want_h = 0;
     // A window manager may report the maximised size before it flags the
     // window maximised; that size is no 16:10 one and is passed over.
     if ((SDL_GetWindowFlags(window) & SDL_WINDOW_MINIMIZED) != 0 || size_is_managed(window) ||
         app_resize_target(rect.w, rect.h, window_usable_bounds(window), &want_w, &want_h))
         return;
-    SDL_GetWindowPosition(window, &rect.x, &rect.y);
     s_window_track.normal = rect;
 }
 
@@ -251,11 +257,8 @@ void app_save_window_placement(Engine* engine)
     // mode and would open the new one at the wrong size.
     if (!engine || !engine->window || g_config.use_hd_graphics != engine->hd_mode)
         return;
-    ScreenRect rect;
-    SDL_GetWindowPosition(engine->window, &rect.x, &rect.y);
-    SDL_GetWindowSize(engine->window, &rect.w, &rect.h);
-    if (size_is_managed(engine->window) && s_window_track.normal.w > 0)
-        rect = s_window_track.normal;
+    const bool held = size_is_managed(engine->window) && s_window_track.normal.w > 0;
+    const ScreenRect rect = held ? s_window_track.normal : window_client_rect(engine->window);
     g_config.window_x = rect.x;
     g_config.window_y = rect.y;
     g_config.window_w = rect.w;

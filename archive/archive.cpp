@@ -172,13 +172,20 @@ bool arc_open_image(Archive* arc, uint8_t* file_bytes, size_t len)
     return true;
 }
 
-// Reads the whole of a file open_sized_file opened into bytes and closes it;
-// false when it reads short (it changed, or the disk failed).
-static bool read_sized_file(FILE* file, uint8_t* bytes, int32_t len)
+// Reads the whole of a file open_sized_file opened into a new malloc'd
+// buffer and closes it. Null when its bytes cannot be held (*held false) or
+// it reads short (it changed, or the disk failed).
+static uint8_t* read_sized_file(FILE* file, int32_t len, bool* held)
 {
-    const bool read = fread(bytes, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
+    uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
+    *held = bytes != nullptr;
+    const bool read = bytes && fread(bytes, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
     fclose(file);
-    return read;
+    if (!read) {
+        free(bytes);
+        return nullptr;
+    }
+    return bytes;
 }
 
 uint8_t* arc_read_file(const char* path, size_t max_len, size_t* out_len)
@@ -188,16 +195,10 @@ uint8_t* arc_read_file(const char* path, size_t max_len, size_t* out_len)
     FILE* file = open_sized_file(path, cap, &len);
     if (!file)
         return nullptr;
-    uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
-    if (!bytes) {
-        fclose(file);
-        return nullptr;
-    }
-    if (!read_sized_file(file, bytes, len)) {
-        free(bytes);
-        return nullptr;
-    }
-    *out_len = static_cast<size_t>(len);
+    bool held = false;
+    uint8_t* bytes = read_sized_file(file, len, &held);
+    if (bytes)
+        *out_len = static_cast<size_t>(len);
     return bytes;
 }
 
@@ -215,20 +216,17 @@ void arc_open(Archive* arc, const char* file_name)
         FILE* file = open_sized_file(path, ARC_MAX_FILE_SIZE, &len);
         if (!file)
             continue;
+        bool held = false;
+        uint8_t* bytes = read_sized_file(file, len, &held);
         // A file too large to hold now says nothing about its contents: a
         // smaller copy further down may still be played.
-        uint8_t* bytes = static_cast<uint8_t*>(malloc(static_cast<size_t>(len)));
-        if (!bytes) {
-            fclose(file);
+        if (!held)
             continue;
-        }
         // From here the first usable file decides, valid, unreadable or not:
         // a broken archive in an early folder must not let a stale copy
         // further down be played instead.
-        if (read_sized_file(file, bytes, len))
+        if (bytes)
             arc_open_image(arc, bytes, static_cast<size_t>(len));
-        else
-            free(bytes);
         return;
     }
 }
