@@ -33,6 +33,16 @@ static ScenarioBuilder scene()
     return scenario;
 }
 
+// Passes the start prompt and waits for the scene's picture: start-up has
+// then set the window's size for the last time, and a resize or maximise
+// sent from now on is the player's.
+static bool start_scene(GameProcess& game)
+{
+    return game.start(60) && game.wait_for_screen(30, [](const WindowPixels& window) {
+               return window.at(window.w / 2, window.h / 4) == PICTURE_RGB;
+           });
+}
+
 static void pause_ms(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -136,7 +146,7 @@ TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhere
     WindowPixels normal;
     {
         GameProcess game(x, dir.path());
-        ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
+        ASSERT_TRUE(start_scene(game)) << "the game: " << game.state();
         ASSERT_TRUE(x.wmctrl(maximise));
         ASSERT_TRUE(game.wait_for_screen(30, filled)) << "the game: " << game.state();
 
@@ -223,14 +233,14 @@ TEST_P(SmallScreenTest, LargeWindowsStayInsideTheWorkArea)
     write_text_file(dir.file("config.ini"), "window_x=1500\nwindow_y=800\nwindow_w=3000\nwindow_h=1875\n");
     GameProcess game(x, dir.path());
     ASSERT_TRUE(game.wait_for_window(60)) << "the game: " << game.state();
-    EXPECT_TRUE(game.wait_for_screen(10, inside)) << "the saved rectangle";
-    ASSERT_TRUE(game.start(60)) << "the game: " << game.state();
+    EXPECT_TRUE(game.wait_for_screen(10, inside)) << "the saved rectangle: " << game.state();
+    ASSERT_TRUE(start_scene(game)) << "the game: " << game.state();
 
     x.xdotool("search --name \"Kavrel Engine\" windowsize %1 640 400");
-    ASSERT_TRUE(game.wait_for_screen(10, [](const WindowPixels& window) { return window.w == 640; }));
+    ASSERT_TRUE(game.wait_for_screen(10, [](const WindowPixels& window) { return window.w == 640; })) << game.state();
     x.xdotool("search --name \"Kavrel Engine\" windowmove %1 700 350 windowsize %1 1300 400");
     EXPECT_TRUE(game.wait_for_screen(10, [&](const WindowPixels& window) { return window.w > 1000 && inside(window); }))
-        << "the widened window";
+        << "the widened window: " << game.state();
     EXPECT_EQ(game.quit(10), 0) << game.state();
 }
 

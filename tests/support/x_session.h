@@ -81,8 +81,9 @@ public:
     bool wait_for_screen(int timeout_seconds, const std::function<bool(const WindowPixels&)>& shown);
     // True once the game has ended.
     bool ended();
-    // For a failure message: "running", or how the game ended, followed by
-    // what it wrote to standard error.
+    // For a failure message: "running", or how the game ended, the window's
+    // size and place when wait_for_screen last read it, and what the game
+    // wrote to standard error.
     std::string state();
     // Sends SIGINT (a quit) and waits; the exit status, -1 if killed.
     int quit(int timeout_seconds);
@@ -92,5 +93,6 @@ private:
     std::string folder_;
     pid_t child_ = 0;
     std::string ending_;
+    std::string last_seen_;  // the size and place of the window wait_for_screen last read
     int exit_status_ = -1;
 };
