@@ -33,14 +33,12 @@ static ScenarioBuilder scene()
     return scenario;
 }
 
-// Passes the start prompt and waits for the scene's picture: start-up has
-// then set the window's size for the last time, and a resize or maximise
-// sent from now on is the player's.
+// Past the start prompt to the scene's picture, once start-up has asked for
+// its last window size: a resize or maximise from then on is the player's.
 static bool start_scene(GameProcess& game)
 {
-    return game.start(60) && game.wait_for_screen(30, [](const WindowPixels& window) {
-               return window.at(window.w / 2, window.h / 4) == PICTURE_RGB;
-           });
+    return game.start(60) &&
+           game.wait_for_screen(30, [](const WindowPixels& w) { return w.at(w.w / 2, w.h / 4) == PICTURE_RGB; });
 }
 
 static void pause_ms(int ms)
@@ -186,12 +184,12 @@ TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhere
         x.wmctrl("-r \"Kavrel Engine\" -b remove,fullscreen");
         EXPECT_TRUE(game.wait_for_screen(30, restored)) << "fullscreen was left at another size than before";
         x.xdotool("search --name \"Kavrel Engine\" windowmove %1 300 200 windowsize %1 800 500");
-        // The picture reaching the new right edge shows the game has taken the
-        // new rectangle in before the window is maximised.
         EXPECT_TRUE(game.wait_for_screen(30, [&](const WindowPixels& window) {
             normal = window;
             return window.w == 800 && window.h == 500 && window.y > 150 && window.at(798, 100) == PICTURE_RGB;
         }));
+        // F12's screenshot shows the game has handled the resize before the window is maximised.
+        ASSERT_GT(take_screenshot(x, dir, 1).w, 0);
         x.wmctrl(maximise);
         ASSERT_TRUE(game.wait_for_screen(30, filled));
         EXPECT_EQ(game.quit(10), 0) << game.state();
@@ -232,8 +230,7 @@ TEST_P(SmallScreenTest, LargeWindowsStayInsideTheWorkArea)
     put_window_game(dir, scene(), PICTURE_RGB);
     write_text_file(dir.file("config.ini"), "window_x=1500\nwindow_y=800\nwindow_w=3000\nwindow_h=1875\n");
     GameProcess game(x, dir.path());
-    ASSERT_TRUE(game.wait_for_window(60)) << "the game: " << game.state();
-    EXPECT_TRUE(game.wait_for_screen(10, inside)) << "the saved rectangle: " << game.state();
+    EXPECT_TRUE(game.wait_for_screen(60, inside)) << "the saved rectangle: " << game.state();
     ASSERT_TRUE(start_scene(game)) << "the game: " << game.state();
 
     x.xdotool("search --name \"Kavrel Engine\" windowsize %1 640 400");

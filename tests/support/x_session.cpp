@@ -202,7 +202,6 @@ bool GameProcess::wait_for_screen(int timeout_seconds, const std::function<bool(
     const auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
     while (!ended() && Clock::now() < deadline) {
         const WindowPixels window = x_read_window(session_.display(), GAME_TITLE);
-        // A window reaching past the screen's edge cannot be read back.
         last_seen_ = window.w == 0 ? "unreadable (not shown, or partly off the screen)"
                                    : std::to_string(window.w) + "x" + std::to_string(window.h) + " at " +
                                          std::to_string(window.x) + "," + std::to_string(window.y);
@@ -242,8 +241,7 @@ std::string GameProcess::state()
     const std::string errors = read_text_file(folder_ + "/stderr.txt");
     if (session_.display().empty())
         return "no X server came up";
-    const std::string window = last_seen_.empty() ? "" : ", its window last seen " + last_seen_;
-    return (ended() ? ending_ : "running") + window + (errors.empty() ? "" : "; its standard error:\n" + errors);
+    return (ended() ? ending_ : "running") + ", window " + last_seen_ + (errors.empty() ? "" : "; stderr:\n" + errors);
 }
 
 int GameProcess::quit(int timeout_seconds)

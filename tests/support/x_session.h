@@ -81,9 +81,8 @@ public:
     bool wait_for_screen(int timeout_seconds, const std::function<bool(const WindowPixels&)>& shown);
     // True once the game has ended.
     bool ended();
-    // For a failure message: "running", or how the game ended, the window's
-    // size and place when wait_for_screen last read it, and what the game
-    // wrote to standard error.
+    // For a failure message: "running" or how the game ended, where
+    // wait_for_screen last saw its window, and its standard error.
     std::string state();
     // Sends SIGINT (a quit) and waits; the exit status, -1 if killed.
     int quit(int timeout_seconds);
@@ -93,6 +92,6 @@ private:
     std::string folder_;
     pid_t child_ = 0;
     std::string ending_;
-    std::string last_seen_;  // the size and place of the window wait_for_screen last read
+    std::string last_seen_ = "never read";  // the window as wait_for_screen last read it
     int exit_status_ = -1;
 };
