@@ -145,10 +145,11 @@ static bool cfg_write_stream(FILE* file, void*)
     return true;
 }
 
-// Through a temporary file: a crash while writing never leaves the player
-// with half a configuration. A config.ini that is no regular file (a FIFO,
-// a link to a device) or that is read-only was made so on purpose, and is
-// left as it is; the settings then last for this run only.
+// Through a temporary file wherever that keeps the file's owner and links:
+// a crash while writing never leaves the player with half a configuration.
+// A config.ini that is no regular file (a FIFO, a link to a device) or that
+// is read-only was made so on purpose, and is left as it is; the settings
+// then last for this run only.
 void cfg_save(const char* path)
 {
     plat_replace_file(path, cfg_write_stream, nullptr);

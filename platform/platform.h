@@ -56,18 +56,23 @@ void plat_executable_dir(char* out, size_t capacity);
 // afterwards, whether it was made now or before.
 bool plat_make_dir(const char* path);
 
-// Fills file through write and puts it at path so that a crash or power cut
-// at any moment leaves either the old file or the new one whole. A link at
-// path is written through: the file it leads to is replaced and the link
-// stays. Only what an open for writing would reach is replaced: nothing, or
-// a regular file this user may write (its permissions are kept); anything
-// else is left as it is. The bytes go to a new file at that name + ".tmp"
-// (whatever was there is removed first, never followed or waited on), are
-// flushed to the disk, and replace the old file; the folder is synced so the
-// new name is on the disk too. False when the file may not be replaced, the
-// temporary cannot be made (a folder at its name), write returns false or any
-// step fails: the file is then as it was and the temporary removed, unless
-// only the folder's sync failed (the new file is in place).
+// Fills file through write and puts it at path, keeping what opening the
+// file for writing would keep. A link at path is written through: the file
+// it leads to is written and the link stays. Only what an open for writing
+// would reach is written: nothing, or a regular file this user may write;
+// anything else is left as it is. The bytes go to a new file of this write's
+// own beside it, "<name>.kavrel-XXXXXX.tmp" (made exclusively: nothing
+// already there is followed, waited on or removed), are flushed to the disk
+// and renamed over the old file, whose owner, group and permissions they
+// take; the folder is synced so the new name is on the disk too. A crash
+// then leaves the old file or the new one whole, and at most that temporary.
+// Where the new file cannot keep the old one's owner or group, the old file
+// has a second name (a hard link), or its folder takes no new file, the old
+// file is emptied and written where it is, as the open does. False when the
+// file may not be written, write returns false or any step fails: the
+// temporary is then removed and the old file stays, unless it was written in
+// place (it holds what was written) or only the folder's sync failed (the
+// new file is in place).
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 

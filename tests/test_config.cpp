@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "config.h"
+#include "platform.h"
 #include "test_support.h"
 
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -80,45 +83,88 @@ TEST_F(ConfigTest, MissingFileOrOnlyCommentsGiveTheDefaultsWrittenAsTwelveLines)
         std::filesystem::create_symlink(made ? own_zero : "/dev/zero", path);
     }
 
-    // Nor is what sits at the temporary name waited on or written through
-    // (a temporary left in place would stop the next link being made).
+    // Nor is anything of the player's beside it (a FIFO, then a link, at
+    // config.ini.tmp) waited on, written through or removed, and each write lands.
     std::filesystem::remove(path);
     write_text_file(dir.file("kept.txt"), "the player's\n");
     make_fifo(path + ".tmp");
-    for (const char* what : {"FIFO", "link to a file"}) {
+    for (int speed : {2, 3}) {
+        g_config.game_speed = speed;
         cfg_save(path.c_str());
-        EXPECT_EQ(read_text_file(path), DEFAULT_CONFIG_INI) << what;
+        EXPECT_NE(read_text_file(path).find("\ngame_speed=" + std::to_string(speed) + "\n"), std::string::npos);
+        EXPECT_TRUE(speed == 2 ? std::filesystem::is_fifo(path + ".tmp") : std::filesystem::is_symlink(path + ".tmp"));
+        std::filesystem::remove(path + ".tmp");
         std::filesystem::create_symlink(dir.file("kept.txt"), path + ".tmp");
     }
     EXPECT_EQ(read_text_file(dir.file("kept.txt")), "the player's\n");
 }
 
-// Only what opening config.ini for writing would reach is replaced: the file
-// a link leads to, and never one the player made read-only or unreadable.
-TEST_F(ConfigTest, ALinkedFileIsWrittenThroughAndAReadOnlyOneIsKept)
+// Only what opening config.ini for writing would reach is written (the file a
+// link leads to, never one the player made read-only or unreadable), and what
+// that open keeps stays: the file's every name, its owner, the files beside it.
+TEST_F(ConfigTest, ALinkedFileIsWrittenThroughWithItsOwnerAndAReadOnlyOneIsKept)
 {
     const std::string path = dir.file("config.ini");
     const std::string real = dir.file("settings/kavrel.ini");
     write_text_file(real, "game_speed=3\n");
+    write_text_file(real + ".tmp", "the player's\n");
     ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+    // The player's file: written by root, it stays theirs (no user need have the id).
+    const bool root = geteuid() == 0;
+    constexpr uid_t NOT_ROOT = 4321;
+    ASSERT_EQ(root ? chown(real.c_str(), NOT_ROOT, NOT_ROOT) : 0, 0);
     std::filesystem::create_symlink("settings/kavrel.ini", path);
     ASSERT_TRUE(cfg_load(path.c_str()));
     g_config.mute_audio = 1;
     cfg_save(path.c_str());
     EXPECT_TRUE(std::filesystem::is_symlink(path));
-    EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0600)) << "the player's stay";
+    struct stat info;
+    ASSERT_EQ(stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u) << "the player's stay";
+    EXPECT_EQ(info.st_uid, root ? NOT_ROOT : geteuid());
+    EXPECT_EQ(info.st_gid, root ? NOT_ROOT : getegid());
     EXPECT_NE(read_text_file(real).find("\nmute_audio=1\ngame_speed=3\n"), std::string::npos);
+    // A second name of the file sees the new text too.
+    std::filesystem::create_hard_link(real, dir.file("settings/copy.ini"));
+    g_config.mute_audio = 0;
+    cfg_save(path.c_str());
+    EXPECT_NE(read_text_file(dir.file("settings/copy.ini")).find("\nmute_audio=0\n"), std::string::npos);
+    EXPECT_EQ(read_text_file(real + ".tmp"), "the player's\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("settings")), {}), 3) << "a temporary left";
 
+    // Root's file that the player may write is written and stays root's, whoever may write its folder.
     std::filesystem::remove(path);
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-    for (mode_t mode : {0444, 0000}) {
-        write_text_file(path, "game_speed=2\n");
-        ASSERT_EQ(chmod(path.c_str(), mode), 0);
-        EXPECT_EQ(run_in_child([&] { cfg_save(path.c_str()); return 0; }, ChildUser::PLAYER), 0);
-        EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(mode));
-        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
-        EXPECT_EQ(read_text_file(path), "game_speed=2\n") << std::oct << mode;
-    }
+    for (mode_t file : {0444, 0000, 0666})
+        for (mode_t folder : {0755, 0777}) {
+            write_text_file(path, "game_speed=2\n");
+            ASSERT_EQ(chmod(path.c_str(), file), 0);
+            ASSERT_EQ(chmod(dir.path().c_str(), folder), 0);
+            EXPECT_EQ(run_in_child([&] { cfg_save(path.c_str()); return 0; }, ChildUser::PLAYER), 0);
+            ASSERT_EQ(stat(path.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, file);
+            EXPECT_EQ(info.st_uid, geteuid());
+            ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+            EXPECT_EQ(read_text_file(path) != "game_speed=2\n", file == 0666) << std::oct << file << " in " << folder;
+        }
+}
+
+// A second game starts writing config.ini while the first is halfway, and
+// is killed there: the first game's write still lands whole.
+TEST_F(ConfigTest, TwoGamesWritingOneFileAtOnceLeaveItWhole)
+{
+    const std::string path = dir.file("config.ini");
+    const PlatWriteFn write_through = [](FILE* file, void* user) {
+        return (*static_cast<std::function<bool(FILE*)>*>(user))(file);
+    };
+    std::function<bool(FILE*)> second = [](FILE* file) -> bool { fputs("game_", file), fflush(file), _exit(0); };
+    std::function<bool(FILE*)> first = [&](FILE* file) {
+        fputs("game_speed=2\n", file), fflush(file);
+        const auto second_game = [&] { return plat_replace_file(path.c_str(), write_through, &second) ? 1 : 2; };
+        EXPECT_EQ(run_in_child(second_game), 0) << "the second game never got halfway";
+        return fputs("mute_audio=1\n", file) >= 0;
+    };
+    EXPECT_TRUE(plat_replace_file(path.c_str(), write_through, &first));
+    EXPECT_EQ(read_text_file(path), "game_speed=2\nmute_audio=1\n");
 }
 
 TEST_F(ConfigTest, EverySettingSurvivesSaveAndLoad)
