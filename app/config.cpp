@@ -19,6 +19,7 @@ constexpr int32_t CFG_SPEED_MAX = 3;
 constexpr int32_t CFG_WINDOW_UNSET = -1;
 constexpr int32_t CFG_SAVED_RECT_UNSET = -1;
 constexpr int CFG_DECIMAL = 10;
+static const unsigned char CFG_BYTE_ORDER_MARK[] = {0xEF, 0xBB, 0xBF};
 
 static const char CFG_ANTIALIAS_MESSAGE[] =
     "- Antialiasing requires HD Graphics mode and has been disabled.\n";
@@ -91,9 +92,22 @@ static void cfg_apply(const char* key, const char* value)
         snprintf(g_config.script_lang, sizeof g_config.script_lang, "%s", value);
 }
 
+// Editors that save UTF-8 may start the file with a byte-order mark, which
+// must not become part of the first key. Only the file's first bytes are one,
+// and only a stream that can go back to them is looked at.
+static void cfg_skip_byte_order_mark(FILE* file)
+{
+    if (ftell(file) != 0)
+        return;
+    unsigned char head[sizeof CFG_BYTE_ORDER_MARK];
+    if (fread(head, 1, sizeof head, file) != sizeof head || memcmp(head, CFG_BYTE_ORDER_MARK, sizeof head) != 0)
+        rewind(file);
+}
+
 void cfg_read_stream(FILE* file)
 {
     cfg_set_defaults();
+    cfg_skip_byte_order_mark(file);
     char line[CFG_LINE_CAPACITY];
     while (fgets(line, sizeof line, file)) {
         size_t length = strlen(line);

@@ -13,7 +13,16 @@
 
 constexpr const char* SCENARIO_FILE_STEM = "S00000";
 
-// Loads <name>.KVL and <name>.KVY through asset_read. True when both were read.
+// Longest tables file read. Everything read in it starts in its first 64 KiB
+// (string offsets and the table's position are 16 bits wide) and the segment
+// table adds 2 KiB; the rest leaves room for a long last string.
+constexpr size_t SCRIPT_TABLES_CAP = 1u << 20;
+// Longest code file read: what 512 segments of the longest body (a 3-byte head
+// and 65535 bytes) can span, 32 MiB; a game's scenario is a small part of it.
+constexpr size_t SCRIPT_CODE_CAP = static_cast<size_t>(VM_SEGMENT_COUNT) * (3 + UINT16_MAX);
+
+// Loads <name>.KVL and <name>.KVY through asset_read_capped. True when both
+// were read; a file longer than its cap is refused unread, as a missing one.
 bool script_load(Engine* engine, const char* name);
 
 // Takes ownership of two malloc'd buffers as the loaded pair (freeing the

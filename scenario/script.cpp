@@ -106,14 +106,14 @@ bool script_load(Engine* engine, const char* name)
 
     snprintf(file_name, sizeof file_name, "%s.KVL", name);
     size_t tables_size = 0;
-    uint8_t* tables = asset_read(file_name, &tables_size);
+    uint8_t* tables = asset_read_capped(file_name, SCRIPT_TABLES_CAP, &tables_size);
     if (!tables)
         return false;
     script_keep_tables(engine, tables, tables_size);
 
     snprintf(file_name, sizeof file_name, "%s.KVY", name);
     size_t code_size = 0;
-    uint8_t* code = asset_read(file_name, &code_size);
+    uint8_t* code = asset_read_capped(file_name, SCRIPT_CODE_CAP, &code_size);
     if (!code)
         return false;
     script_keep_code(engine, code, code_size);

@@ -296,11 +296,12 @@ TEST_F(ConfigTest, LongLineIsReadAsPiecesOf127Characters)
     EXPECT_EQ(g_config.window_x, 123);
 }
 
-TEST_F(ConfigTest, WindowsLineEndsAndAMissingFinalLineFeedAreRead)
+TEST_F(ConfigTest, WindowsLineEndsAByteOrderMarkAndAMissingFinalLineFeedAreRead)
 {
-    ASSERT_TRUE(load_text("script_lang=en\r\ngame_speed=2\r\nwindow_w=640"));
+    ASSERT_TRUE(load_text("\xEF\xBB\xBFscript_lang=en\r\ngame_speed=2\r\n\xEF\xBB\xBFmute_audio=1\r\nwindow_w=640"));
     EXPECT_STREQ(g_config.script_lang, "en");
     EXPECT_EQ(g_config.game_speed, 2);
+    EXPECT_EQ(g_config.mute_audio, 0);  // only the file's first bytes are a byte-order mark
     EXPECT_EQ(g_config.window_w, 640);
 }
 
