@@ -3,7 +3,8 @@
 #   play  building the engine and the demo game (.ci/packages-play)
 #   test  running the test suite and building the benchmarks (.ci/packages-test)
 #   fuzz  building the fuzz targets with clang (.ci/packages-fuzz)
-# Without a name, every list.
+# Without a name, every list. A list holds one package a line; lines starting
+# with "#" are comments.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 lists=("$@")
@@ -15,7 +16,7 @@ for list in "${lists[@]}"; do
     exit 2
   fi
   while read -r package; do
-    [ -n "$package" ] || continue
+    [ -n "$package" ] && [ "${package#\#}" = "$package" ] || continue
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
   done < "$here/packages-$list"
 done
