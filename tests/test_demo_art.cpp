@@ -62,9 +62,9 @@ protected:
 
 ScratchDir* DemoMusicTest::dir_ = nullptr;
 
-// All the demo's text stands on screen rows 19-23, in white, in yellow, or at the
+// All the demo's text stands on screen rows 18-23, in white, in yellow, or at the
 // dusk of the script's '%2,1 %6,1', which tints text and picture alike.
-constexpr int TEXT_BAND_TOP = 19 * 16;
+constexpr int TEXT_BAND_TOP = 18 * 16;
 constexpr uint8_t NO_TINT[3] = {255, 255, 255}, DUSK_TINT[3] = {127, 198, 255};
 constexpr double MIN_CONTRAST = 4.5;
 

@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr uint32_t CHOICE_HIGHLIGHT = 0xFFFF00;  // the layout's colour 6
-// Window 1, where the story's text goes (columns 2-77, rows 19-21).
-constexpr int LINE_H = 16, TEXT_TOP = 19 * 16, TEXT_BOTTOM = 22 * 16, TEXT_LEFT = 2 * 8, TEXT_RIGHT = 78 * 8;
+// Window 1, where the story's text goes (columns 2-77, rows 18-21).
+constexpr int LINE_H = 16, TEXT_TOP = 18 * 16, TEXT_BOTTOM = 22 * 16, TEXT_LEFT = 2 * 8, TEXT_RIGHT = 78 * 8;
 // The first row of window 3 (columns 6-29, rows 22-23), where the highlighted
 // first choice stands: the second one keeps the screen's last row clear.
 constexpr int CHOICE_TOP = 22 * 16, CHOICE_BOTTOM = 23 * 16, CHOICE_LEFT = 6 * 8, CHOICE_RIGHT = 30 * 8;

@@ -20,11 +20,11 @@ constexpr int PORTRAIT_H = 240;
 constexpr int LETTER_W = 320;
 constexpr int LETTER_H = 160;
 
-// Every text of the demo stands on rows 19 to 23 of the screen (the story's
+// Every text of the demo stands on rows 18 to 23 of the screen (the story's
 // window, the choices, the title and "Press any key"). Each scene is shaded
 // there like a text box, dark enough that white, yellow and dusk-tinted
 // text all stay sharp over it, with a dithered edge just above it.
-constexpr double TEXT_BAND_TOP = 304;
+constexpr double TEXT_BAND_TOP = 288;
 constexpr double TEXT_BAND_EDGE = 8;
 constexpr double TEXT_BAND_SHADE = 0.3;
 
