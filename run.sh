@@ -5,7 +5,7 @@
 # The game's config.ini is kept in the folder the game runs in.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
-bash "$root/.ci/install-deps.sh"
+bash "$root/.ci/install-deps.sh" play
 cmake -S "$root" -B "$root/build" > /dev/null
 cmake --build "$root/build" -j"$(nproc)" --target kavrel
 if [ $# -ge 1 ]; then

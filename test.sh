@@ -5,8 +5,8 @@
 # Compiler warnings are errors here, unlike in a plain CMake build.
 set -euo pipefail
 cd "$(dirname "$0")"
-bash .ci/install-deps.sh
+bash .ci/install-deps.sh play test
 build_dir="${KAVREL_BUILD_DIR:-build}"
-cmake -S . -B "$build_dir" -DKAVREL_WERROR=ON ${KAVREL_CMAKE_ARGS:-}
+cmake -S . -B "$build_dir" -DKAVREL_WERROR=ON -DKAVREL_TESTS=ON ${KAVREL_CMAKE_ARGS:-}
 cmake --build "$build_dir" -j"$(nproc)"
 ctest --test-dir "$build_dir" --output-on-failure -j"$(nproc)"

@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, every package of .ci/packages that is missing.
+# Installs, with apt-get, every package of the named lists that is missing:
+#   play  building the engine and the demo game (.ci/packages-play)
+#   test  running the test suite and building the benchmarks (.ci/packages-test)
+#   fuzz  building the fuzz targets with clang (.ci/packages-fuzz)
+# Without a name, every list. A list holds one package a line; lines starting
+# with "#" are comments.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+lists=("$@")
+[ ${#lists[@]} -gt 0 ] || lists=(play test fuzz)
 missing=()
-while read -r package; do
-  [ -n "$package" ] || continue
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done < "$here/packages"
+for list in "${lists[@]}"; do
+  if [ ! -f "$here/packages-$list" ]; then
+    echo "install-deps.sh: no package list named '$list' (play, test, fuzz)" >&2
+    exit 2
+  fi
+  while read -r package; do
+    [ -n "$package" ] && [ "${package#\#}" = "$package" ] || continue
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done < "$here/packages-$list"
+done
 [ ${#missing[@]} -gt 0 ] || exit 0
 sudo_cmd=""
 if [ "$(id -u)" -ne 0 ]; then

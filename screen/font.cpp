@@ -9,6 +9,9 @@
 #include <SDL.h>
 #include <stb_image.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,6 +22,9 @@ const uint32_t FONT_ESCAPE_COLOURS[FONT_ESCAPE_COLOUR_COUNT] = {
 static SDL_Texture* g_font_texture = nullptr;
 static int32_t g_font_scale = 1;
 static bool g_font_bmp_layout = false;
+// A transparent target of the screen's size that strings bound for a target
+// scaled by a fraction are drawn into first; null when it cannot be made.
+static SDL_Texture* g_string_layer = nullptr;
 // A second renderer with its own font; nothing creates them, so they stay null.
 static SDL_Renderer* g_debug_renderer = nullptr;
 static SDL_Texture* g_debug_font_texture = nullptr;
@@ -244,17 +250,37 @@ SDL_Texture* font_load(SDL_Renderer* renderer, const char* name)
     return texture;
 }
 
+// Makes the string layer; without one, strings are drawn straight into any target.
+static void font_create_string_layer(SDL_Renderer* renderer)
+{
+    g_string_layer = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET,
+                                       SCREEN_WIDTH * g_font_scale, SCREEN_HEIGHT * g_font_scale);
+    if (!g_string_layer)
+        return;
+    SDL_SetTextureBlendMode(g_string_layer, SDL_BLENDMODE_BLEND);
+    SDL_SetTextureScaleMode(g_string_layer, SDL_ScaleModeNearest);
+    SDL_Texture* previous = SDL_GetRenderTarget(renderer);
+    SDL_SetRenderTarget(renderer, g_string_layer);
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_TRANSPARENT);
+    SDL_RenderClear(renderer);
+    SDL_SetRenderTarget(renderer, previous);
+}
+
 bool font_init(SDL_Renderer* renderer, uint8_t hd)
 {
     if (g_font_texture)
         SDL_DestroyTexture(g_font_texture);
     g_font_texture = nullptr;
+    if (g_string_layer)
+        SDL_DestroyTexture(g_string_layer);
+    g_string_layer = nullptr;
     text_layer_destroy();
 
     g_font_scale = hd ? 2 : 1;
     g_font_texture = font_load(renderer, hd ? FONT_ATLAS_HD : FONT_ATLAS_SD);
     if (!g_font_texture)
         return false;
+    font_create_string_layer(renderer);
     return text_layer_create(renderer, g_font_scale);
 }
 
@@ -288,15 +314,17 @@ static bool font_is_colour_code(const uint8_t* p)
     return p[0] == '[' && p[1] == 'P' && p[2] >= '0' && p[2] <= '9';
 }
 
-void font_draw_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
-                      uint32_t colour)
+// Draws a string's glyphs from (x, y) into the current target and returns
+// the rectangle their cells cover (empty for an empty string).
+static SDL_Rect font_put_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
+                                uint32_t colour)
 {
-    if (!text)
-        return;
     int32_t scale = renderer && renderer == g_debug_renderer ? 1 : g_font_scale;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
     int32_t px = x, py = y;
+    int64_t right = x, bottom = y;
     while (*p) {
+        int32_t advance = 0;
         if (*p == STR_LINE_FEED) {
             px = x;
             py += FONT_LINE_ADVANCE * scale;
@@ -308,14 +336,90 @@ void font_draw_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* 
                 p++;
         } else if (font_is_sjis_lead(*p)) {
             if (!p[1])
-                return;  // a pair cut off by the end of the string
+                break;  // a pair cut off by the end of the string
             font_draw_glyph(renderer, px, py, static_cast<uint16_t>(p[0] << 8 | p[1]), colour);
-            px += FONT_FULL_WIDTH * scale;
+            advance = FONT_FULL_WIDTH * scale;
             p += 2;
         } else {
             font_draw_glyph(renderer, px, py, *p, colour);
-            px += FONT_HALF_WIDTH * scale;
+            advance = FONT_HALF_WIDTH * scale;
             p++;
         }
+        if (advance > 0) {
+            right = std::max<int64_t>(right, int64_t{px} + advance);
+            bottom = std::max<int64_t>(bottom, int64_t{py} + FONT_HEIGHT * scale);
+            px += advance;
+        }
     }
+    return {x, y, static_cast<int>(std::min<int64_t>(right - x, INT32_MAX)),
+            static_cast<int>(std::min<int64_t>(bottom - y, INT32_MAX))};
+}
+
+// Making a texture target current again resets its scale, which the caller set.
+static void font_restore_target(SDL_Renderer* renderer, SDL_Texture* previous, float scale_x,
+                                float scale_y)
+{
+    SDL_SetRenderTarget(renderer, previous);
+    if (previous)
+        SDL_RenderSetScale(renderer, scale_x, scale_y);
+}
+
+static bool font_scale_is_fraction(SDL_Renderer* renderer, float* scale_x, float* scale_y)
+{
+    SDL_RenderGetScale(renderer, scale_x, scale_y);
+    return *scale_x != std::floor(*scale_x) || *scale_y != std::floor(*scale_y);
+}
+
+// Glyphs copied one by one onto a target scaled by a fraction have their
+// edges between output pixels: the software renderer drops a column at some
+// of them, and a GPU samples the next atlas cell there. Drawn at the screen's
+// own size into the string layer, the string is then scaled as one picture,
+// as the text layer is.
+static void font_draw_string_scaled(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
+                                    uint32_t colour, float scale_x, float scale_y)
+{
+    SDL_Texture* previous = SDL_GetRenderTarget(renderer);
+    if (SDL_SetRenderTarget(renderer, g_string_layer) != 0) {
+        font_put_string(renderer, x, y, text, colour);
+        return;
+    }
+    // Copied, not blended, onto the transparent layer, so half-transparent
+    // ink is blended once, when the layer is.
+    SDL_SetTextureBlendMode(g_font_texture, SDL_BLENDMODE_NONE);
+    const SDL_Rect drawn = font_put_string(renderer, x, y, text, colour);
+    SDL_SetTextureBlendMode(g_font_texture, SDL_BLENDMODE_BLEND);
+    font_restore_target(renderer, previous, scale_x, scale_y);
+
+    SDL_Rect area;
+    if (!text_layer_clip(g_string_layer, drawn.x, drawn.y, drawn.w, drawn.h, &area))
+        return;
+    SDL_RenderCopy(renderer, g_string_layer, &area, &area);
+
+    // Left transparent for the next string, whose scaled copy may read a
+    // pixel beyond its own rectangle.
+    SDL_BlendMode blend = SDL_BLENDMODE_BLEND;
+    uint8_t r = 0, g = 0, b = 0, a = 0;
+    SDL_GetRenderDrawBlendMode(renderer, &blend);
+    SDL_GetRenderDrawColor(renderer, &r, &g, &b, &a);
+    SDL_SetRenderTarget(renderer, g_string_layer);
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_TRANSPARENT);
+    SDL_RenderFillRect(renderer, &area);
+    SDL_SetRenderDrawBlendMode(renderer, blend);
+    SDL_SetRenderDrawColor(renderer, r, g, b, a);
+    font_restore_target(renderer, previous, scale_x, scale_y);
+}
+
+void font_draw_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
+                      uint32_t colour)
+{
+    if (!text)
+        return;
+    float scale_x = 1.0f, scale_y = 1.0f;
+    const bool debug = renderer && renderer == g_debug_renderer;
+    if (renderer && !debug && g_font_texture && g_string_layer &&
+        font_scale_is_fraction(renderer, &scale_x, &scale_y))
+        font_draw_string_scaled(renderer, x, y, text, colour, scale_x, scale_y);
+    else
+        font_put_string(renderer, x, y, text, colour);
 }

@@ -1,7 +1,8 @@
 // The bundled demo, built by the tools, played in a real window on a private
 // X server in both of its languages: past the start prompt, through the title
 // and the first scene's picture and text, up to the choice menu and its history,
-// then down the first path to the ending and back to the title.
+// then Reset Game back to the title in its own colours, and down the first
+// path to the ending and back to the title.
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -16,12 +17,13 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr uint32_t CHOICE_HIGHLIGHT = 0xFFFF00;  // the layout's colour 6
-// Window 1, where the story's text goes (columns 2-77, rows 19-22).
-constexpr int LINE_H = 16, TEXT_TOP = 19 * 16, TEXT_BOTTOM = 23 * 16, TEXT_LEFT = 2 * 8, TEXT_RIGHT = 78 * 8;
-// Window 3, where the choices stand (columns 6-29, rows 23-24).
-constexpr int CHOICE_TOP = 23 * 16, CHOICE_BOTTOM = 25 * 16, CHOICE_LEFT = 6 * 8, CHOICE_RIGHT = 30 * 8;
-// The layout's "Press any key", in its colour 6, at column 66 of line 24.
-constexpr int PROMPT_TOP = 24 * 16, PROMPT_BOTTOM = 25 * 16, PROMPT_LEFT = 66 * 8, PROMPT_RIGHT = 79 * 8;
+// Window 1, where the story's text goes (columns 2-77, rows 18-21).
+constexpr int LINE_H = 16, TEXT_TOP = 18 * 16, TEXT_BOTTOM = 22 * 16, TEXT_LEFT = 2 * 8, TEXT_RIGHT = 78 * 8;
+// The first row of window 3 (columns 6-29, rows 22-23), where the highlighted
+// first choice stands: the second one keeps the screen's last row clear.
+constexpr int CHOICE_TOP = 22 * 16, CHOICE_BOTTOM = 23 * 16, CHOICE_LEFT = 6 * 8, CHOICE_RIGHT = 30 * 8;
+// The layout's "Press any key", in its colour 6, at column 66 of line 23.
+constexpr int PROMPT_TOP = 23 * 16, PROMPT_BOTTOM = 24 * 16, PROMPT_LEFT = 66 * 8, PROMPT_RIGHT = 79 * 8;
 constexpr int SCENE_SECONDS = 30, PROMPT_GONE_SECONDS = 5;
 
 static bool shows_picture(const WindowPixels& shot, const WindowPixels& picture)
@@ -87,6 +89,7 @@ static void play_through(const std::string& script_lang)
         }
         return false;
     };
+    auto at_choice = [](const WindowPixels& s) { return count(s, CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20; };
     bool saw_title = false, saw_first_scene = false;
     std::set<std::string> seen_lines, lines_at_choice;
     EXPECT_TRUE(play_until([&](const WindowPixels& shot) {
@@ -95,7 +98,7 @@ static void play_through(const std::string& script_lang)
                           (shows_picture(shot, study) &&
                            count(shot, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) >
                                count(study, WHITE, TEXT_LEFT, TEXT_TOP, TEXT_RIGHT, TEXT_BOTTOM) + 100);
-        const bool reached_choice = count(shot, CHOICE_HIGHLIGHT, CHOICE_LEFT, CHOICE_TOP, CHOICE_RIGHT, CHOICE_BOTTOM) > 20;
+        const bool reached_choice = at_choice(shot);
         if (reached_choice || prompt_shown(shot))
             (reached_choice ? lines_at_choice : seen_lines).merge(text_lines(shot));
         return reached_choice;
@@ -111,6 +114,12 @@ static void play_through(const std::string& script_lang)
                 return true;
         return false;
     })) << "no earlier line in the history";
+
+    // Reset Game in the dimmed dusk brings back the title as it first looked.
+    x.xdotool("key F10 Down Return");
+    EXPECT_TRUE(game.wait_for_screen(SCENE_SECONDS, [&](const WindowPixels& shot) { return shows_picture(shot, title); }))
+        << "no title in its own colours after Reset Game: " << game.state();
+    EXPECT_TRUE(play_until(at_choice)) << "no choice menu after Reset Game: " << game.state();
 
     // The first path to the ending, whose first line stands on the band's top
     // row; after "The End" a key brings the title back.

@@ -9,6 +9,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -233,6 +234,32 @@ TEST_F(SplashTest, FinishedScreenStaysUpForTheMinimumThenPromptsUntilSpace)
     EXPECT_EQ(pixel_at(p, SD_W, 211, 360), BLACK);
     EXPECT_EQ(pixel_at(p, SD_W, 128 + 95, 328), BAR_FILL);  // one stage of four
     EXPECT_EQ(pixel_at(p, SD_W, 128 + 96, 328), BAR_TRACK);
+
+    // In a 1000x625 window, with a font inked everywhere but the space, the
+    // prompt reads as six words: no blank column inside one, a blank one
+    // between each two.
+    std::vector<uint8_t> atlas(2048 * 64 * 4, 0xFF);
+    for (int y = 0; y < 16; y++)
+        std::fill_n(atlas.begin() + (y * 2048 + ' ' * 8) * 4, 8 * 4, 0);
+    write_file(scratch.file("FONT_ATLAS_SD.PNG"), encode_png(2048, 64, atlas.data()));
+    ASSERT_TRUE(font_init(test_renderer(), 0));
+    SDL_Texture* wide = make_render_target(1000, 625);
+    SDL_RenderSetScale(test_renderer(), 1000 / 640.0f, 625 / 400.0f);
+    static int passes = 0;  // Space after one picture with the prompt
+    engine->splash_pump_cb = [](Engine*) { if (passes++ == 1) push(SDL_KEYDOWN, SDLK_SPACE); };
+    splash_activate(nullptr, 0, 0, 0);
+    splash_finish(engine.get(), 0);
+    const Pixels shown = read_render_target(wide);
+    int words = 0;
+    bool in_word = false;
+    for (int x = 300; x < 700; x++) {
+        bool ink = false;
+        for (int y = 540; y < 610; y++)
+            ink = ink || pixel_at(shown, 1000, x, y) != BLACK;
+        words += ink && !in_word;
+        in_word = ink;
+    }
+    EXPECT_EQ(words, 6);
 }
 
 TEST_F(SplashTest, WithoutAUsableImageLoadingGoesStraightThrough)

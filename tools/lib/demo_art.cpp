@@ -20,11 +20,11 @@ constexpr int PORTRAIT_H = 240;
 constexpr int LETTER_W = 320;
 constexpr int LETTER_H = 160;
 
-// Every text of the demo stands on rows 19 to 24 of the screen (the story's
+// Every text of the demo stands on rows 18 to 23 of the screen (the story's
 // window, the choices, the title and "Press any key"). Each scene is shaded
 // there like a text box, dark enough that white, yellow and dusk-tinted
 // text all stay sharp over it, with a dithered edge just above it.
-constexpr double TEXT_BAND_TOP = 304;
+constexpr double TEXT_BAND_TOP = 288;
 constexpr double TEXT_BAND_EDGE = 8;
 constexpr double TEXT_BAND_SHADE = 0.3;
 
@@ -189,19 +189,23 @@ void draw_study(Canvas* c)
     shade_text_band(c);
 }
 
-// A sunny path into a pine wood.
+// A path into a pine wood just after sunset: the sky fading from the glow
+// where the sun went down to the first stars, the wood darkening below it.
 void draw_forest(Canvas* c)
 {
     Rng rng = {0xF0E57u};
-    paint_gradient(c, 0, 230, {0x8fc8e4, 0xbfe6f0, 0xe0f0d0});
-    constexpr uint32_t FAR = 0x6a9a98, MID = 0x3e7050, NEAR = 0x1e4430, TRUNK = 0x4a3222;
+    paint_gradient(c, 0, 230, {0x1c1e4c, 0x2e2c64, 0x4a3a78, 0x7a4a80, 0xb46074, 0xe4885a, 0xf2b060});
+    paint_stars(c, &rng, 24, 0, 0, SCREEN_W, 70, {0xd8d8f8, 0xb8b8e8});
+    paint_glow(c, 320, 228, 170, 0xf2b060, 0.55);
+    constexpr uint32_t FAR = 0x3c3a5e, MID = 0x22382e, NEAR = 0x0c1a16, TRUNK = 0x261a14;
     paint_rect(c, 0, 200, SCREEN_W, 232, FAR);
     for (double x = -10; x < SCREEN_W + 20; x += 13)
         paint_pine(c, x, 140 + rng_range(&rng, 0, 24), 232, 20, FAR, FAR);
-    paint_gradient(c, 228, SCREEN_H, {0x6aa44a, 0x5a9440, 0x467a34, 0x33602a});
-    paint_polygon(c, {{306, 232}, {334, 232}, {480, 400}, {160, 400}}, 0xa88c58);
-    paint_polygon(c, {{312, 232}, {328, 232}, {430, 400}, {210, 400}}, 0xc8ac74);
-    paint_polygon(c, {{312, 232}, {328, 232}, {430, 400}, {210, 400}}, 0xdcc490, 0.25);
+    paint_gradient(c, 228, SCREEN_H, {0x34523e, 0x2c4836, 0x223a2c, 0x182c22});
+    paint_polygon(c, {{306, 232}, {334, 232}, {480, 400}, {160, 400}}, 0x6a5a4a);
+    paint_polygon(c, {{312, 232}, {328, 232}, {430, 400}, {210, 400}}, 0x84705a);
+    // The last of the sky's glow, caught on the path.
+    paint_polygon(c, {{312, 232}, {328, 232}, {430, 400}, {210, 400}}, 0xd89868, 0.2);
     for (double x = -20; x < SCREEN_W + 40; x += 38) {
         if (x > 230 && x < 410)
             continue;  // keep the path open
@@ -214,18 +218,12 @@ void draw_forest(Canvas* c)
         double path_half = 20 + (y - 232) * 0.95;
         if (std::fabs(x - 320) < path_half)
             continue;
-        uint32_t petal = (i % 3 == 0) ? 0xe890b0 : 0xf0e070;
+        uint32_t petal = (i % 3 == 0) ? 0x9a6080 : 0xa89a58;
         paint_ellipse(c, x, y, 1.6, 1.2, petal);
-        paint_ellipse(c, x, y + 2.2, 0.6, 1.0, 0x2e5a26);
+        paint_ellipse(c, x, y + 2.2, 0.6, 1.0, 0x1c3a1c);
     }
     paint_pine(c, 40, -30, 350, 170, NEAR, TRUNK);
     paint_pine(c, 610, -50, 370, 190, NEAR, TRUNK);
-    // Shafts of sunlight slanting through the canopy.
-    paint_box(c, 0, 0, SCREEN_W, 330, [&](int px, int py, double u, double v) {
-        double band = std::sin((u * 0.8 + v * 0.6) * 0.045);
-        if (band > 0.75 && dither(0.18 * (1 - v / 330), px, py))
-            put(c, px, py, 0xf8f8c8);
-    });
     shade_text_band(c);
 }
 
