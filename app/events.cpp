@@ -274,7 +274,7 @@ static void handle_window_event(Engine* engine, const SDL_Event& event, uint8_t*
         return;
     case SDL_WINDOWEVENT_RESIZED:
     case SDL_WINDOWEVENT_SIZE_CHANGED:
-        win_apply_resize_rule(engine->window, event.window.data1, event.window.data2);
+        win_apply_resize_rule(engine->window);
         win_note_normal_placement(engine->window);
         return;
     case SDL_WINDOWEVENT_MOVED:
@@ -326,4 +326,5 @@ void app_handle_events(Engine* engine, uint8_t* running)
     SDL_Event event;
     while (SDL_PollEvent(&event))
         handle_event(engine, event, running);
+    win_settle_pending_resize(engine->window);
 }

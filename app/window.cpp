@@ -11,6 +11,7 @@ struct WindowTrack {
     ScreenRect normal;         // the last rectangle the window had neither maximised nor
                                // fullscreen, at a size the 16:10 rule keeps; w 0 until seen
     int refused_w, refused_h;  // a size the window system would not give; 0 x 0 when none
+    bool resize_pending;       // the rule waits for the pointer's buttons to be let go
 };
 static WindowTrack s_window_track = {};
 
@@ -215,15 +216,17 @@ static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
         SDL_SetWindowPosition(window, rect.x, rect.y);
 }
 
-void win_apply_resize_rule(SDL_Window* window, int w, int h)
+void win_apply_resize_rule(SDL_Window* window)
 {
-    if (size_is_managed(window)) {
-        follow_real_size(window);
+    // The rule judges the size the window has now: an event's size may be
+    // one that a later request or refusal has already replaced.
+    follow_real_size(window);
+    if (size_is_managed(window))
         return;
-    }
     WindowTrack* track = &s_window_track;
     const ScreenRect usable = window_usable_bounds(window);
-    int want_w = 0, want_h = 0;
+    int w = 0, h = 0, want_w = 0, want_h = 0;
+    SDL_GetWindowSize(window, &w, &h);
     if (!app_resize_target(w, h, usable, &want_w, &want_h)) {
         track->refused_w = track->refused_h = 0;
         return;
@@ -231,12 +234,25 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
     // Each refusal costs SDL a wait for the window manager's answer.
     if (want_w == track->refused_w && want_h == track->refused_h)
         return;
+    // A manager that resizes the window while the player drags its frame may
+    // ignore every request until the drag is over, and send nothing after it.
+    track->resize_pending = plat_pointer_button_held(window);
+    if (track->resize_pending)
+        return;
     SDL_SetWindowSize(window, want_w, want_h);
     const bool given = follow_real_size(window);
     track->refused_w = given ? 0 : want_w;
     track->refused_h = given ? 0 : want_h;
     if (given)
         move_back_inside(window, usable);
+}
+
+void win_settle_pending_resize(SDL_Window* window)
+{
+    if (!window || !s_window_track.resize_pending || plat_pointer_button_held(window))
+        return;
+    s_window_track.resize_pending = false;
+    win_apply_resize_rule(window);
 }
 
 void win_note_normal_placement(SDL_Window* window)
