@@ -175,21 +175,6 @@ static bool size_is_managed(SDL_Window* window)
            plat_window_held_by_manager(window);
 }
 
-void win_set_size_centered(SDL_Window* window, int w, int h)
-{
-    ScreenRect rect = {0, 0, w, h};
-    centre_in(window_usable_bounds(window), w, h, &rect.x, &rect.y);
-    // A size asked for while the manager holds the window would become the
-    // one it restores. Leaving that state brings the restored size back, so
-    // the new rectangle is saved only by a quit before then.
-    if (size_is_managed(window)) {
-        s_window_track.normal = rect;
-        return;
-    }
-    SDL_SetWindowSize(window, w, h);
-    SDL_SetWindowPosition(window, rect.x, rect.y);
-}
-
 // Where the window system keeps the window at another size than SDL last set
 // (a refused request), SDL is given the real size back. False when it had to.
 static bool follow_real_size(SDL_Window* window)
@@ -205,6 +190,22 @@ static bool follow_real_size(SDL_Window* window)
     return false;
 }
 
+void win_set_size_centered(SDL_Window* window, int w, int h)
+{
+    ScreenRect rect = {0, 0, w, h};
+    centre_in(window_usable_bounds(window), w, h, &rect.x, &rect.y);
+    // A size asked for while the manager holds the window would become the
+    // one it restores. Leaving that state brings the restored size back, so
+    // the new rectangle is saved only by a quit before then.
+    if (size_is_managed(window)) {
+        s_window_track.normal = rect;
+        return;
+    }
+    SDL_SetWindowSize(window, w, h);
+    follow_real_size(window);
+    SDL_SetWindowPosition(window, rect.x, rect.y);
+}
+
 // After the resize rule changed the size, a window that now hangs off the
 // usable bounds is moved back in; one that fits stays where it is.
 static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
@@ -218,15 +219,14 @@ static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
 
 void win_apply_resize_rule(SDL_Window* window)
 {
-    // The rule judges the size the window has now: an event's size may be
-    // one that a later request or refusal has already replaced.
-    follow_real_size(window);
     if (size_is_managed(window))
         return;
     WindowTrack* track = &s_window_track;
     const ScreenRect usable = window_usable_bounds(window);
     int w = 0, h = 0, want_w = 0, want_h = 0;
-    SDL_GetWindowSize(window, &w, &h);
+    // The size the window has now: an event's may be one that a later
+    // request or refusal has already replaced.
+    plat_window_client_size(window, &w, &h);
     if (!app_resize_target(w, h, usable, &want_w, &want_h)) {
         track->refused_w = track->refused_h = 0;
         return;

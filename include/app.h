@@ -83,13 +83,14 @@ void win_set_size_centered(SDL_Window* window, int w, int h);
 void win_move_to_placement(SDL_Window* window, int x, int y);
 
 // Applies the 16:10 rule to the client size the window really has, where
-// the window system lets it: SDL is first given that size back wherever the
-// window keeps another one than SDL last set, so that the picture is
-// letterboxed in the client area the window has; a maximised or fullscreen
-// window keeps the size its manager chose; a size once refused is not asked
+// the window system lets it: a maximised or fullscreen window keeps the size
+// its manager chose and is asked for none; a size once refused is not asked
 // for again; while a pointer button is held (the manager's drag of the
-// frame) nothing is asked until win_settle_pending_resize. A window the rule
-// resized that then hangs off the usable bounds is moved back in.
+// frame) nothing is asked until win_settle_pending_resize. Wherever the
+// window keeps another size than the one asked for, SDL is given the real
+// one back, so that the picture is letterboxed in the client area the
+// window has. A window the rule resized that then hangs off the usable
+// bounds is moved back in.
 void win_apply_resize_rule(SDL_Window* window);
 
 // Applies the rule held back by a held pointer button once no button is
