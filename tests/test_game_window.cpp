@@ -210,7 +210,8 @@ TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhere
         x.xdotool("mousemove " + std::to_string(normal.x + 640) + edge_y + " mousedown 1");
         for (int step = 1; step <= 4; step++)
             x.xdotool("mousemove " + std::to_string(normal.x + 640 + 40 * step) + edge_y);
-        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& window) { return window.w == 800; }));
+        // Let go only once the game shows the dragged size, so that it has seen it while the button was held.
+        ASSERT_TRUE(game.wait_for_screen(30, [](const WindowPixels& w) { return w.w == 800 && picture_letterboxed(w); }));
         x.xdotool("mouseup 1");
         EXPECT_TRUE(game.wait_for_screen(30, [&](const WindowPixels& window) {
             normal = window;
