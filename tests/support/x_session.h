@@ -16,9 +16,8 @@ WindowPixels load_png_pixels(const std::string& path);
 
 // A desktop's screen, and what the private server runs besides the game:
 // nothing, or a real window manager, which has its own say in the window's
-// size and place (icewm also keeps a taskbar out of the work area; i3 tiles,
-// giving each window the size of its tile; xfwm4 resizes a window while its
-// frame is dragged and ignores the window's own requests until the drag ends).
+// size and place (icewm also keeps a taskbar out of the work area; i3 tiles;
+// xfwm4 ignores the window's requests while its frame is dragged).
 constexpr int X_DESKTOP_WIDTH = 1920, X_DESKTOP_HEIGHT = 1080;
 enum XDesktop {
     X_BARE,
