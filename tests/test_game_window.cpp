@@ -271,4 +271,5 @@ const auto desktop_name = [](const ::testing::TestParamInfo<XDesktop>& info) -> 
 };
 INSTANTIATE_TEST_SUITE_P(WindowManagers, GameWindowManagerTest, ::testing::Values(X_OPENBOX, X_ICEWM, X_I3, X_XFWM4),
                          desktop_name);
-INSTANTIATE_TEST_SUITE_P(WindowManagers, SmallScreenTest, ::testing::Values(X_BARE, X_OPENBOX, X_ICEWM), desktop_name);
+INSTANTIATE_TEST_SUITE_P(WindowManagers, SmallScreenTest, ::testing::Values(X_BARE, X_OPENBOX, X_ICEWM, X_XFWM4),
+                         desktop_name);
