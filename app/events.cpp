@@ -274,7 +274,7 @@ static void handle_window_event(Engine* engine, const SDL_Event& event, uint8_t*
         return;
     case SDL_WINDOWEVENT_RESIZED:
     case SDL_WINDOWEVENT_SIZE_CHANGED:
-        win_apply_resize_rule(engine->window);
+        win_apply_resize_rule(engine->window, event.window.data1, event.window.data2);
         win_note_normal_placement(engine->window);
         return;
     case SDL_WINDOWEVENT_MOVED:

@@ -250,7 +250,7 @@ int app_main(int, char**)
     win_build_menu_bar(engine.window);
     // What the window manager or the player did to the window while the
     // loading screen dropped its events is taken in before the first frame.
-    win_apply_resize_rule(engine.window);
+    win_apply_resize_rule_to_real_size(engine.window);
     win_note_normal_placement(engine.window);
 
     g_running = 1;

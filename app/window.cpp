@@ -217,16 +217,13 @@ static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
         SDL_SetWindowPosition(window, rect.x, rect.y);
 }
 
-void win_apply_resize_rule(SDL_Window* window)
+void win_apply_resize_rule(SDL_Window* window, int w, int h)
 {
     if (size_is_managed(window))
         return;
     WindowTrack* track = &s_window_track;
     const ScreenRect usable = window_usable_bounds(window);
-    int w = 0, h = 0, want_w = 0, want_h = 0;
-    // The size the window has now: an event's may be one that a later
-    // request or refusal has already replaced.
-    plat_window_client_size(window, &w, &h);
+    int want_w = 0, want_h = 0;
     if (!app_resize_target(w, h, usable, &want_w, &want_h)) {
         track->refused_w = track->refused_h = 0;
         return;
@@ -247,12 +244,19 @@ void win_apply_resize_rule(SDL_Window* window)
         move_back_inside(window, usable);
 }
 
+void win_apply_resize_rule_to_real_size(SDL_Window* window)
+{
+    int w = 0, h = 0;
+    plat_window_client_size(window, &w, &h);
+    win_apply_resize_rule(window, w, h);
+}
+
 void win_settle_pending_resize(SDL_Window* window)
 {
     if (!window || !s_window_track.resize_pending || plat_pointer_button_held(window))
         return;
     s_window_track.resize_pending = false;
-    win_apply_resize_rule(window);
+    win_apply_resize_rule_to_real_size(window);
 }
 
 void win_note_normal_placement(SDL_Window* window)

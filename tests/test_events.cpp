@@ -310,7 +310,7 @@ TEST_F(EventsTest, ResizeKeepsSixteenByTenWithinTheDisplay)
     const int resized[][8] = {{10, 60, 1000, 700, 10, 60, 1000, 625}, {500, 300, 1900, 1187, 0, 128, 1024, 640}};
     for (const auto& r : resized) {
         SDL_SetWindowPosition(window, r[0], r[1]);
-        SDL_SetWindowSize(window, r[2], r[3]);
+        push_window_event(window, SDL_WINDOWEVENT_RESIZED, r[2], r[3]);
         handle();
         int x = 0, y = 0, w = 0, h = 0;
         SDL_GetWindowPosition(window, &x, &y);
