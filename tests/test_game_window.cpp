@@ -137,11 +137,11 @@ TEST(GameWindowTest, PlaysFromTheStartPromptThroughAChoiceAndQuits)
 
 class GameWindowManagerTest : public ::testing::TestWithParam<XDesktop> {};
 
-// Under a window manager that keeps a maximised window at the size it chose,
-// the whole picture is letterboxed in that window and the bar still opens at
-// its top edge. Leaving fullscreen gives the size before back. What is saved
-// on exit is the window's normal rectangle, the one it was moved and resized
-// to, and its client area reopens there session after session.
+// Under a window manager that keeps a maximised window (or a tiled one) at the
+// size it chose, the whole picture is letterboxed in that window and the bar
+// still opens at its top edge. Leaving fullscreen gives the size before back.
+// What is saved on exit is the window's normal rectangle, the one it was moved
+// and dragged to, and its client area reopens there session after session.
 TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhereItWas)
 {
     XSession x(GetParam(), X_DESKTOP_WIDTH, X_DESKTOP_HEIGHT);
