@@ -326,4 +326,5 @@ void app_handle_events(Engine* engine, uint8_t* running)
     SDL_Event event;
     while (SDL_PollEvent(&event))
         handle_event(engine, event, running);
+    win_settle_pending_resize(engine->window);
 }

@@ -77,6 +77,9 @@ static bool open_window(Engine* engine, const ScreenRect& placed)
     SDL_RenderSetLogicalSize(engine->renderer, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
     SDL_ShowWindow(engine->window);
     win_move_to_placement(engine->window, placed.x, placed.y);
+    // The loading screen drops the window's events; a maximise meanwhile
+    // still finds the rectangle to give back and to save.
+    win_note_normal_placement(engine->window);
     return true;
 }
 
@@ -245,7 +248,9 @@ int app_main(int, char**)
 
     splash_finish(&engine, 0);
     win_build_menu_bar(engine.window);
-    SDL_SetWindowSize(engine.window, placed.w, placed.h);
+    // What the window manager or the player did to the window while the
+    // loading screen dropped its events is taken in before the first frame.
+    win_apply_resize_rule_to_real_size(engine.window);
     win_note_normal_placement(engine.window);
 
     g_running = 1;

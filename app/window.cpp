@@ -11,6 +11,7 @@ struct WindowTrack {
     ScreenRect normal;         // the last rectangle the window had neither maximised nor
                                // fullscreen, at a size the 16:10 rule keeps; w 0 until seen
     int refused_w, refused_h;  // a size the window system would not give; 0 x 0 when none
+    bool resize_pending;       // the rule waits for the pointer's buttons to be let go
 };
 static WindowTrack s_window_track = {};
 
@@ -174,21 +175,6 @@ static bool size_is_managed(SDL_Window* window)
            plat_window_held_by_manager(window);
 }
 
-void win_set_size_centered(SDL_Window* window, int w, int h)
-{
-    ScreenRect rect = {0, 0, w, h};
-    centre_in(window_usable_bounds(window), w, h, &rect.x, &rect.y);
-    // A size asked for while the manager holds the window would become the
-    // one it restores. Leaving that state brings the restored size back, so
-    // the new rectangle is saved only by a quit before then.
-    if (size_is_managed(window)) {
-        s_window_track.normal = rect;
-        return;
-    }
-    SDL_SetWindowSize(window, w, h);
-    SDL_SetWindowPosition(window, rect.x, rect.y);
-}
-
 // Where the window system keeps the window at another size than SDL last set
 // (a refused request), SDL is given the real size back. False when it had to.
 static bool follow_real_size(SDL_Window* window)
@@ -204,6 +190,22 @@ static bool follow_real_size(SDL_Window* window)
     return false;
 }
 
+void win_set_size_centered(SDL_Window* window, int w, int h)
+{
+    ScreenRect rect = {0, 0, w, h};
+    centre_in(window_usable_bounds(window), w, h, &rect.x, &rect.y);
+    // A size asked for while the manager holds the window would become the
+    // one it restores. Leaving that state brings the restored size back, so
+    // the new rectangle is saved only by a quit before then.
+    if (size_is_managed(window)) {
+        s_window_track.normal = rect;
+        return;
+    }
+    SDL_SetWindowSize(window, w, h);
+    follow_real_size(window);
+    SDL_SetWindowPosition(window, rect.x, rect.y);
+}
+
 // After the resize rule changed the size, a window that now hangs off the
 // usable bounds is moved back in; one that fits stays where it is.
 static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
@@ -217,10 +219,8 @@ static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
 
 void win_apply_resize_rule(SDL_Window* window, int w, int h)
 {
-    if (size_is_managed(window)) {
-        follow_real_size(window);
+    if (size_is_managed(window))
         return;
-    }
     WindowTrack* track = &s_window_track;
     const ScreenRect usable = window_usable_bounds(window);
     int want_w = 0, want_h = 0;
@@ -231,12 +231,32 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
     // Each refusal costs SDL a wait for the window manager's answer.
     if (want_w == track->refused_w && want_h == track->refused_h)
         return;
+    // A manager that resizes the window while the player drags its frame may
+    // ignore every request until the drag is over, and send nothing after it.
+    track->resize_pending = plat_pointer_button_held(window);
+    if (track->resize_pending)
+        return;
     SDL_SetWindowSize(window, want_w, want_h);
     const bool given = follow_real_size(window);
     track->refused_w = given ? 0 : want_w;
     track->refused_h = given ? 0 : want_h;
     if (given)
         move_back_inside(window, usable);
+}
+
+void win_apply_resize_rule_to_real_size(SDL_Window* window)
+{
+    int w = 0, h = 0;
+    plat_window_client_size(window, &w, &h);
+    win_apply_resize_rule(window, w, h);
+}
+
+void win_settle_pending_resize(SDL_Window* window)
+{
+    if (!window || !s_window_track.resize_pending || plat_pointer_button_held(window))
+        return;
+    s_window_track.resize_pending = false;
+    win_apply_resize_rule_to_real_size(window);
 }
 
 void win_note_normal_placement(SDL_Window* window)

@@ -84,11 +84,21 @@ void win_move_to_placement(SDL_Window* window, int x, int y);
 
 // Applies the 16:10 rule to a reported client size w x h where the window
 // system lets it: a maximised or fullscreen window keeps the size its manager
-// chose, a size once refused is not asked for again, and wherever the window
-// keeps another size than SDL last set, SDL is given the real one back, so
-// that the picture is letterboxed in the client area the window has. A window
-// the rule resized that then hangs off the usable bounds is moved back in.
+// chose and is asked for none; a size once refused is not asked for again;
+// while a pointer button is held (the manager's drag of the frame) nothing
+// is asked until win_settle_pending_resize. Wherever the window keeps another
+// size than the one asked for, SDL is given the real one back, so that the
+// picture is letterboxed in the client area the window has. A window the
+// rule resized that then hangs off the usable bounds is moved back in.
 void win_apply_resize_rule(SDL_Window* window, int w, int h);
+
+// win_apply_resize_rule for the client size the window really has, as the
+// X server records it, where no event reports it.
+void win_apply_resize_rule_to_real_size(SDL_Window* window);
+
+// Applies the rule held back by a held pointer button once no button is
+// held; nothing when none waits.
+void win_settle_pending_resize(SDL_Window* window);
 
 // Notes the window's rectangle as its normal one when it is neither
 // maximised, fullscreen nor minimised and has a size the 16:10 rule keeps.

@@ -1,8 +1,8 @@
 // The desktop services the engine needs from the operating system, behind one
 // small interface: message boxes, folder listing, restarting the program, the
 // executable's folder, the save folder, durable file writes, the window's
-// real size, frame and state, and advice on large buffers. Nothing outside
-// platform/ includes an operating-system header.
+// real size, frame and state, the pointer's buttons, and advice on large
+// buffers. Nothing outside platform/ includes an operating-system header.
 #pragma once
 
 #include <cstddef>
@@ -90,6 +90,11 @@ bool plat_window_is_framed(SDL_Window* window);
 // see every such state (a fullscreen the manager set, for one). False on
 // other video drivers.
 bool plat_window_held_by_manager(SDL_Window* window);
+
+// True while a pointer button is held down anywhere on the screen, as a
+// window manager's drag of the window's frame holds one; the window itself
+// sees no button events then. False on other video drivers.
+bool plat_pointer_button_held(SDL_Window* window);
 
 // Tells the system that buffer, len bytes long, is about to be written from
 // end to end, so that it may back it with large pages: a picture's data

@@ -73,3 +73,16 @@ bool plat_window_held_by_manager(SDL_Window* window)
     XFree(data);
     return found;
 }
+
+bool plat_pointer_button_held(SDL_Window* window)
+{
+    Display* display = nullptr;
+    Window xwindow = 0, root = 0, child = 0;
+    int root_x = 0, root_y = 0, x = 0, y = 0;
+    unsigned int mask = 0;
+    if (!x11_window(window, &display, &xwindow))
+        return false;
+    // The server answers with the pointer's state whoever has grabbed it.
+    XQueryPointer(display, xwindow, &root, &child, &root_x, &root_y, &x, &y, &mask);
+    return (mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask)) != 0;
+}

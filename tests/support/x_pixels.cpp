@@ -33,6 +33,7 @@ static XImage* read_named_window(Display* display, Window parent, const std::str
             where->frame_y = attributes.y;
         if (XFetchName(display, children[i], &title) && title && strstr(title, title_part.c_str())) {
             XTranslateCoordinates(display, children[i], root, 0, 0, &where->x, &where->y, &child);
+            where->id = children[i];
             image = XGetImage(display, children[i], 0, 0, attributes.width, attributes.height,
                               AllPlanes, ZPixmap);
         } else {
@@ -66,6 +67,24 @@ WindowPixels x_read_window(const std::string& display_name, const std::string& t
     XSetErrorHandler(previous);
     XCloseDisplay(display);
     return pixels;
+}
+
+int x_count_made_up_configures(const std::string& display_name, const std::string& title_part,
+                               const std::function<void()>& during)
+{
+    const unsigned long id = x_read_window(display_name, title_part).id;
+    Display* display = id ? XOpenDisplay(display_name.c_str()) : nullptr;
+    if (!display)
+        return -1;
+    XSelectInput(display, id, StructureNotifyMask);
+    XSync(display, False);
+    during();
+    XSync(display, False);
+    int count = 0;
+    for (XEvent event; XCheckTypedWindowEvent(display, id, ConfigureNotify, &event);)
+        count += event.xconfigure.send_event;
+    XCloseDisplay(display);
+    return count;
 }
 
 ScreenRect x_work_area(const std::string& display_name)

@@ -5,12 +5,14 @@
 #include "app.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 struct WindowPixels {
     int x = 0, y = 0;  // where the window's top-left pixel lies on the screen
     int frame_y = 0;   // where the top of the frame around it (its title bar) lies
+    unsigned long id = 0;  // the X window's id
     int w = 0, h = 0;
     std::vector<uint32_t> rgb;  // 0xRRGGBB, row after row
     uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * w + x]; }
@@ -20,6 +22,11 @@ struct WindowPixels {
 // title_part, inside a window manager's frame too; empty (w 0) when there is
 // none or it cannot be read.
 WindowPixels x_read_window(const std::string& display, const std::string& title_part);
+
+// The ConfigureNotify events a window manager makes up for the window x_read_window
+// finds while during runs: its answer to each size request it does not carry out.
+int x_count_made_up_configures(const std::string& display, const std::string& title_part,
+                               const std::function<void()>& during);
 
 // The part of the screen a window manager leaves to windows (_NET_WORKAREA),
 // the whole screen when none names it; w 0 when the display cannot be opened.

@@ -63,13 +63,15 @@ static std::string read_display(int fd)
 
 static const char* window_manager_of(XDesktop desktop)
 {
-    return desktop == X_OPENBOX ? "openbox" : desktop == X_ICEWM ? "icewm" : "";
+    constexpr const char* MANAGERS[] = {"", "openbox", "icewm", "i3", "xfwm4"};
+    return MANAGERS[desktop];
 }
 
 XSession::XSession(XDesktop desktop, int screen_w, int screen_h)
 {
     tools_ = command_exists("Xvfb") && command_exists("xdotool") &&
-             (desktop == X_BARE || (command_exists(window_manager_of(desktop)) && command_exists("wmctrl")));
+             (desktop == X_BARE || (command_exists(window_manager_of(desktop)) && command_exists("wmctrl"))) &&
+             (desktop != X_XFWM4 || command_exists("dbus-run-session"));
     int ready[2];
     if (!tools_ || pipe(ready) != 0)
         return;
@@ -97,17 +99,26 @@ XSession::XSession(XDesktop desktop, int screen_w, int screen_h)
 // game's window is managed from its first map.
 void XSession::start_window_manager(XDesktop desktop, int screen_h)
 {
+    // Without a configuration file of its own, i3 starts its set-up wizard.
+    const std::string i3_config = home_.file("i3.conf");
+    write_text_file(i3_config, "# i3 config file (v4)\n");
     window_manager_ = fork();
     if (window_manager_ == 0) {
+        // A group of its own, so that xfwm4's session bus and settings daemon end with it.
+        setpgid(0, 0);
         setenv("DISPLAY", display_.c_str(), 1);
-        // Both complain of missing menu and theme files, which no test needs.
+        for (const char* folder : {"HOME", "XDG_RUNTIME_DIR"})
+            setenv(folder, home_.path().c_str(), 1);
+        // They complain of missing menu and theme files, which no test needs.
         const int quiet = open("/dev/null", O_WRONLY);
         if (quiet >= 0) {
             dup2(quiet, STDOUT_FILENO);
             dup2(quiet, STDERR_FILENO);
         }
-        const char* manager = window_manager_of(desktop);
-        execlp(manager, manager, desktop == X_OPENBOX ? "--sm-disable" : nullptr, static_cast<char*>(nullptr));
+        // xfwm4 keeps its settings in a daemon that it reaches over a session bus.
+        const char* const commands[][5] = {{}, {"openbox", "--sm-disable"}, {"icewm"}, {"i3", "-c", i3_config.c_str()},
+                                           {"dbus-run-session", "--", "xfwm4", "--compositor=off"}};
+        execvp(commands[desktop][0], const_cast<char* const*>(commands[desktop]));
         _exit(127);
     }
     // icewm's taskbar takes its part of the screen a moment after the manager is up.
@@ -122,7 +133,7 @@ XSession::~XSession()
     for (pid_t child : {window_manager_, server_}) {
         if (child <= 0)
             continue;
-        kill(child, SIGTERM);
+        kill(child == window_manager_ ? -child : child, SIGTERM);
         waitpid(child, nullptr, 0);
     }
 }

@@ -4,6 +4,7 @@
 // from the server, rather than on fixed sleeps.
 #pragma once
 
+#include "test_support.h"
 #include "x_pixels.h"
 
 #include <functional>
@@ -15,12 +16,15 @@ WindowPixels load_png_pixels(const std::string& path);
 
 // A desktop's screen, and what the private server runs besides the game:
 // nothing, or a real window manager, which has its own say in the window's
-// size and place (icewm also keeps a taskbar out of the work area).
+// size and place (icewm also keeps a taskbar out of the work area; i3 tiles;
+// xfwm4 ignores the window's requests while its frame is dragged).
 constexpr int X_DESKTOP_WIDTH = 1920, X_DESKTOP_HEIGHT = 1080;
 enum XDesktop {
     X_BARE,
     X_OPENBOX,
     X_ICEWM,
+    X_I3,
+    X_XFWM4,
 };
 
 class XSession {
@@ -53,6 +57,7 @@ private:
     void start_window_manager(XDesktop desktop, int screen_h);
 
     bool tools_ = false;
+    ScratchDir home_;  // the window manager's home: its settings and sockets stay here
     pid_t server_ = 0;
     pid_t window_manager_ = 0;
     std::string display_;
