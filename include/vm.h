@@ -13,12 +13,13 @@
 
 constexpr const char* SCENARIO_FILE_STEM = "S00000";
 
-// Longest tables file read. Everything read in it starts in its first 64 KiB
-// (string offsets and the table's position are 16 bits wide) and the segment
-// table adds 2 KiB; the rest leaves room for a long last string.
+// Longest tables file read. Its two word tables hold at most 65535 words
+// each, every string and the segment table start in the first 64 KiB (their
+// offsets are 16 bits wide), and the segment table adds 2 KiB: 1 MiB leaves
+// room for long strings besides.
 constexpr size_t SCRIPT_TABLES_CAP = 1u << 20;
-// Longest code file read: what 512 segments of the longest body (a 3-byte head
-// and 65535 bytes) can span, 32 MiB; a game's scenario is a small part of it.
+// Longest code file read: 512 segments of the longest body (a 3-byte head and
+// 65535 bytes) laid end to end, 32 MiB; a game's scenario is a small part of it.
 constexpr size_t SCRIPT_CODE_CAP = static_cast<size_t>(VM_SEGMENT_COUNT) * (3 + UINT16_MAX);
 
 // Loads <name>.KVL and <name>.KVY through asset_read_capped. True when both
