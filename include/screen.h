@@ -196,6 +196,11 @@ bool font_uses_bitmap_layout();
 // The text layer, or null when it was not created.
 SDL_Texture* text_layer_get();
 
+// A new transparent render target of the screen's size, 640x400 times
+// scale, blended where it is drawn; the text layer is one. Null when the
+// texture cannot be made.
+SDL_Texture* text_layer_new_target(SDL_Renderer* renderer, int32_t scale);
+
 // Creates the transparent text layer, 640x400 times scale, in place of any
 // earlier one (font_init's step). False when the texture cannot be made; the
 // layer is then absent.
@@ -210,6 +215,11 @@ void text_layer_clear(SDL_Renderer* renderer);
 // Makes a rectangle of the text layer transparent; leaves the draw blend mode
 // at blend. Does nothing without a layer or renderer.
 void text_layer_clear_rect(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h);
+
+// Makes rect of layer (the text layer or another of text_layer_new_target's)
+// transparent, leaving layer the current target, transparent black the draw
+// colour and blend the draw blend mode.
+void text_layer_erase(SDL_Renderer* renderer, SDL_Texture* layer, const SDL_Rect& rect);
 
 // The part of the rectangle (x, y, w, h) that lies on layer (the text layer,
 // or a texture standing in for it), in *out. False when no part does; any

@@ -253,17 +253,9 @@ SDL_Texture* font_load(SDL_Renderer* renderer, const char* name)
 // Makes the string layer; without one, strings are drawn straight into any target.
 static void font_create_string_layer(SDL_Renderer* renderer)
 {
-    g_string_layer = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET,
-                                       SCREEN_WIDTH * g_font_scale, SCREEN_HEIGHT * g_font_scale);
-    if (!g_string_layer)
-        return;
-    SDL_SetTextureBlendMode(g_string_layer, SDL_BLENDMODE_BLEND);
-    SDL_SetTextureScaleMode(g_string_layer, SDL_ScaleModeNearest);
-    SDL_Texture* previous = SDL_GetRenderTarget(renderer);
-    SDL_SetRenderTarget(renderer, g_string_layer);
-    SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_TRANSPARENT);
-    SDL_RenderClear(renderer);
-    SDL_SetRenderTarget(renderer, previous);
+    g_string_layer = text_layer_new_target(renderer, g_font_scale);
+    if (g_string_layer)
+        SDL_SetTextureScaleMode(g_string_layer, SDL_ScaleModeNearest);
 }
 
 bool font_init(SDL_Renderer* renderer, uint8_t hd)
@@ -401,10 +393,7 @@ static void font_draw_string_scaled(SDL_Renderer* renderer, int32_t x, int32_t y
     uint8_t r = 0, g = 0, b = 0, a = 0;
     SDL_GetRenderDrawBlendMode(renderer, &blend);
     SDL_GetRenderDrawColor(renderer, &r, &g, &b, &a);
-    SDL_SetRenderTarget(renderer, g_string_layer);
-    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
-    SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_TRANSPARENT);
-    SDL_RenderFillRect(renderer, &area);
+    text_layer_erase(renderer, g_string_layer, area);
     SDL_SetRenderDrawBlendMode(renderer, blend);
     SDL_SetRenderDrawColor(renderer, r, g, b, a);
     font_restore_target(renderer, previous, scale_x, scale_y);

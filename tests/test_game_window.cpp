@@ -266,8 +266,7 @@ TEST_P(SmallScreenTest, LargeWindowsStayInsideTheWorkArea)
 }
 
 const auto desktop_name = [](const ::testing::TestParamInfo<XDesktop>& info) -> std::string {
-    constexpr const char* NAMES[] = {"bare", "openbox", "icewm", "i3", "xfwm4"};
-    return NAMES[info.param];
+    return x_desktop_name(info.param);
 };
 INSTANTIATE_TEST_SUITE_P(WindowManagers, GameWindowManagerTest, ::testing::Values(X_OPENBOX, X_ICEWM, X_I3, X_XFWM4),
                          desktop_name);

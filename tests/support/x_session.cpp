@@ -61,16 +61,16 @@ static std::string read_display(int fd)
     return c == '\n' && !number.empty() ? ":" + number : "";
 }
 
-static const char* window_manager_of(XDesktop desktop)
+const char* x_desktop_name(XDesktop desktop)
 {
-    constexpr const char* MANAGERS[] = {"", "openbox", "icewm", "i3", "xfwm4"};
-    return MANAGERS[desktop];
+    constexpr const char* NAMES[] = {"bare", "openbox", "icewm", "i3", "xfwm4"};
+    return NAMES[desktop];
 }
 
 XSession::XSession(XDesktop desktop, int screen_w, int screen_h)
 {
     tools_ = command_exists("Xvfb") && command_exists("xdotool") &&
-             (desktop == X_BARE || (command_exists(window_manager_of(desktop)) && command_exists("wmctrl"))) &&
+             (desktop == X_BARE || (command_exists(x_desktop_name(desktop)) && command_exists("wmctrl"))) &&
              (desktop != X_XFWM4 || command_exists("dbus-run-session"));
     int ready[2];
     if (!tools_ || pipe(ready) != 0)

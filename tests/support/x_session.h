@@ -27,6 +27,9 @@ enum XDesktop {
     X_XFWM4,
 };
 
+// "bare", or the name of the window manager's program.
+const char* x_desktop_name(XDesktop desktop);
+
 class XSession {
 public:
     // Starts Xvfb with a screen_w x screen_h screen on a display number the
