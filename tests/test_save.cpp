@@ -36,6 +36,31 @@ extern "C" int __wrap_fsync(int fd)
     errno = s_fsync_error;
     return s_fsync_error ? -1 : __real_fsync(fd);
 }
+// And with lstat, rename and the executable's folder wrapped, so that a test
+// can report another link count, have the file system refuse a rename, and
+// move the executable.
+static long s_links_reported = -1;  // -1: the file's own
+static int s_rename_error = 0;
+static std::string s_executable_dir;  // empty: the real one
+extern "C" int __real_lstat(const char* path, struct stat* info);
+extern "C" int __wrap_lstat(const char* path, struct stat* info)
+{
+    const int result = __real_lstat(path, info);
+    if (result == 0 && s_links_reported >= 0)
+        info->st_nlink = static_cast<nlink_t>(s_links_reported);
+    return result;
+}
+extern "C" int __real_rename(const char* from, const char* to);
+extern "C" int __wrap_rename(const char* from, const char* to)
+{
+    errno = s_rename_error;
+    return s_rename_error ? -1 : __real_rename(from, to);
+}
+extern "C" char* __real_SDL_GetBasePath();
+extern "C" char* __wrap_SDL_GetBasePath()
+{
+    return s_executable_dir.empty() ? __real_SDL_GetBasePath() : SDL_strdup(s_executable_dir.c_str());
+}
 
 // Boxes are recorded instead of shown, with the text marked when a window owns them.
 void plat_message_box(SDL_Window* owner, PlatBoxStyle, const char* title, const char* text)
@@ -356,6 +381,28 @@ TEST_F(SaveFileTest, SlotsOutsideTheRangeTouchNoFile)
     EXPECT_NE(stat(slot_path(UINT32_MAX).c_str(), &info), 0);
 }
 
+// sav/ is beside the executable however long its folder's path, and a path
+// too long for the system takes no save: none lands in the working directory.
+TEST_F(SaveFileTest, SlotsGoBesideAnExecutableInAFolderOfAnyLengthOrNowhere)
+{
+    const std::string deep = scratch.file(std::string(200, 'a') + "/" + std::string(200, 'b') + "/" +
+                                          std::string(200, 'c') + "/");
+    std::filesystem::create_directories(deep);
+    ScratchDir working;
+    working.enter();
+    auto engine = played_engine();
+    for (const std::string& folder : {deep, "/" + std::string(SAVE_PATH_CAPACITY, 'x') + "/"}) {
+        s_executable_dir = folder;
+        save_set_folder("");
+        const int32_t result = save_write_slot(engine.get(), 0, nullptr, 0);
+        EXPECT_EQ(result, folder == deep ? SAVE_RESULT_OK : SAVE_RESULT_FAILED);
+        EXPECT_EQ(save_load_slot(engine.get(), 0), result);
+    }
+    s_executable_dir.clear();
+    EXPECT_TRUE(file_exists(deep + "sav/save_01.dat"));
+    EXPECT_TRUE(std::filesystem::is_empty(working.path()));
+}
+
 // Whether name is what a write of target calls its temporary: <target>.kavrel-XXXXXX.tmp.
 static bool is_temporary_of(const std::string& name, const std::string& target)
 {
@@ -390,9 +437,22 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     const auto save_slot_2 = [&] { return save_write_slot(engine.get(), 2, nullptr, 0); };
     EXPECT_EQ(run_in_child(save_slot_2, ChildUser::PLAYER), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
+    // A folder the player may write but not read takes the save; so does one
+    // marked append-only (where root can mark one), in place, with no temporary.
+    ASSERT_EQ(chmod(scratch.file("sav").c_str(), 0333), 0);
+    EXPECT_EQ(run_in_child([&] { return save_write_slot(engine.get(), 6, nullptr, 0); }, ChildUser::PLAYER),
+              SAVE_RESULT_OK);
+    if (system(("chattr +a " + scratch.file("sav") + " 2>/dev/null").c_str()) == 0) {
+        for (int32_t slot : {2, 7})
+            EXPECT_EQ(save_write_slot(engine.get(), slot, nullptr, 0), SAVE_RESULT_OK) << slot;
+        EXPECT_EQ(system(("chattr -a " + scratch.file("sav")).c_str()), 0);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.file("sav")))
+        EXPECT_EQ(entry.path().string().find(".kavrel-"), std::string::npos) << "a temporary left";
 
     // A FIFO or a link beside a slot is neither waited on, written through
-    // nor removed; a linked slot is written, durably, where the link leads.
+    // nor removed; a linked slot is written where the link leads, in place
+    // as an open for writing would write it, and durably.
     Watchdog watchdog;
     const Bytes players = {1, 2, 3};
     write_file(scratch.file("kept.dat"), players);
@@ -408,8 +468,48 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     EXPECT_TRUE(std::filesystem::is_fifo(slot_path(3) + ".tmp"));
     EXPECT_TRUE(std::filesystem::is_symlink(slot_path(4) + ".tmp"));
     EXPECT_TRUE(std::filesystem::is_symlink(slot_path(5)));
-    EXPECT_TRUE(synced_through_a_temporary(scratch.file("elsewhere/slot.dat")));
+    EXPECT_EQ(s_synced, std::vector<std::string>{scratch.file("elsewhere/slot.dat")});
     EXPECT_NE(read_file(scratch.file("elsewhere/slot.dat")), old);
+}
+
+// A slot is replaced whole wherever a rename can, and otherwise written in
+// place, as opening it would: where it has a second name, or the file system
+// refuses the rename (a mount point, a read-only folder). A full or failing
+// disk keeps the old save.
+TEST_F(SaveFileTest, ASlotIsReplacedWholeWhereARenameCanAndWrittenInPlaceWhereTheSystemRefusesIt)
+{
+    const struct {
+        long links;  // as lstat reports them
+        int rename_error;
+        int32_t result;
+        bool whole;
+    } cases[] = {
+        {0, 0, SAVE_RESULT_OK, true},  // another writer's rename caught halfway
+        {2, 0, SAVE_RESULT_OK, false},
+        {-1, EBUSY, SAVE_RESULT_OK, false},
+        {-1, EROFS, SAVE_RESULT_OK, false},
+        {-1, EXDEV, SAVE_RESULT_OK, false},
+        {-1, ENOSPC, SAVE_RESULT_FAILED, false},
+        {-1, EIO, SAVE_RESULT_FAILED, false},
+    };
+    auto engine = played_engine();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.links) + " links, " + strerror(c.rename_error));
+        ASSERT_EQ(save_write_slot(engine.get(), 1, nullptr, 0), SAVE_RESULT_OK);
+        const Bytes old = read_file(slot_path(1));
+        struct stat before, after;
+        ASSERT_EQ(stat(slot_path(1).c_str(), &before), 0);
+        engine->vm_vars[0]++;
+        s_links_reported = c.links, s_rename_error = c.rename_error;
+        s_synced.clear();
+        EXPECT_EQ(save_write_slot(engine.get(), 1, nullptr, 0), c.result);
+        s_links_reported = -1, s_rename_error = 0;
+        ASSERT_EQ(stat(slot_path(1).c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino != before.st_ino, c.whole);
+        EXPECT_EQ(synced_through_a_temporary(slot_path(1)), c.whole);
+        EXPECT_EQ(read_file(slot_path(1)) != old, c.result == SAVE_RESULT_OK);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.file("sav")), {}), 1) << "a temporary left";
+    }
 }
 
 // A crash is a SIGKILL at any moment of a write: the slot must still hold a
