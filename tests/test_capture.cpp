@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "app.h"
 #include "engine.h"
 #include "render_fixture.h"
 #include "screen.h"
@@ -13,19 +12,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
-// The program is linked with the executable's folder wrapped, so that a test can move it.
-static std::string s_executable_dir;  // empty: the real one
-extern "C" char* __real_SDL_GetBasePath();
-extern "C" char* __wrap_SDL_GetBasePath()
-{
-    return s_executable_dir.empty() ? __real_SDL_GetBasePath() : SDL_strdup(s_executable_dir.c_str());
-}
 
 struct DecodedPng {
     int w = 0, h = 0;
@@ -313,28 +303,6 @@ TEST_F(CaptureTest, ScreenshotReplacesAnExistingFileThroughATemporaryAndSkipsUnw
     gfx_save_screenshot(engine.get(), unwritable.c_str());
     EXPECT_FALSE(file_exists(unwritable));
     gfx_save_screenshot(engine.get(), nullptr);
-}
-
-// F12's screenshot goes beside the executable however long its folder's
-// path, and a path too long for the system takes none.
-TEST_F(CaptureTest, ScreenshotGoesBesideAnExecutableInAFolderOfAnyLengthOrNowhere)
-{
-    open_screen(0, 640, 400);
-    ScratchDir dir;
-    const std::string deep =
-        dir.file(std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(200, 'c') + "/");
-    std::filesystem::create_directories(deep);
-    s_executable_dir = deep;
-    app_request_screenshot();
-    const std::string shot = g_screenshot_path;
-    gfx_save_screenshot(engine.get(), shot.c_str());
-    EXPECT_EQ(shot.rfind(deep + "screenshot_", 0), 0u) << shot;
-    const Bytes file = read_file(shot);
-    EXPECT_EQ(decode_png(file.data(), file.size(), 4).w, 640);
-    s_executable_dir = "/" + std::string(SCREENSHOT_PATH_CAPACITY, 'x') + "/";
-    app_request_screenshot();
-    s_executable_dir.clear();
-    EXPECT_STREQ(g_screenshot_path, "");
 }
 
 TEST_F(CaptureTest, ScreenshotAfterACaptureReadsTheWindowNotTheCaptureTarget)

@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include "../save/save_private.h"
+#include "app.h"
 #include "config.h"
 #include "music.h"
 #include "platform.h"
@@ -26,7 +27,8 @@
 #include "save_fixture.h"
 #include "screen.h"
 
-// The program is linked with fsync wrapped: each call is recorded, and fails when told to.
+// The program is linked with fsync wrapped (each call is recorded, and fails when told to), and with
+// lstat, rename and the executable's folder: a test can report link counts, refuse renames, move the game.
 static std::vector<std::string> s_synced;  // the file of each call
 static int s_fsync_error = 0;
 extern "C" int __real_fsync(int fd);
@@ -36,9 +38,6 @@ extern "C" int __wrap_fsync(int fd)
     errno = s_fsync_error;
     return s_fsync_error ? -1 : __real_fsync(fd);
 }
-// And with lstat, rename and the executable's folder wrapped, so that a test
-// can report another link count, have the file system refuse a rename, and
-// move the executable.
 static long s_links_reported = -1;  // -1: the file's own
 static int s_rename_error = 0;
 static std::string s_executable_dir;  // empty: the real one
@@ -288,6 +287,24 @@ TEST_F(SaveFileTest, FileNamesFollowLanguageAndConfiguredMode)
         g_config.use_hd_graphics = c.hd;
         EXPECT_EQ(slot_path(c.slot), scratch.path() + "/sav/" + c.name);
     }
+
+    // sav/ and screenshots are beside the executable however long its folder's path, and nowhere when too long.
+    const std::string deep = scratch.file(std::string(600, 'a').replace(200, 1, "/").replace(400, 1, "/") + "/");
+    std::filesystem::create_directories(deep);
+    ScratchDir working;
+    working.enter();
+    auto engine = played_engine();
+    for (const std::string& folder : {deep, "/" + std::string(SAVE_PATH_CAPACITY, 'x') + "/"}) {
+        s_executable_dir = folder, s_synced.clear();
+        save_set_folder("");
+        app_request_screenshot();
+        EXPECT_EQ(save_write_slot(engine.get(), 0, nullptr, 0), folder == deep ? SAVE_RESULT_OK : SAVE_RESULT_FAILED);
+        EXPECT_EQ(s_synced.empty(), folder != deep) << "written elsewhere";
+        const std::string shot = g_screenshot_path;
+        EXPECT_EQ(shot.substr(0, deep.size() + 11), folder == deep ? deep + "screenshot_" : "");
+    }
+    s_executable_dir.clear();
+    EXPECT_TRUE(file_exists(deep + "sav/save_en_hd_01.dat"));  // named as the last case
 }
 
 TEST_F(SaveFileTest, HeaderThumbnailAndLengthsAreWrittenAsStored)
@@ -381,28 +398,6 @@ TEST_F(SaveFileTest, SlotsOutsideTheRangeTouchNoFile)
     EXPECT_NE(stat(slot_path(UINT32_MAX).c_str(), &info), 0);
 }
 
-// sav/ is beside the executable however long its folder's path, and a path
-// too long for the system takes no save: none lands in the working directory.
-TEST_F(SaveFileTest, SlotsGoBesideAnExecutableInAFolderOfAnyLengthOrNowhere)
-{
-    const std::string deep = scratch.file(std::string(200, 'a') + "/" + std::string(200, 'b') + "/" +
-                                          std::string(200, 'c') + "/");
-    std::filesystem::create_directories(deep);
-    ScratchDir working;
-    working.enter();
-    auto engine = played_engine();
-    for (const std::string& folder : {deep, "/" + std::string(SAVE_PATH_CAPACITY, 'x') + "/"}) {
-        s_executable_dir = folder;
-        save_set_folder("");
-        const int32_t result = save_write_slot(engine.get(), 0, nullptr, 0);
-        EXPECT_EQ(result, folder == deep ? SAVE_RESULT_OK : SAVE_RESULT_FAILED);
-        EXPECT_EQ(save_load_slot(engine.get(), 0), result);
-    }
-    s_executable_dir.clear();
-    EXPECT_TRUE(file_exists(deep + "sav/save_01.dat"));
-    EXPECT_TRUE(std::filesystem::is_empty(working.path()));
-}
-
 // Whether name is what a write of target calls its temporary: <target>.kavrel-XXXXXX.tmp.
 static bool is_temporary_of(const std::string& name, const std::string& target)
 {
@@ -423,6 +418,20 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     s_synced.clear();
     ASSERT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_OK);
     EXPECT_TRUE(synced_through_a_temporary(slot_path(2)));
+    // It is replaced whole where a rename can (0 links: another writer's rename halfway), else written in place as
+    // opening it would: a second name, a rename refused (a mount point, a read-only folder); a failing disk keeps it.
+    const struct { long links; int rename_error; int32_t result; } cases[] = {
+        {0, 0, 0}, {2, 0, 0}, {-1, EBUSY, 0}, {-1, EROFS, 0}, {-1, EXDEV, 0}, {-1, ENOSPC, 1}, {-1, EIO, 1}};
+    for (const auto& c : cases) {
+        const Bytes before = read_file(slot_path(2));
+        engine->vm_vars[0]++;
+        s_links_reported = c.links, s_rename_error = c.rename_error, s_synced.clear();
+        EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), c.result) << c.links << " " << c.rename_error;
+        s_links_reported = -1, s_rename_error = 0;
+        EXPECT_EQ(synced_through_a_temporary(slot_path(2)), c.links == 0) << c.links << " " << c.rename_error;
+        EXPECT_EQ(read_file(slot_path(2)) != before, c.result == SAVE_RESULT_OK) << c.links << " " << c.rename_error;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.file("sav")), {}), 1) << "a temporary left";
+    }
     const Bytes old = read_file(slot_path(2));
     engine->vm_vars[0] = 42;
     s_fsync_error = EIO;
@@ -437,14 +446,12 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     const auto save_slot_2 = [&] { return save_write_slot(engine.get(), 2, nullptr, 0); };
     EXPECT_EQ(run_in_child(save_slot_2, ChildUser::PLAYER), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
-    // A folder the player may write but not read takes the save; so does one
-    // marked append-only (where root can mark one), in place, with no temporary.
+    // A folder the player may write but not read takes the save, and one marked
+    // append-only (where root can mark one) takes it in place: no temporary stays.
     ASSERT_EQ(chmod(scratch.file("sav").c_str(), 0333), 0);
-    EXPECT_EQ(run_in_child([&] { return save_write_slot(engine.get(), 6, nullptr, 0); }, ChildUser::PLAYER),
-              SAVE_RESULT_OK);
+    EXPECT_EQ(run_in_child([&] { return save_write_slot(engine.get(), 6, nullptr, 0); }, ChildUser::PLAYER), 0);
     if (system(("chattr +a " + scratch.file("sav") + " 2>/dev/null").c_str()) == 0) {
-        for (int32_t slot : {2, 7})
-            EXPECT_EQ(save_write_slot(engine.get(), slot, nullptr, 0), SAVE_RESULT_OK) << slot;
+        EXPECT_EQ(save_write_slot(engine.get(), 7, nullptr, 0), SAVE_RESULT_OK);
         EXPECT_EQ(system(("chattr -a " + scratch.file("sav")).c_str()), 0);
     }
     for (const auto& entry : std::filesystem::directory_iterator(scratch.file("sav")))
@@ -470,46 +477,6 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     EXPECT_TRUE(std::filesystem::is_symlink(slot_path(5)));
     EXPECT_EQ(s_synced, std::vector<std::string>{scratch.file("elsewhere/slot.dat")});
     EXPECT_NE(read_file(scratch.file("elsewhere/slot.dat")), old);
-}
-
-// A slot is replaced whole wherever a rename can, and otherwise written in
-// place, as opening it would: where it has a second name, or the file system
-// refuses the rename (a mount point, a read-only folder). A full or failing
-// disk keeps the old save.
-TEST_F(SaveFileTest, ASlotIsReplacedWholeWhereARenameCanAndWrittenInPlaceWhereTheSystemRefusesIt)
-{
-    const struct {
-        long links;  // as lstat reports them
-        int rename_error;
-        int32_t result;
-        bool whole;
-    } cases[] = {
-        {0, 0, SAVE_RESULT_OK, true},  // another writer's rename caught halfway
-        {2, 0, SAVE_RESULT_OK, false},
-        {-1, EBUSY, SAVE_RESULT_OK, false},
-        {-1, EROFS, SAVE_RESULT_OK, false},
-        {-1, EXDEV, SAVE_RESULT_OK, false},
-        {-1, ENOSPC, SAVE_RESULT_FAILED, false},
-        {-1, EIO, SAVE_RESULT_FAILED, false},
-    };
-    auto engine = played_engine();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.links) + " links, " + strerror(c.rename_error));
-        ASSERT_EQ(save_write_slot(engine.get(), 1, nullptr, 0), SAVE_RESULT_OK);
-        const Bytes old = read_file(slot_path(1));
-        struct stat before, after;
-        ASSERT_EQ(stat(slot_path(1).c_str(), &before), 0);
-        engine->vm_vars[0]++;
-        s_links_reported = c.links, s_rename_error = c.rename_error;
-        s_synced.clear();
-        EXPECT_EQ(save_write_slot(engine.get(), 1, nullptr, 0), c.result);
-        s_links_reported = -1, s_rename_error = 0;
-        ASSERT_EQ(stat(slot_path(1).c_str(), &after), 0);
-        EXPECT_EQ(after.st_ino != before.st_ino, c.whole);
-        EXPECT_EQ(synced_through_a_temporary(slot_path(1)), c.whole);
-        EXPECT_EQ(read_file(slot_path(1)) != old, c.result == SAVE_RESULT_OK);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.file("sav")), {}), 1) << "a temporary left";
-    }
 }
 
 // A crash is a SIGKILL at any moment of a write: the slot must still hold a
