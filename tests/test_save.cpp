@@ -450,6 +450,7 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     // append-only (where root can mark one) takes it in place: no temporary stays.
     ASSERT_EQ(chmod(scratch.file("sav").c_str(), 0333), 0);
     EXPECT_EQ(run_in_child([&] { return save_write_slot(engine.get(), 6, nullptr, 0); }, ChildUser::PLAYER), 0);
+    std::filesystem::permissions(scratch.file("sav"), std::filesystem::perms::all);
     if (system(("chattr +a " + scratch.file("sav") + " 2>/dev/null").c_str()) == 0) {
         EXPECT_EQ(save_write_slot(engine.get(), 7, nullptr, 0), SAVE_RESULT_OK);
         EXPECT_EQ(system(("chattr -a " + scratch.file("sav")).c_str()), 0);
