@@ -10,7 +10,7 @@
 struct SDL_Cursor;
 
 constexpr const char* WINDOW_TITLE = "Kavrel Engine v0.7 - Sorvella";
-constexpr size_t SCREENSHOT_PATH_CAPACITY = 512;
+constexpr size_t SCREENSHOT_PATH_CAPACITY = 4096;  // the longest path the system opens
 
 extern Engine* g_engine;
 extern Engine* g_engine_for_wndproc;
@@ -196,8 +196,8 @@ const TextWindow* app_current_text_window(const Engine* engine);
 void app_toggle_pause(Engine* engine);
 
 // Sets g_screenshot_path to a file named after the local time in the
-// executable's folder (the working directory when that path would not fit);
-// the main loop writes it after the next frame.
+// executable's folder; the main loop writes it after the next frame. A
+// folder too long for a path takes no screenshot: the path stays empty.
 void app_request_screenshot();
 
 // Formats "<folder>screenshot_YYYYMMDD_HHMMSS.png" into out. False when it
