@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -155,9 +156,12 @@ TEST_F(ConfigTest, ALinkedFileIsWrittenThroughWithItsOwnerAndAReadOnlyOneIsKept)
 // may write into, and a dangling one makes no file.
 TEST_F(ConfigTest, AnotherUsersLinkInASharedFolderIsFollowedOnlyWhereTheSystemAllows)
 {
+    // The guard is on by default; where it was turned off, it is on for this test only.
     const char* guard = "/proc/sys/fs/protected_symlinks";
     const auto guard_value = [&] { std::string value; std::ifstream(guard) >> value; return value; };
     const std::string was = guard_value(), secret = dir.file("secret"), link = dir.file("config.ini");
+    const std::unique_ptr<const char, std::function<void(const char*)>> restore(
+        guard, [&](const char* name) { if (guard_value() != was) std::ofstream(name) << was; });
     if (geteuid() == 0)
         std::ofstream(guard) << "1";
     if (geteuid() != 0 || guard_value() != "1")
@@ -170,7 +174,6 @@ TEST_F(ConfigTest, AnotherUsersLinkInASharedFolderIsFollowedOnlyWhereTheSystemAl
         EXPECT_EQ(lchown(link.c_str(), 4321, 4321), 0);
         cfg_save(link.c_str());
     }
-    std::ofstream(guard) << was;
     EXPECT_EQ(read_text_file(secret), "kept\n");
     EXPECT_FALSE(file_exists(dir.file("made")));
 }
