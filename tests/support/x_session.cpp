@@ -107,8 +107,10 @@ void XSession::start_window_manager(XDesktop desktop, int screen_h)
     // new windows where there is room, as that script does, and frames them
     // with a title bar, so that the frame's top and left edges differ.
     const std::string herbst_autostart = home_.file("autostart");
-    write_text_file(herbst_autostart, "#!/bin/sh\nherbstclient rule focus=on\nherbstclient rule floatplacement=smart\n"
-                                      "herbstclient attr theme.title_height 18\nherbstclient attr theme.border_width 3\n");
+    write_text_file(herbst_autostart, "#!/bin/sh\nherbstclient rule focus=on\n"
+                                      "herbstclient rule floatplacement=smart\n"
+                                      "herbstclient attr theme.title_height 18\n"
+                                      "herbstclient attr theme.border_width 3\n");
     chmod(herbst_autostart.c_str(), 0755);
     window_manager_ = fork();
     if (window_manager_ == 0) {
