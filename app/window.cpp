@@ -250,18 +250,21 @@ static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
     place_client_area(window, rect);
 }
 
-// True when w x h covers the window's whole display. A window manager may
-// give a window its fullscreen size before it flags the window fullscreen,
-// and a size asked for meanwhile can take the window out of fullscreen.
-static bool covers_display(SDL_Window* window, int w, int h)
+// True when the client area lies exactly over its whole display. A window
+// manager may give a window its fullscreen place and size before it flags
+// the window fullscreen, and a size asked for meanwhile can take the window
+// out of fullscreen.
+static bool fills_display(SDL_Window* window)
 {
     SDL_Rect bounds;
-    return SDL_GetDisplayBounds(window_display(window), &bounds) == 0 && w >= bounds.w && h >= bounds.h;
+    const ScreenRect real = window_client_rect(window);
+    return SDL_GetDisplayBounds(window_display(window), &bounds) == 0 && real.x == bounds.x &&
+           real.y == bounds.y && real.w == bounds.w && real.h == bounds.h;
 }
 
 void win_apply_resize_rule(SDL_Window* window, int w, int h)
 {
-    if (size_is_managed(window) || covers_display(window, w, h))
+    if (size_is_managed(window) || fills_display(window))
         return;
     WindowTrack* track = &s_window_track;
     const ScreenRect usable = window_usable_bounds(window);

@@ -86,8 +86,8 @@ void win_set_size_centered(SDL_Window* window, int w, int h);
 void win_move_to_placement(SDL_Window* window, const ScreenRect& placed);
 
 // Applies the 16:10 rule to a reported client size w x h where the window
-// system lets it: a maximised or fullscreen window, or one as large as its
-// display, keeps the size its manager chose and is asked for none; a size
+// system lets it: a maximised or fullscreen window, or one lying exactly over
+// its display, keeps the size its manager chose and is asked for none; a size
 // once refused is not asked for again; while a pointer button is held (the
 // manager's drag of the frame) nothing is asked until
 // win_settle_pending_resize. Wherever the window keeps another
