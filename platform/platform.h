@@ -83,10 +83,11 @@ bool plat_make_dir(const char* path);
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 
-// Writes the client size window really has on the screen. On X11 it is read
-// from the X server, since a window manager may keep another size than SDL
-// last set; other video drivers give SDL's own size.
-void plat_window_client_size(SDL_Window* window, int* w, int* h);
+// Writes where the client area of window really lies on the screen and its
+// size. On X11 both are read from the X server one right after the other,
+// since a window manager may keep the window at another size and place than
+// SDL last set or heard of; other video drivers give SDL's own.
+void plat_window_client_rect(SDL_Window* window, int* x, int* y, int* w, int* h);
 
 // True when a window manager has put window into a frame of its own (on X11,
 // its parent is no longer the root window). False on other video drivers.

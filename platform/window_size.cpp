@@ -16,20 +16,25 @@ static bool x11_window(SDL_Window* window, Display** display, Window* xwindow)
     return true;
 }
 
-void plat_window_client_size(SDL_Window* window, int* w, int* h)
+void plat_window_client_rect(SDL_Window* window, int* x, int* y, int* w, int* h)
 {
+    SDL_GetWindowPosition(window, x, y);
     SDL_GetWindowSize(window, w, h);
     Display* display = nullptr;
-    Window xwindow = 0;
+    Window xwindow = 0, child = 0;
     if (!x11_window(window, &display, &xwindow))
         return;
     // The server's own record: a size the window manager refused never
-    // reaches it, whatever SDL was last asked for.
+    // reaches it, and a manager that moves only its frame tells SDL nothing.
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, xwindow, &attributes)) {
-        *w = attributes.width;
-        *h = attributes.height;
-    }
+    int root_x = 0, root_y = 0;
+    if (!XGetWindowAttributes(display, xwindow, &attributes) ||
+        !XTranslateCoordinates(display, xwindow, attributes.root, 0, 0, &root_x, &root_y, &child))
+        return;
+    *x = root_x;
+    *y = root_y;
+    *w = attributes.width;
+    *h = attributes.height;
 }
 
 bool plat_window_is_framed(SDL_Window* window)
