@@ -237,8 +237,13 @@ void win_set_size_centered(SDL_Window* window, int w, int h)
         return;
     }
     SDL_SetWindowSize(window, w, h);
-    follow_real_size(window);
-    place_client_area(window, rect);
+    // A manager that refused the size holds the window where it is (a tile).
+    if (!follow_real_size(window))
+        return;
+    // The minimum size may have made the window larger than asked; it still
+    // goes where the size asked for is centred.
+    const ScreenRect real = window_client_rect(window);
+    place_client_area(window, {rect.x, rect.y, real.w, real.h});
 }
 
 // After the resize rule changed the size, a window that now hangs off the
