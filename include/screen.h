@@ -174,7 +174,9 @@ bool font_init(SDL_Renderer* renderer, uint8_t hd);
 SDL_Texture* font_load(SDL_Renderer* renderer, const char* name);
 
 // Draws one character with its top-left at (x, y) in the current render
-// target, tinted 0xRRGGBB. Draws nothing without a font.
+// target, tinted 0xRRGGBB; on a target scaled by a fraction its edges go to
+// the output pixels the screen scaled whole would give them. Draws nothing
+// without a font.
 void font_draw_glyph(SDL_Renderer* renderer, int32_t x, int32_t y, uint16_t code,
                      uint32_t colour);
 
@@ -196,11 +198,6 @@ bool font_uses_bitmap_layout();
 // The text layer, or null when it was not created.
 SDL_Texture* text_layer_get();
 
-// A new transparent render target of the screen's size, 640x400 times
-// scale, blended where it is drawn; the text layer is one. Null when the
-// texture cannot be made.
-SDL_Texture* text_layer_new_target(SDL_Renderer* renderer, int32_t scale);
-
 // Creates the transparent text layer, 640x400 times scale, in place of any
 // earlier one (font_init's step). False when the texture cannot be made; the
 // layer is then absent.
@@ -215,11 +212,6 @@ void text_layer_clear(SDL_Renderer* renderer);
 // Makes a rectangle of the text layer transparent; leaves the draw blend mode
 // at blend. Does nothing without a layer or renderer.
 void text_layer_clear_rect(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h);
-
-// Makes rect of layer (the text layer or another of text_layer_new_target's)
-// transparent, leaving layer the current target, transparent black the draw
-// colour and blend the draw blend mode.
-void text_layer_erase(SDL_Renderer* renderer, SDL_Texture* layer, const SDL_Rect& rect);
 
 // The part of the rectangle (x, y, w, h) that lies on layer (the text layer,
 // or a texture standing in for it), in *out. False when no part does; any

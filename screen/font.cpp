@@ -9,7 +9,6 @@
 #include <SDL.h>
 #include <stb_image.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -22,9 +21,6 @@ const uint32_t FONT_ESCAPE_COLOURS[FONT_ESCAPE_COLOUR_COUNT] = {
 static SDL_Texture* g_font_texture = nullptr;
 static int32_t g_font_scale = 1;
 static bool g_font_bmp_layout = false;
-// A transparent target of the screen's size that strings bound for a target
-// scaled by a fraction are drawn into first; null when it cannot be made.
-static SDL_Texture* g_string_layer = nullptr;
 // A second renderer with its own font; nothing creates them, so they stay null.
 static SDL_Renderer* g_debug_renderer = nullptr;
 static SDL_Texture* g_debug_font_texture = nullptr;
@@ -57,6 +53,9 @@ constexpr size_t BMP_HEADER_SIZE_AT = 14;
 constexpr size_t BMP_SIZES_AT = 18;
 constexpr uint32_t BMP_CORE_HEADER_SIZE = 12;
 constexpr size_t BMP_SIZE_FIELDS_END = 26;
+
+// How far past an output pixel's edge a cell's scaled edge is put, in output pixels.
+constexpr double FONT_EDGE_NUDGE = 1.0 / 64;
 
 // String bytes.
 constexpr uint8_t STR_LINE_FEED = 0x0A;
@@ -250,29 +249,17 @@ SDL_Texture* font_load(SDL_Renderer* renderer, const char* name)
     return texture;
 }
 
-// Makes the string layer; without one, strings are drawn straight into any target.
-static void font_create_string_layer(SDL_Renderer* renderer)
-{
-    g_string_layer = text_layer_new_target(renderer, g_font_scale);
-    if (g_string_layer)
-        SDL_SetTextureScaleMode(g_string_layer, SDL_ScaleModeNearest);
-}
-
 bool font_init(SDL_Renderer* renderer, uint8_t hd)
 {
     if (g_font_texture)
         SDL_DestroyTexture(g_font_texture);
     g_font_texture = nullptr;
-    if (g_string_layer)
-        SDL_DestroyTexture(g_string_layer);
-    g_string_layer = nullptr;
     text_layer_destroy();
 
     g_font_scale = hd ? 2 : 1;
     g_font_texture = font_load(renderer, hd ? FONT_ATLAS_HD : FONT_ATLAS_SD);
     if (!g_font_texture)
         return false;
-    font_create_string_layer(renderer);
     return text_layer_create(renderer, g_font_scale);
 }
 
@@ -280,6 +267,41 @@ SDL_Texture* font_get_texture() { return g_font_texture; }
 SDL_Texture* font_get_debug_texture() { return g_debug_font_texture; }
 int32_t font_get_scale() { return g_font_scale; }
 bool font_uses_bitmap_layout() { return g_font_bmp_layout; }
+
+// Where a cell's logical edge falls on a target scaled by scale: the first
+// output pixel whose centre lies past it, as when the whole screen is scaled.
+static double font_output_edge(int64_t at, float scale)
+{
+    return std::ceil(static_cast<double>(at) * scale - 0.5);
+}
+
+// Copies a cell of the font to (x, y). On a target scaled by a fraction the
+// cell's edges would fall between output pixels, where the software
+// renderer drops a column and a GPU samples the next atlas cell; so they are
+// moved to the output pixels' own edges, which neighbouring cells share.
+// The renderer scales the rectangle back and cuts it to whole pixels: the
+// nudge keeps float rounding from cutting a pixel off, and is too small to
+// move an edge onto a pixel's centre.
+static void font_copy_cell(SDL_Renderer* renderer, SDL_Texture* texture, const SDL_Rect& src, int32_t x,
+                           int32_t y)
+{
+    float scale_x = 1.0f, scale_y = 1.0f;
+    SDL_RenderGetScale(renderer, &scale_x, &scale_y);
+    if (scale_x == std::floor(scale_x) && scale_y == std::floor(scale_y)) {
+        const SDL_Rect dst = {x, y, src.w, src.h};
+        SDL_RenderCopy(renderer, texture, &src, &dst);
+        return;
+    }
+    const double left = font_output_edge(x, scale_x);
+    const double top = font_output_edge(y, scale_y);
+    const double right = font_output_edge(int64_t{x} + src.w, scale_x);
+    const double bottom = font_output_edge(int64_t{y} + src.h, scale_y);
+    const SDL_FRect dst = {static_cast<float>((left + FONT_EDGE_NUDGE) / scale_x),
+                           static_cast<float>((top + FONT_EDGE_NUDGE) / scale_y),
+                           static_cast<float>((right - left + FONT_EDGE_NUDGE) / scale_x),
+                           static_cast<float>((bottom - top + FONT_EDGE_NUDGE) / scale_y)};
+    SDL_RenderCopyF(renderer, texture, &src, &dst);
+}
 
 void font_draw_glyph(SDL_Renderer* renderer, int32_t x, int32_t y, uint16_t code, uint32_t colour)
 {
@@ -290,9 +312,8 @@ void font_draw_glyph(SDL_Renderer* renderer, int32_t x, int32_t y, uint16_t code
         return;
     FontCell cell = font_glyph_cell(code, scale, g_font_bmp_layout);
     SDL_Rect src = {cell.x, cell.y, cell.w, cell.h};
-    SDL_Rect dst = {x, y, cell.w, cell.h};
     SDL_SetTextureColorMod(texture, (colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF);
-    SDL_RenderCopy(renderer, texture, &src, &dst);
+    font_copy_cell(renderer, texture, src, x, y);
 }
 
 static bool font_is_sjis_lead(uint8_t b)
@@ -306,17 +327,15 @@ static bool font_is_colour_code(const uint8_t* p)
     return p[0] == '[' && p[1] == 'P' && p[2] >= '0' && p[2] <= '9';
 }
 
-// Draws a string's glyphs from (x, y) into the current target and returns
-// the rectangle their cells cover (empty for an empty string).
-static SDL_Rect font_put_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
-                                uint32_t colour)
+void font_draw_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
+                      uint32_t colour)
 {
+    if (!text)
+        return;
     int32_t scale = renderer && renderer == g_debug_renderer ? 1 : g_font_scale;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
     int32_t px = x, py = y;
-    int64_t right = x, bottom = y;
     while (*p) {
-        int32_t advance = 0;
         if (*p == STR_LINE_FEED) {
             px = x;
             py += FONT_LINE_ADVANCE * scale;
@@ -328,87 +347,14 @@ static SDL_Rect font_put_string(SDL_Renderer* renderer, int32_t x, int32_t y, co
                 p++;
         } else if (font_is_sjis_lead(*p)) {
             if (!p[1])
-                break;  // a pair cut off by the end of the string
+                return;  // a pair cut off by the end of the string
             font_draw_glyph(renderer, px, py, static_cast<uint16_t>(p[0] << 8 | p[1]), colour);
-            advance = FONT_FULL_WIDTH * scale;
+            px += FONT_FULL_WIDTH * scale;
             p += 2;
         } else {
             font_draw_glyph(renderer, px, py, *p, colour);
-            advance = FONT_HALF_WIDTH * scale;
+            px += FONT_HALF_WIDTH * scale;
             p++;
         }
-        if (advance > 0) {
-            right = std::max<int64_t>(right, int64_t{px} + advance);
-            bottom = std::max<int64_t>(bottom, int64_t{py} + FONT_HEIGHT * scale);
-            px += advance;
-        }
     }
-    return {x, y, static_cast<int>(std::min<int64_t>(right - x, INT32_MAX)),
-            static_cast<int>(std::min<int64_t>(bottom - y, INT32_MAX))};
-}
-
-// Making a texture target current again resets its scale, which the caller set.
-static void font_restore_target(SDL_Renderer* renderer, SDL_Texture* previous, float scale_x,
-                                float scale_y)
-{
-    SDL_SetRenderTarget(renderer, previous);
-    if (previous)
-        SDL_RenderSetScale(renderer, scale_x, scale_y);
-}
-
-static bool font_scale_is_fraction(SDL_Renderer* renderer, float* scale_x, float* scale_y)
-{
-    SDL_RenderGetScale(renderer, scale_x, scale_y);
-    return *scale_x != std::floor(*scale_x) || *scale_y != std::floor(*scale_y);
-}
-
-// Glyphs copied one by one onto a target scaled by a fraction have their
-// edges between output pixels: the software renderer drops a column at some
-// of them, and a GPU samples the next atlas cell there. Drawn at the screen's
-// own size into the string layer, the string is then scaled as one picture,
-// as the text layer is.
-static void font_draw_string_scaled(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
-                                    uint32_t colour, float scale_x, float scale_y)
-{
-    SDL_Texture* previous = SDL_GetRenderTarget(renderer);
-    if (SDL_SetRenderTarget(renderer, g_string_layer) != 0) {
-        font_put_string(renderer, x, y, text, colour);
-        return;
-    }
-    // Copied, not blended, onto the transparent layer, so half-transparent
-    // ink is blended once, when the layer is.
-    SDL_SetTextureBlendMode(g_font_texture, SDL_BLENDMODE_NONE);
-    const SDL_Rect drawn = font_put_string(renderer, x, y, text, colour);
-    SDL_SetTextureBlendMode(g_font_texture, SDL_BLENDMODE_BLEND);
-    font_restore_target(renderer, previous, scale_x, scale_y);
-
-    SDL_Rect area;
-    if (!text_layer_clip(g_string_layer, drawn.x, drawn.y, drawn.w, drawn.h, &area))
-        return;
-    SDL_RenderCopy(renderer, g_string_layer, &area, &area);
-
-    // Left transparent for the next string, whose scaled copy may read a
-    // pixel beyond its own rectangle.
-    SDL_BlendMode blend = SDL_BLENDMODE_BLEND;
-    uint8_t r = 0, g = 0, b = 0, a = 0;
-    SDL_GetRenderDrawBlendMode(renderer, &blend);
-    SDL_GetRenderDrawColor(renderer, &r, &g, &b, &a);
-    text_layer_erase(renderer, g_string_layer, area);
-    SDL_SetRenderDrawBlendMode(renderer, blend);
-    SDL_SetRenderDrawColor(renderer, r, g, b, a);
-    font_restore_target(renderer, previous, scale_x, scale_y);
-}
-
-void font_draw_string(SDL_Renderer* renderer, int32_t x, int32_t y, const char* text,
-                      uint32_t colour)
-{
-    if (!text)
-        return;
-    float scale_x = 1.0f, scale_y = 1.0f;
-    const bool debug = renderer && renderer == g_debug_renderer;
-    if (renderer && !debug && g_font_texture && g_string_layer &&
-        font_scale_is_fraction(renderer, &scale_x, &scale_y))
-        font_draw_string_scaled(renderer, x, y, text, colour, scale_x, scale_y);
-    else
-        font_put_string(renderer, x, y, text, colour);
 }

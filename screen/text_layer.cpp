@@ -10,23 +10,18 @@ static SDL_Texture* g_text_layer = nullptr;
 
 SDL_Texture* text_layer_get() { return g_text_layer; }
 
-SDL_Texture* text_layer_new_target(SDL_Renderer* renderer, int32_t scale)
-{
-    if (!renderer)
-        return nullptr;
-    // Not cleared: a new target texture starts fully transparent.
-    SDL_Texture* layer = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET,
-                                           SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
-    if (layer)
-        SDL_SetTextureBlendMode(layer, SDL_BLENDMODE_BLEND);
-    return layer;
-}
-
 bool text_layer_create(SDL_Renderer* renderer, int32_t scale)
 {
     text_layer_destroy();
-    g_text_layer = text_layer_new_target(renderer, scale);
-    return g_text_layer != nullptr;
+    if (!renderer)
+        return false;
+    // Not cleared: a new target texture starts fully transparent.
+    g_text_layer = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGBA8888, SDL_TEXTUREACCESS_TARGET,
+                                     SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
+    if (!g_text_layer)
+        return false;
+    SDL_SetTextureBlendMode(g_text_layer, SDL_BLENDMODE_BLEND);
+    return true;
 }
 
 void text_layer_destroy()
@@ -46,22 +41,19 @@ void text_layer_clear(SDL_Renderer* renderer)
     SDL_SetRenderTarget(renderer, nullptr);
 }
 
-void text_layer_erase(SDL_Renderer* renderer, SDL_Texture* layer, const SDL_Rect& rect)
-{
-    SDL_SetRenderTarget(renderer, layer);
-    // Blending a transparent fill would change nothing; the pixels must be replaced.
-    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
-    SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_TRANSPARENT);
-    SDL_RenderFillRect(renderer, &rect);
-    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
-}
-
 void text_layer_clear_rect(Engine* engine, int32_t x, int32_t y, int32_t w, int32_t h)
 {
     if (!engine || !engine->renderer || !g_text_layer)
         return;
-    text_layer_erase(engine->renderer, g_text_layer, SDL_Rect{x, y, w, h});
-    SDL_SetRenderTarget(engine->renderer, nullptr);
+    SDL_Renderer* renderer = engine->renderer;
+    SDL_SetRenderTarget(renderer, g_text_layer);
+    // Blending a transparent fill would change nothing; the pixels must be replaced.
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_TRANSPARENT);
+    SDL_Rect rect = {x, y, w, h};
+    SDL_RenderFillRect(renderer, &rect);
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
+    SDL_SetRenderTarget(renderer, nullptr);
 }
 
 bool text_layer_clip(SDL_Texture* layer, int32_t x, int32_t y, int32_t w, int32_t h, SDL_Rect* out)

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -364,6 +365,41 @@ TEST_F(FontTest, BracketsThatAreNotColourCodesAreDrawn)
             EXPECT_EQ(pixel_at(p, TARGET_W, i * 8 + 1, 1), opaque(0x00FFFF)) << text << " char " << i;
         EXPECT_EQ(pixel_at(p, TARGET_W, 33, 1), TRANSPARENT) << text;
     }
+}
+
+// In a window scaled by a fraction, held exactly by a float (1000 wide) or not (1368), no row
+// of a string has a hole where a column was dropped (every pixel of an addressed cell is ink),
+// and no cell reads its neighbour in the atlas (the overline below the space, the next letter).
+TEST_F(FontTest, StringInAWindowScaledByAFractionDropsNoColumnAndReadsNoOtherCell)
+{
+    write_file(scratch.file("FONT_ATLAS_SD.PNG"), addressed_atlas(2048, 64, 1).png());
+    for (const int w : {1000, 1368})
+        for (const bool gl : {false, true}) {
+            // GL where the video driver has it (offscreen does); the windows stay: they own the font.
+            const int h = w * SCREEN_HEIGHT / SCREEN_WIDTH;
+            SDL_Window* window = SDL_CreateWindow("scaled", 0, 0, w, h, SDL_WINDOW_HIDDEN | (gl ? SDL_WINDOW_OPENGL : 0));
+            const Uint32 kind = SDL_RENDERER_TARGETTEXTURE | (gl ? SDL_RENDERER_ACCELERATED : SDL_RENDERER_SOFTWARE);
+            SDL_Renderer* renderer = window ? SDL_CreateRenderer(window, -1, kind) : nullptr;
+            if (!renderer)
+                continue;
+            SDL_RenderSetLogicalSize(renderer, SCREEN_WIDTH, SCREEN_HEIGHT);
+            ASSERT_TRUE(font_init(renderer, 0));
+            SDL_SetRenderDrawColor(renderer, 0, 0, 0, SDL_ALPHA_OPAQUE);
+            SDL_RenderClear(renderer);
+            font_draw_string(renderer, 3, 8, "A_ \n ~C", 0xFFFFFF);
+            Pixels p(static_cast<size_t>(w) * h);
+            ASSERT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_RGBA8888, p.data(), w * 4), 0);
+            for (int y = 0; y < h; y++) {
+                int runs = 0;
+                for (int x = 0; x < w; x++) {
+                    const uint32_t c = pixel_at(p, w, x, y);
+                    ASSERT_TRUE(c == opaque(0) || (std::string("A_ ~C").find(static_cast<char>(c >> 24)) !=
+                                                   std::string::npos && (c & 0xFFFFFF) == 0x0080FF)) << std::hex << c;
+                    runs += c != opaque(0) && (x == 0 || pixel_at(p, w, x - 1, y) == opaque(0));
+                }
+                ASSERT_LE(runs, 1) << "row " << y << (gl ? " GL " : " software ") << w;
+            }
+        }
 }
 
 TEST_F(FontTest, CutPairsAndLoneHighBytes)
