@@ -21,15 +21,26 @@ for list in "${lists[@]}"; do
   done < "$here/packages-$list"
 done
 [ ${#missing[@]} -gt 0 ] || exit 0
+echo "These Debian packages are missing: ${missing[*]}" >&2
+
+# Stops with the list and what to do, when this run cannot install it.
+cannot_install() {
+  echo "Installing them needs root, and $1." >&2
+  echo "Either run this again as root, or have an administrator run:" >&2
+  echo "  apt-get install ${missing[*]}" >&2
+  exit 1
+}
+
 sudo_cmd=""
 if [ "$(id -u)" -ne 0 ]; then
-  if ! command -v sudo > /dev/null 2>&1; then
-    echo "These Debian packages are missing: ${missing[*]}" >&2
-    echo "Installing them needs root, and sudo is not available here. Either run this" >&2
-    echo "again as root, or have an administrator run:" >&2
-    echo "  apt-get install ${missing[*]}" >&2
-    exit 1
+  command -v sudo > /dev/null 2>&1 || cannot_install "sudo is not available here"
+  # Without a terminal nobody can type a password: ask sudo not to prompt.
+  if [ ! -t 0 ]; then
+    sudo -n true 2> /dev/null || cannot_install "sudo would ask for a password, which no one is here to type"
+  else
+    sudo -v || cannot_install "sudo did not allow it"
   fi
+  echo "Installing them with sudo." >&2
   sudo_cmd="sudo"
 fi
 $sudo_cmd apt-get update

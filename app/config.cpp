@@ -159,8 +159,9 @@ static bool cfg_write_stream(FILE* file, void*)
     return true;
 }
 
-// Through a temporary file wherever that keeps the file's owner and links:
-// a crash while writing never leaves the player with half a configuration.
+// Through a temporary file wherever the new file keeps all the old one has
+// (owner, links, ACLs): a crash while writing never leaves the player with
+// half a configuration. Elsewhere it is written in place, as opening it would.
 // A config.ini that is no regular file (a FIFO, a link to a device) or that
 // is read-only was made so on purpose, and is left as it is; the settings
 // then last for this run only.

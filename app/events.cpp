@@ -109,11 +109,10 @@ void app_request_screenshot()
     if (!local)
         return;
     char folder[SCREENSHOT_PATH_CAPACITY];
-    plat_executable_dir(folder, sizeof folder);
-    // A cut name could end up anywhere; the working directory is the fallback
-    // for a folder that cannot be used.
-    if (!app_format_screenshot_path(g_screenshot_path, sizeof g_screenshot_path, folder, local))
-        app_format_screenshot_path(g_screenshot_path, sizeof g_screenshot_path, "", local);
+    // A cut name could end up anywhere: then there is no screenshot at all.
+    if (!plat_executable_dir(folder, sizeof folder) ||
+        !app_format_screenshot_path(g_screenshot_path, sizeof g_screenshot_path, folder, local))
+        g_screenshot_path[0] = '\0';
 }
 
 bool app_resize_target(int w, int h, const ScreenRect& usable, int* want_w, int* want_h)

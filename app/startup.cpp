@@ -65,7 +65,6 @@ static bool open_window(Engine* engine, const ScreenRect& placed)
                                       SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!engine->window)
         return false;
-    SDL_SetWindowMinimumSize(engine->window, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
 
     SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl");
     engine->renderer = SDL_CreateRenderer(engine->window, -1, SDL_RENDERER_ACCELERATED);
@@ -74,9 +73,11 @@ static bool open_window(Engine* engine, const ScreenRect& placed)
         // game still plays on SDL's software renderer.
         engine->renderer = SDL_CreateRenderer(engine->window, -1, SDL_RENDERER_SOFTWARE);
     }
+    // The GL renderer makes SDL create the window anew, without the minimum size.
+    SDL_SetWindowMinimumSize(engine->window, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
     SDL_RenderSetLogicalSize(engine->renderer, SCREEN_WIDTH * scale, SCREEN_HEIGHT * scale);
     SDL_ShowWindow(engine->window);
-    win_move_to_placement(engine->window, placed.x, placed.y);
+    win_move_to_placement(engine->window, placed);
     // The loading screen drops the window's events; a maximise meanwhile
     // still finds the rectangle to give back and to save.
     win_note_normal_placement(engine->window);

@@ -9,7 +9,8 @@
 // What the shell keeps of the main window between its events.
 struct WindowTrack {
     ScreenRect normal;         // the last rectangle the window had neither maximised nor
-                               // fullscreen, at a size the 16:10 rule keeps; w 0 until seen
+                               // fullscreen, at a size the 16:10 rule keeps; until it has
+                               // had one, the one it was placed at on opening
     int refused_w, refused_h;  // a size the window system would not give; 0 x 0 when none
     bool resize_pending;       // the rule waits for the pointer's buttons to be let go
 };
@@ -47,12 +48,11 @@ static ScreenRect window_usable_bounds(SDL_Window* window)
     return win_usable_bounds(window_display(window));
 }
 
-// The client area's position and size, as SDL last knows them.
+// The client area's position and size, as the window system has them.
 static ScreenRect window_client_rect(SDL_Window* window)
 {
     ScreenRect rect;
-    SDL_GetWindowPosition(window, &rect.x, &rect.y);
-    SDL_GetWindowSize(window, &rect.w, &rect.h);
+    plat_window_client_rect(window, &rect.x, &rect.y, &rect.w, &rect.h);
     return rect;
 }
 
@@ -140,31 +140,16 @@ ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const
 }
 
 // How long a window manager gets to tell SDL the size of the frame it puts
-// around a new window, and how often SDL is asked meanwhile.
+// around a new window, or to carry out a move; how often it is asked meanwhile.
 constexpr uint32_t FRAME_EXTENTS_WAIT_MS = 1000;
-constexpr uint32_t FRAME_EXTENTS_POLL_MS = 10;
+constexpr uint32_t MOVE_WAIT_MS = 1000;
+constexpr uint32_t WINDOW_POLL_MS = 10;
 
 static bool frame_extents_known(SDL_Window* window)
 {
     int top = 0, left = 0, bottom = 0, right = 0;
     return SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0 &&
            (top | left | bottom | right) != 0;
-}
-
-void win_move_to_placement(SDL_Window* window, int x, int y)
-{
-    // An X11 window manager puts its frame, not the client area, where a new
-    // window asks to be, so each session would open a title bar lower than
-    // the last one closed. Once SDL knows the frame, it places the client area.
-    if (!plat_window_is_framed(window))
-        return;
-    SDL_PumpEvents();
-    for (uint32_t waited = 0; !frame_extents_known(window) && waited < FRAME_EXTENTS_WAIT_MS;
-         waited += FRAME_EXTENTS_POLL_MS) {
-        SDL_Delay(FRAME_EXTENTS_POLL_MS);
-        SDL_PumpEvents();
-    }
-    SDL_SetWindowPosition(window, x, y);
 }
 
 // True while the window is maximised or fullscreen: its size is then the
@@ -175,18 +160,68 @@ static bool size_is_managed(SDL_Window* window)
            plat_window_held_by_manager(window);
 }
 
+static bool same_place(const ScreenRect& a, const ScreenRect& b)
+{
+    return a.x == b.x && a.y == b.y;
+}
+
+// The client area once it has left from, or as it is when the manager has
+// not moved it within the wait.
+static ScreenRect wait_to_leave(SDL_Window* window, const ScreenRect& from)
+{
+    ScreenRect now = window_client_rect(window);
+    for (uint32_t waited = 0; same_place(now, from) && waited < MOVE_WAIT_MS; waited += WINDOW_POLL_MS) {
+        SDL_Delay(WINDOW_POLL_MS);
+        now = window_client_rect(window);
+    }
+    return now;
+}
+
+// Puts the client area at target's place. SDL asks for the frame's place
+// from the frame the manager reports, but some managers put the client area
+// there instead, or report a frame they do not draw: a move that misses is
+// asked once more, aimed off by the miss. A window the manager keeps at
+// another size than target's (maximised, fullscreen, tiled) is not moved.
+static void place_client_area(SDL_Window* window, const ScreenRect& target)
+{
+    const ScreenRect before = window_client_rect(window);
+    if (same_place(before, target) || size_is_managed(window) || before.w != target.w || before.h != target.h)
+        return;
+    SDL_SetWindowPosition(window, target.x, target.y);
+    const ScreenRect landed = wait_to_leave(window, before);
+    if (!same_place(landed, before) && !same_place(landed, target))
+        SDL_SetWindowPosition(window, 2 * target.x - landed.x, 2 * target.y - landed.y);
+}
+
+void win_move_to_placement(SDL_Window* window, const ScreenRect& placed)
+{
+    s_window_track.normal = placed;
+    // An X11 window manager puts its frame, not the client area, where a new
+    // window asks to be, so each session would open a title bar lower than
+    // the last one closed. Once SDL knows the frame, the client area is placed.
+    if (!plat_window_is_framed(window))
+        return;
+    SDL_PumpEvents();
+    for (uint32_t waited = 0; !frame_extents_known(window) && waited < FRAME_EXTENTS_WAIT_MS;
+         waited += WINDOW_POLL_MS) {
+        SDL_Delay(WINDOW_POLL_MS);
+        SDL_PumpEvents();
+    }
+    place_client_area(window, placed);
+}
+
 // Where the window system keeps the window at another size than SDL last set
 // (a refused request), SDL is given the real size back. False when it had to.
 static bool follow_real_size(SDL_Window* window)
 {
-    int w = 0, h = 0, real_w = 0, real_h = 0;
+    int w = 0, h = 0;
     SDL_GetWindowSize(window, &w, &h);
-    plat_window_client_size(window, &real_w, &real_h);
-    if (real_w == w && real_h == h)
+    const ScreenRect real = window_client_rect(window);
+    if (real.w == w && real.h == h)
         return true;
     // SDL keeps a size the window manager refused as its own, and would draw
     // the frame for it; asked for the real size, it finds it at once.
-    SDL_SetWindowSize(window, real_w, real_h);
+    SDL_SetWindowSize(window, real.w, real.h);
     return false;
 }
 
@@ -202,24 +237,39 @@ void win_set_size_centered(SDL_Window* window, int w, int h)
         return;
     }
     plat_window_request_size(window, w, h);
-    follow_real_size(window);
-    SDL_SetWindowPosition(window, rect.x, rect.y);
+    // A manager that refused the size holds the window where it is (a tile).
+    if (!follow_real_size(window))
+        return;
+    // The minimum size may have made the window larger than asked; it still
+    // goes where the size asked for is centred.
+    const ScreenRect real = window_client_rect(window);
+    place_client_area(window, {rect.x, rect.y, real.w, real.h});
 }
 
 // After the resize rule changed the size, a window that now hangs off the
 // usable bounds is moved back in; one that fits stays where it is.
 static void move_back_inside(SDL_Window* window, const ScreenRect& usable)
 {
-    const ScreenRect old = window_client_rect(window);
-    ScreenRect rect = old;
+    ScreenRect rect = window_client_rect(window);
     keep_inside(usable, &rect);
-    if (rect.x != old.x || rect.y != old.y)
-        SDL_SetWindowPosition(window, rect.x, rect.y);
+    place_client_area(window, rect);
+}
+
+// True when the client area lies exactly over its whole display. A window
+// manager may give a window its fullscreen place and size before it flags
+// the window fullscreen, and a size asked for meanwhile can take the window
+// out of fullscreen.
+static bool fills_display(SDL_Window* window)
+{
+    SDL_Rect bounds;
+    const ScreenRect real = window_client_rect(window);
+    return SDL_GetDisplayBounds(window_display(window), &bounds) == 0 && real.x == bounds.x &&
+           real.y == bounds.y && real.w == bounds.w && real.h == bounds.h;
 }
 
 void win_apply_resize_rule(SDL_Window* window, int w, int h)
 {
-    if (size_is_managed(window))
+    if (size_is_managed(window) || fills_display(window))
         return;
     WindowTrack* track = &s_window_track;
     const ScreenRect usable = window_usable_bounds(window);
@@ -246,9 +296,8 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
 
 void win_apply_resize_rule_to_real_size(SDL_Window* window)
 {
-    int w = 0, h = 0;
-    plat_window_client_size(window, &w, &h);
-    win_apply_resize_rule(window, w, h);
+    const ScreenRect real = window_client_rect(window);
+    win_apply_resize_rule(window, real.w, real.h);
 }
 
 void win_settle_pending_resize(SDL_Window* window)
@@ -259,16 +308,21 @@ void win_settle_pending_resize(SDL_Window* window)
     win_apply_resize_rule_to_real_size(window);
 }
 
+// True when the window manager keeps the window at a size of its own: one
+// the window is maximised or fullscreen at, or any the 16:10 rule would not
+// keep (a tile, or the middle of a drag). A window manager may report the
+// maximised size before it flags the window maximised, and is caught so too.
+static bool held_at_own_size(SDL_Window* window, const ScreenRect& real)
+{
+    int want_w = 0, want_h = 0;
+    return size_is_managed(window) || app_resize_target(real.w, real.h, window_usable_bounds(window), &want_w, &want_h);
+}
+
 void win_note_normal_placement(SDL_Window* window)
 {
     const ScreenRect rect = window_client_rect(window);
-    int want_w = 0, want_h = 0;
-    // A window manager may report the maximised size before it flags the
-    // window maximised; that size is no 16:10 one and is passed over.
-    if ((SDL_GetWindowFlags(window) & SDL_WINDOW_MINIMIZED) != 0 || size_is_managed(window) ||
-        app_resize_target(rect.w, rect.h, window_usable_bounds(window), &want_w, &want_h))
-        return;
-    s_window_track.normal = rect;
+    if ((SDL_GetWindowFlags(window) & SDL_WINDOW_MINIMIZED) == 0 && !held_at_own_size(window, rect))
+        s_window_track.normal = rect;
 }
 
 void app_save_window_placement(Engine* engine)
@@ -277,8 +331,12 @@ void app_save_window_placement(Engine* engine)
     // mode and would open the new one at the wrong size.
     if (!engine || !engine->window || g_config.use_hd_graphics != engine->hd_mode)
         return;
-    const bool held = size_is_managed(engine->window) && s_window_track.normal.w > 0;
-    const ScreenRect rect = held ? s_window_track.normal : window_client_rect(engine->window);
+    // Position and size read together: SDL's own record of the position goes
+    // stale under a manager that moves only its frame, or never lets the
+    // window have the place it opened at.
+    const ScreenRect real = window_client_rect(engine->window);
+    const bool held = held_at_own_size(engine->window, real) && s_window_track.normal.w > 0;
+    const ScreenRect rect = held ? s_window_track.normal : real;
     g_config.window_x = rect.x;
     g_config.window_y = rect.y;
     g_config.window_w = rect.w;

@@ -10,7 +10,7 @@
 struct SDL_Cursor;
 
 constexpr const char* WINDOW_TITLE = "Kavrel Engine v0.7 - Sorvella";
-constexpr size_t SCREENSHOT_PATH_CAPACITY = 512;
+constexpr size_t SCREENSHOT_PATH_CAPACITY = 4096;  // the longest path the system opens
 
 extern Engine* g_engine;
 extern Engine* g_engine_for_wndproc;
@@ -77,16 +77,20 @@ void win_largest_fit(const ScreenRect& usable, int* w, int* h);
 // before the window leaves that state.
 void win_set_size_centered(SDL_Window* window, int w, int h);
 
-// Puts the client area of a window just shown at x, y, where a window
-// manager has put the frame there instead; waits up to a second for the
-// manager to tell the frame's size. Does nothing to a window without a frame.
-void win_move_to_placement(SDL_Window* window, int x, int y);
+// Puts the client area of a window just shown at the start-up placement,
+// whether its window manager puts the frame or the client area where a
+// window asks to be; waits up to a second for the manager to tell the
+// frame's size and up to another for the move. Does nothing to a window
+// without a frame, nor to one the manager keeps at a size of its own. The
+// placement is the window's normal rectangle until it has had one of its own.
+void win_move_to_placement(SDL_Window* window, const ScreenRect& placed);
 
 // Applies the 16:10 rule to a reported client size w x h where the window
-// system lets it: a maximised or fullscreen window keeps the size its manager
-// chose and is asked for none; a size once refused is not asked for again;
-// while a pointer button is held (the manager's drag of the frame) nothing
-// is asked until win_settle_pending_resize. Wherever the window keeps another
+// system lets it: a maximised or fullscreen window, or one lying exactly over
+// its display, keeps the size its manager chose and is asked for none; a size
+// once refused is not asked for again; while a pointer button is held (the
+// manager's drag of the frame) nothing is asked until
+// win_settle_pending_resize. Wherever the window keeps another
 // size than the one asked for, SDL is given the real one back, so that the
 // picture is letterboxed in the client area the window has. A window the
 // rule resized that then hangs off the usable bounds is moved back in.
@@ -105,8 +109,10 @@ void win_settle_pending_resize(SDL_Window* window);
 void win_note_normal_placement(SDL_Window* window);
 
 // Stores the window's position and size in g_config and writes config.ini,
-// unless a change of graphics mode is pending. A maximised or fullscreen
-// window is stored at its normal rectangle, so the next start opens on the screen.
+// unless a change of graphics mode is pending. A window maximised,
+// fullscreen or kept by its manager at any size the 16:10 rule would not
+// keep (a tile) is stored at its normal rectangle, so the next start opens
+// on the screen at a rectangle the window had.
 void app_save_window_placement(Engine* engine);
 
 // ---------------------------------------------------------------------------
@@ -200,8 +206,8 @@ const TextWindow* app_current_text_window(const Engine* engine);
 void app_toggle_pause(Engine* engine);
 
 // Sets g_screenshot_path to a file named after the local time in the
-// executable's folder (the working directory when that path would not fit);
-// the main loop writes it after the next frame.
+// executable's folder; the main loop writes it after the next frame. A
+// folder too long for a path takes no screenshot: the path stays empty.
 void app_request_screenshot();
 
 // Formats "<folder>screenshot_YYYYMMDD_HHMMSS.png" into out. False when it

@@ -19,7 +19,8 @@ constexpr const char* SCENARIO_FILE_STEM = "S00000";
 // room for long strings besides.
 constexpr size_t SCRIPT_TABLES_CAP = 1u << 20;
 // Longest code file read: 512 segments of the longest body (a 3-byte head and
-// 65535 bytes) laid end to end, 32 MiB; a game's scenario is a small part of it.
+// 65535 bytes) laid end to end, 32 MiB and 1 KiB; a game's scenario is a small
+// part of it.
 constexpr size_t SCRIPT_CODE_CAP = static_cast<size_t>(VM_SEGMENT_COUNT) * (3 + UINT16_MAX);
 
 // Loads <name>.KVL and <name>.KVY through asset_read_capped. True when both

@@ -4,16 +4,18 @@
 
 #include <cstring>
 
-void plat_executable_dir(char* out, size_t capacity)
+bool plat_executable_dir(char* out, size_t capacity)
 {
     if (!out || capacity == 0)
-        return;
+        return false;
     out[0] = '\0';
     char* base = SDL_GetBasePath();
     if (!base)
-        return;
-    size_t len = strlen(base);
-    if (len < capacity)
+        return true;
+    const size_t len = strlen(base);
+    const bool fits = len < capacity;
+    if (fits)
         memcpy(out, base, len + 1);
     SDL_free(base);
+    return fits;
 }

@@ -47,44 +47,52 @@ FILE* plat_open_regular_file(const char* path);
 // False when it could not be started.
 bool plat_restart_self();
 
-// Writes the folder holding this executable, ending with '/', into out. An
-// empty string when the folder is unknown or does not fit in capacity bytes,
-// so that files meant for it land in the working directory.
-void plat_executable_dir(char* out, size_t capacity);
+// Writes the folder holding this executable, ending with '/', into out: an
+// empty string when the folder is unknown, so that files meant for it land
+// in the working directory. False, with out empty, when the folder does not
+// fit in capacity bytes: files meant for it then have nowhere to go.
+bool plat_executable_dir(char* out, size_t capacity);
 
 // Creates the folder path (its parent must exist). True when it exists
 // afterwards, whether it was made now or before.
 bool plat_make_dir(const char* path);
 
-// Fills file through write and puts it at path, keeping what opening the
-// file for writing would keep. A link at path is written through: the file
-// it leads to is written and the link stays. Only what an open for writing
-// would reach is written: nothing, or a regular file this user may write;
-// anything else is left as it is. The bytes go to a new file of this write's
-// own beside it, "<name>.kavrel-XXXXXX.tmp" (made exclusively: nothing
-// already there is followed, waited on or removed), are flushed to the disk
-// and renamed over the old file, whose owner, group and permissions they
-// take; the folder is synced so the new name is on the disk too. A crash
-// then leaves the old file or the new one whole, and at most that temporary.
-// Where the new file cannot keep the old one's owner or group, the old file
-// has a second name (a hard link), or its folder takes no new file, the old
-// file is emptied and written where it is, as the open does. False when the
-// file may not be written, write returns false or any step fails: the
+// Fills file through write and puts it at path wherever opening path for
+// writing would put it, and nowhere that open would be refused. The bytes go
+// to a new file of this write's own beside it, "<name>.kavrel-XXXXXX.tmp"
+// (made exclusively: nothing already there is followed, waited on or
+// removed), are flushed to the disk and renamed over the old file, whose
+// owner, group and permissions they take; the folder is synced so the new
+// name is on the disk too. A crash then leaves the old file or the new one
+// whole, and at most that temporary. Wherever the new file could not keep
+// all the open keeps, the old file is emptied and written where it is, by
+// the system's own open: a symbolic link at path (followed by the system,
+// under its guard on links in shared folders; a dangling one creates its
+// file as the open would), a file with a second name (a hard link), one whose
+// owner or group cannot be given back, one with extended attributes or an
+// ACL a new file would not get alike, a folder marked append-only, and a
+// temporary or a rename the file system refuses (a mount point, a read-only
+// or unwritable folder). write may then be called a second time, and must
+// write the same bytes. Only a regular file this user may write is written;
+// anything else is left as it is. False when the file may not be written,
+// write returns false or any step fails (a full disk among them): the
 // temporary is then removed and the old file stays, unless it was written in
 // place (it holds what was written) or only the folder's sync failed (the
-// new file is in place).
+// new file is in place). A folder that cannot be read for its sync is no
+// failure.
 using PlatWriteFn = bool (*)(FILE* file, void* user);
 bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 
-// Writes the client size window really has on the screen. On X11 it is read
-// from the X server, since a window manager may keep another size than SDL
-// last set; other video drivers give SDL's own size.
-void plat_window_client_size(SDL_Window* window, int* w, int* h);
+// Writes where the client area of window really lies on the screen and its
+// size. On X11 both are read from the X server one right after the other,
+// since a window manager may keep the window at another size and place than
+// SDL last set or heard of; other video drivers give SDL's own.
+void plat_window_client_rect(SDL_Window* window, int* x, int* y, int* w, int* h);
 
 // Asks for a client size of w x h and returns once the window manager has
 // answered: on X11 the first ConfigureNotify the window gets after the
 // request, real when the size was given and made up when it was refused; or
-// after a second, for a manager that never answers. plat_window_client_size
+// after a second, for a manager that never answers. plat_window_client_rect
 // then reads the size the window has. Other video drivers only set the size.
 void plat_window_request_size(SDL_Window* window, int w, int h);
 

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
+#include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 // Each write's temporary is a file of its own beside the target, so two
 // games writing one file never share one. The name is visible and says whose
@@ -23,8 +26,6 @@ constexpr int TEMP_NAME_TRIES = 16;
 // Before the umask, as fopen makes a new file.
 constexpr mode_t NEW_FILE_MODE = 0666;
 constexpr mode_t PERMISSION_BITS = 0777;
-// As many links as the kernel follows in one path before it gives up.
-constexpr int MAX_LINK_HOPS = 40;
 
 static std::string folder_of(const std::string& path)
 {
@@ -32,31 +33,17 @@ static std::string folder_of(const std::string& path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Where a chain of links starting at path ends: a linked file is written
-// where the link leads, and the link itself stays. Empty for a chain that
-// never ends or cannot be read.
-static std::string link_target(const char* path)
+// Opens path for writing as fopen(path, "wb") does, so that the system makes
+// every check it makes there (a link is followed under its guard on links in
+// shared folders, a missing file is created where that open would create it),
+// but never empties it and never waits on a FIFO. -1 for anything but a
+// regular file, which is not even opened when it can be told beforehand.
+static int open_as_plain_open(const char* path, int flags)
 {
-    std::string target = path;
-    for (int hop = 0; hop <= MAX_LINK_HOPS; hop++) {
-        struct stat info;
-        if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return target;
-        char link[PATH_MAX];
-        const ssize_t length = readlink(target.c_str(), link, sizeof link);
-        if (length <= 0 || static_cast<size_t>(length) >= sizeof link)
-            return std::string();
-        const std::string next(link, static_cast<size_t>(length));
-        target = next[0] == '/' ? next : folder_of(target) + "/" + next;
-    }
-    return std::string();
-}
-
-// Opens target for writing as it is, never waiting on a FIFO; -1 for
-// anything but a regular file this user may write.
-static int open_existing(const std::string& target)
-{
-    const int fd = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat seen;
+    if (stat(path, &seen) == 0 && !S_ISREG(seen.st_mode))
+        return -1;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags, NEW_FILE_MODE);
     struct stat info;
     if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         close(fd);
@@ -65,22 +52,32 @@ static int open_existing(const std::string& target)
     return fd;
 }
 
-// Only what an open for writing would reach is written: nothing, or a
-// regular file this user may write. A read-only file is the player's way of
-// keeping it as it is. Fills exists, and old with the file found.
-static bool may_replace(const std::string& target, bool* exists, struct stat* old)
+// A temporary in an append-only folder could be neither renamed nor removed.
+static bool folder_is_append_only(const char* path)
 {
-    *exists = false;
-    if (lstat(target.c_str(), old) != 0)
-        return errno == ENOENT;
-    if (!S_ISREG(old->st_mode))
-        return false;
-    const int fd = open_existing(target);
-    if (fd < 0)
-        return false;
-    close(fd);
-    *exists = true;
-    return true;
+    struct statx folder;
+    return statx(AT_FDCWD, folder_of(path).c_str(), 0, STATX_TYPE, &folder) == 0 &&
+           (folder.stx_attributes & STATX_ATTR_APPEND) != 0;
+}
+
+// Whether a new file renamed over path can keep all that the old one has,
+// as far as can be told before one is made (old is null for a missing file).
+// A link is left to the system's own open; a second name would be parted
+// from the new file, while a count of 0 is a file another writer is renaming
+// over, which a rename replaces as well.
+static bool may_replace_whole(const char* path, const struct stat* old)
+{
+    return !folder_is_append_only(path) && (!old || (S_ISREG(old->st_mode) && old->st_nlink <= 1));
+}
+
+// What the file system refuses to a temporary or a rename where an open of
+// the file itself can still be allowed: a mount point, a read-only or
+// unwritable folder, a name too long to take the mark. A full or failing
+// disk is no such refusal.
+static bool refused_by_file_system(int error)
+{
+    return error == EBUSY || error == EXDEV || error == EROFS || error == EPERM || error == EACCES ||
+           error == ENAMETOOLONG;
 }
 
 // A new file at an unused name beside target, made exclusively: nothing
@@ -118,6 +115,36 @@ static bool take_owner_and_mode(int fd, const struct stat& old)
     return true;
 }
 
+// The extended attributes of the file open at fd, ACLs among them, by name.
+// False when they cannot all be read.
+static bool attributes_of(int fd, std::map<std::string, std::string>* attributes)
+{
+    const ssize_t size = flistxattr(fd, nullptr, 0);
+    if (size <= 0)
+        return size == 0 || errno == ENOTSUP;
+    std::vector<char> names(static_cast<size_t>(size));
+    if (flistxattr(fd, names.data(), names.size()) != size)
+        return false;
+    for (size_t at = 0; at < names.size(); at += strlen(&names[at]) + 1) {
+        const char* name = &names[at];
+        const ssize_t length = fgetxattr(fd, name, nullptr, 0);
+        std::string value(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+        if (length < 0 || fgetxattr(fd, name, &value[0], value.size()) != length)
+            return false;
+        (*attributes)[name] = value;
+    }
+    return true;
+}
+
+// Whether the new file carries exactly the old one's attributes: an ACL or
+// a label it lacks would be lost, one it gained could widen who may read it.
+static bool same_attributes(int old_fd, int new_fd)
+{
+    std::map<std::string, std::string> old_attributes, new_attributes;
+    return attributes_of(old_fd, &old_attributes) && attributes_of(new_fd, &new_attributes) &&
+           old_attributes == new_attributes;
+}
+
 // Fills the file open at fd through write, flushes it to the disk and closes it.
 static bool write_to_disk(int fd, PlatWriteFn write, void* user)
 {
@@ -134,35 +161,26 @@ static bool write_to_disk(int fd, PlatWriteFn write, void* user)
     return fclose(file) == 0 && ok;
 }
 
-// Syncs the folder holding path, so that a rename into it survives a power cut.
+// Syncs the folder holding path, so that a rename into it survives a power
+// cut. A folder this user may write but not read cannot be opened for it:
+// the rename is then as safe as they can make it.
 static bool sync_folder(const std::string& path)
 {
     const int fd = open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno == EACCES;
     // EINVAL: a file system that cannot sync folders; the rename is as safe as it gets there.
     const bool synced = fsync(fd) == 0 || errno == EINVAL;
     close(fd);
     return synced;
 }
 
-// Fills the new file and renames it over target; it goes again when any step fails.
-static bool write_through_temporary(int fd, const std::string& temp, const std::string& target, PlatWriteFn write,
-                                    void* user)
-{
-    if (!write_to_disk(fd, write, user) || rename(temp.c_str(), target.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return sync_folder(target);
-}
-
 // Empties the file and fills it where it is, as opening it for writing does:
-// it keeps its owner, permissions and every name it has, but a crash midway
-// leaves it cut short. Used only where a new file could not keep those.
-static bool write_in_place(const std::string& target, PlatWriteFn write, void* user)
+// it keeps its owner, permissions, attributes and every name it has, but a
+// crash midway leaves it cut short.
+static bool write_in_place(const char* path, PlatWriteFn write, void* user)
 {
-    const int fd = open_existing(target);
+    const int fd = open_as_plain_open(path, 0);
     if (fd < 0)
         return false;
     if (ftruncate(fd, 0) != 0) {
@@ -172,28 +190,51 @@ static bool write_in_place(const std::string& target, PlatWriteFn write, void* u
     return write_to_disk(fd, write, user);
 }
 
-bool plat_replace_file(const char* path, PlatWriteFn write, void* user)
+// Fills a new file beside path and renames it over the old one (old_fd open
+// on it, or -1 when there is none). Wherever the new file could not keep what
+// the old one has, or the file system refuses the temporary or the rename,
+// the file is written in place instead; the temporary never stays.
+static bool replace_whole(const char* path, int old_fd, const struct stat& old, PlatWriteFn write, void* user)
 {
-    const std::string target = link_target(path);
-    bool exists = false;
-    struct stat old;
-    if (target.empty() || !may_replace(target, &exists, &old))
-        return false;
-    // A new file under the name would part it from its other names.
-    if (exists && old.st_nlink != 1)
-        return write_in_place(target, write, user);
     std::string temp;
-    const int fd = create_temporary(target, &temp);
-    if (fd < 0) {
-        // A folder this user may not write, or a name too long to take the
-        // mark, can still hold a file they may write.
-        const bool no_temporary_here = errno == EACCES || errno == EPERM || errno == ENAMETOOLONG;
-        return exists && no_temporary_here && write_in_place(target, write, user);
-    }
-    if (exists && !take_owner_and_mode(fd, old)) {
+    const int fd = create_temporary(path, &temp);
+    if (fd < 0)
+        return refused_by_file_system(errno) && write_in_place(path, write, user);
+    if (old_fd >= 0 && !(take_owner_and_mode(fd, old) && same_attributes(old_fd, fd))) {
         close(fd);
         unlink(temp.c_str());
-        return write_in_place(target, write, user);
+        return write_in_place(path, write, user);
     }
-    return write_through_temporary(fd, temp, target, write, user);
+    if (!write_to_disk(fd, write, user)) {
+        unlink(temp.c_str());
+        return false;
+    }
+    if (rename(temp.c_str(), path) != 0) {
+        const int error = errno;
+        unlink(temp.c_str());
+        return refused_by_file_system(error) && write_in_place(path, write, user);
+    }
+    return sync_folder(path);
+}
+
+bool plat_replace_file(const char* path, PlatWriteFn write, void* user)
+{
+    // Nothing has an empty name: its temporary would land in the working directory.
+    if (!path || !path[0])
+        return false;
+    struct stat old = {};
+    const bool exists = lstat(path, &old) == 0;
+    if (!exists && errno != ENOENT)
+        return false;
+    if (!may_replace_whole(path, exists ? &old : nullptr))
+        return write_in_place(path, write, user);
+    // Only a file an open for writing would reach is replaced: a read-only
+    // one is the player's way of keeping it as it is.
+    const int old_fd = exists ? open_as_plain_open(path, O_NOFOLLOW) : -1;
+    if (exists && old_fd < 0)
+        return false;
+    const bool written = replace_whole(path, old_fd, old, write, user);
+    if (old_fd >= 0)
+        close(old_fd);
+    return written;
 }

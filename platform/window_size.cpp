@@ -16,20 +16,25 @@ static bool x11_window(SDL_Window* window, Display** display, Window* xwindow)
     return true;
 }
 
-void plat_window_client_size(SDL_Window* window, int* w, int* h)
+void plat_window_client_rect(SDL_Window* window, int* x, int* y, int* w, int* h)
 {
+    SDL_GetWindowPosition(window, x, y);
     SDL_GetWindowSize(window, w, h);
     Display* display = nullptr;
-    Window xwindow = 0;
+    Window xwindow = 0, child = 0;
     if (!x11_window(window, &display, &xwindow))
         return;
     // The server's own record: a size the window manager refused never
-    // reaches it, whatever SDL was last asked for.
+    // reaches it, and a manager that moves only its frame tells SDL nothing.
     XWindowAttributes attributes;
-    if (XGetWindowAttributes(display, xwindow, &attributes)) {
-        *w = attributes.width;
-        *h = attributes.height;
-    }
+    int root_x = 0, root_y = 0;
+    if (!XGetWindowAttributes(display, xwindow, &attributes) ||
+        !XTranslateCoordinates(display, xwindow, attributes.root, 0, 0, &root_x, &root_y, &child))
+        return;
+    *x = root_x;
+    *y = root_y;
+    *w = attributes.width;
+    *h = attributes.height;
 }
 
 // SDL waits a tenth of a second for the answer to a size request and takes
@@ -55,8 +60,8 @@ static Display* watch_configures(SDL_Window* window, Window* xwindow)
 
 void plat_window_request_size(SDL_Window* window, int w, int h)
 {
-    int now_w = 0, now_h = 0;
-    plat_window_client_size(window, &now_w, &now_h);
+    int now_x = 0, now_y = 0, now_w = 0, now_h = 0;
+    plat_window_client_rect(window, &now_x, &now_y, &now_w, &now_h);
     Window xwindow = 0;
     // A request for the size the window has may get no answer at all.
     Display* watcher = now_w != w || now_h != h ? watch_configures(window, &xwindow) : nullptr;

@@ -2,9 +2,9 @@
 // written under a temporary name, flushed to the disk and renamed over the
 // slot's file only when every byte went out, so neither a failed save nor a
 // crash or power cut in the middle of one costs the player the old one (a
-// hard-linked slot, or one of another owner, is written in place instead,
-// as opening it would). A slot file the player made read-only is kept, and
-// the save fails.
+// linked slot, one of another owner, or one a rename cannot replace, is
+// written in place instead, as opening it would). A slot file the player
+// made read-only is kept, and the save fails.
 #include <SDL.h>
 
 #include <cstdio>

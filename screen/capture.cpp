@@ -151,7 +151,8 @@ static bool capture_write_bytes(FILE* file, void* user)
     return fwrite(png->bytes, 1, png->len, file) == png->len;
 }
 
-// Through a temporary file, so a crash never leaves half a picture behind.
+// Through a temporary file wherever it can replace the old one whole, so a
+// crash never leaves half a picture behind.
 static void capture_write_file(const char* path, const uint8_t* bytes, int len)
 {
     CaptureFile png = {bytes, static_cast<size_t>(len)};

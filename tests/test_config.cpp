@@ -7,10 +7,13 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -145,7 +148,57 @@ TEST_F(ConfigTest, ALinkedFileIsWrittenThroughWithItsOwnerAndAReadOnlyOneIsKept)
             EXPECT_EQ(info.st_uid, geteuid());
             ASSERT_EQ(chmod(path.c_str(), 0644), 0);
             EXPECT_EQ(read_text_file(path) != "game_speed=2\n", file == 0666) << std::oct << file << " in " << folder;
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary left";
         }
+}
+
+// The system decides whether a link is followed: with its guard on, not another user's in a folder everyone
+// may write into, and a dangling one makes no file.
+TEST_F(ConfigTest, AnotherUsersLinkInASharedFolderIsFollowedOnlyWhereTheSystemAllows)
+{
+    // The guard is on by default; where it was turned off, it is on for this test only.
+    const char* guard = "/proc/sys/fs/protected_symlinks";
+    const auto guard_value = [&] { std::string value; std::ifstream(guard) >> value; return value; };
+    const std::string was = guard_value(), secret = dir.file("secret"), link = dir.file("config.ini");
+    const std::unique_ptr<const char, std::function<void(const char*)>> restore(
+        guard, [&](const char* name) { if (guard_value() != was) std::ofstream(name) << was; });
+    if (geteuid() == 0)
+        std::ofstream(guard) << "1";
+    if (geteuid() != 0 || guard_value() != "1")
+        GTEST_SKIP() << "planting another user's link and turning the system's guard on takes root";
+    write_text_file(secret, "kept\n");
+    EXPECT_EQ(chmod(dir.path().c_str(), 01777), 0);
+    for (const std::string& target : {secret, dir.file("made")}) {
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(target, link);
+        EXPECT_EQ(lchown(link.c_str(), 4321, 4321), 0);
+        cfg_save(link.c_str());
+    }
+    EXPECT_EQ(read_text_file(secret), "kept\n");
+    EXPECT_FALSE(file_exists(dir.file("made")));
+}
+
+// An ACL on config.ini stays, and no ACL a new file would take from its
+// folder widens who may read it.
+TEST_F(ConfigTest, AnAclIsKeptAndTheFolderGrantsNoMore)
+{
+    const std::string path = dir.file("config.ini"), plain = dir.file("plain.ini"), old(300, ';');
+    write_text_file(path, old);
+    write_text_file(plain, old);
+    const std::string set_acls = "setfacl -m u:nobody:rw-,g::---,m::rw- " + path + " && setfacl -d -m u:nobody:r-- ";
+    if (system((set_acls + dir.path()).c_str()) != 0)
+        GTEST_SKIP() << "no setfacl, or no ACLs on this file system";
+    const auto acl_of = [](const std::string& file) {
+        char value[256];
+        return std::string(value, std::max<ssize_t>(getxattr(file.c_str(), "system.posix_acl_access", value, 256), 0));
+    };
+    const std::string acl = acl_of(path);
+    for (const std::string& file : {path, plain}) {
+        cfg_save(file.c_str());
+        EXPECT_EQ(read_text_file(file).find(";;"), std::string::npos) << "not emptied, then written";
+    }
+    EXPECT_EQ(acl_of(path), acl);
+    EXPECT_EQ(acl_of(plain), "") << "access the folder's ACL gives";
 }
 
 // A second game starts writing config.ini while the first is halfway, and

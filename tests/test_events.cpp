@@ -271,7 +271,7 @@ TEST_F(EventsTest, ScreenshotIsNamedAfterTheLocalTimeInTheExecutableFolder)
     char path[SCREENSHOT_PATH_CAPACITY];
     EXPECT_TRUE(app_format_screenshot_path(path, sizeof path, "/games/", &when));
     EXPECT_STREQ(path, "/games/screenshot_20260302_140509.png");
-    EXPECT_FALSE(app_format_screenshot_path(path, sizeof path, std::string(505, 'd').c_str(), &when));
+    EXPECT_FALSE(app_format_screenshot_path(path, sizeof path, std::string(sizeof path, 'd').c_str(), &when));
 
     key(SDLK_F12);
     char* base = SDL_GetBasePath();

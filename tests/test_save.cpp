@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include "../save/save_private.h"
+#include "app.h"
 #include "config.h"
 #include "music.h"
 #include "platform.h"
@@ -26,7 +27,8 @@
 #include "save_fixture.h"
 #include "screen.h"
 
-// The program is linked with fsync wrapped: each call is recorded, and fails when told to.
+// The program is linked with fsync wrapped (each call is recorded, and fails when told to), and with
+// lstat, rename and the executable's folder: a test can report link counts, refuse renames, move the game.
 static std::vector<std::string> s_synced;  // the file of each call
 static int s_fsync_error = 0;
 extern "C" int __real_fsync(int fd);
@@ -35,6 +37,28 @@ extern "C" int __wrap_fsync(int fd)
     s_synced.push_back(std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)));
     errno = s_fsync_error;
     return s_fsync_error ? -1 : __real_fsync(fd);
+}
+static long s_links_reported = -1;  // -1: the file's own
+static int s_rename_error = 0;
+static std::string s_executable_dir;  // empty: the real one
+extern "C" int __real_lstat(const char* path, struct stat* info);
+extern "C" int __wrap_lstat(const char* path, struct stat* info)
+{
+    const int result = __real_lstat(path, info);
+    if (result == 0 && s_links_reported >= 0)
+        info->st_nlink = static_cast<nlink_t>(s_links_reported);
+    return result;
+}
+extern "C" int __real_rename(const char* from, const char* to);
+extern "C" int __wrap_rename(const char* from, const char* to)
+{
+    errno = s_rename_error;
+    return s_rename_error ? -1 : __real_rename(from, to);
+}
+extern "C" char* __real_SDL_GetBasePath();
+extern "C" char* __wrap_SDL_GetBasePath()
+{
+    return s_executable_dir.empty() ? __real_SDL_GetBasePath() : SDL_strdup(s_executable_dir.c_str());
 }
 
 // Boxes are recorded instead of shown, with the text marked when a window owns them.
@@ -263,6 +287,24 @@ TEST_F(SaveFileTest, FileNamesFollowLanguageAndConfiguredMode)
         g_config.use_hd_graphics = c.hd;
         EXPECT_EQ(slot_path(c.slot), scratch.path() + "/sav/" + c.name);
     }
+
+    // sav/ and screenshots are beside the executable however long its folder's path, and nowhere when too long.
+    const std::string deep = scratch.file(std::string(600, 'a').replace(200, 1, "/").replace(400, 1, "/") + "/");
+    std::filesystem::create_directories(deep);
+    ScratchDir working;
+    working.enter();
+    auto engine = played_engine();
+    for (const std::string& folder : {deep, "/" + std::string(SAVE_PATH_CAPACITY, 'x') + "/"}) {
+        s_executable_dir = folder, s_synced.clear();
+        save_set_folder("");
+        app_request_screenshot();
+        EXPECT_EQ(save_write_slot(engine.get(), 0, nullptr, 0), folder == deep ? SAVE_RESULT_OK : SAVE_RESULT_FAILED);
+        EXPECT_EQ(s_synced.empty(), folder != deep) << "written elsewhere";
+        const std::string shot = g_screenshot_path;
+        EXPECT_EQ(shot.substr(0, deep.size() + 11), folder == deep ? deep + "screenshot_" : "");
+    }
+    s_executable_dir.clear();
+    EXPECT_TRUE(file_exists(deep + "sav/save_en_hd_01.dat"));  // named as the last case
 }
 
 TEST_F(SaveFileTest, HeaderThumbnailAndLengthsAreWrittenAsStored)
@@ -376,6 +418,20 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     s_synced.clear();
     ASSERT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), SAVE_RESULT_OK);
     EXPECT_TRUE(synced_through_a_temporary(slot_path(2)));
+    // It is replaced whole where a rename can (0 links: another writer's rename halfway), else written in place as
+    // opening it would: a second name, a rename refused (a mount point, a read-only folder); a failing disk keeps it.
+    const struct { long links; int rename_error; int32_t result; } cases[] = {
+        {0, 0, 0}, {2, 0, 0}, {-1, EBUSY, 0}, {-1, EROFS, 0}, {-1, EXDEV, 0}, {-1, ENOSPC, 1}, {-1, EIO, 1}};
+    for (const auto& c : cases) {
+        const Bytes before = read_file(slot_path(2));
+        engine->vm_vars[0]++;
+        s_links_reported = c.links, s_rename_error = c.rename_error, s_synced.clear();
+        EXPECT_EQ(save_write_slot(engine.get(), 2, nullptr, 0), c.result) << c.links << " " << c.rename_error;
+        s_links_reported = -1, s_rename_error = 0;
+        EXPECT_EQ(synced_through_a_temporary(slot_path(2)), c.links == 0) << c.links << " " << c.rename_error;
+        EXPECT_EQ(read_file(slot_path(2)) != before, c.result == SAVE_RESULT_OK) << c.links << " " << c.rename_error;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.file("sav")), {}), 1) << "a temporary left";
+    }
     const Bytes old = read_file(slot_path(2));
     engine->vm_vars[0] = 42;
     s_fsync_error = EIO;
@@ -390,9 +446,21 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     const auto save_slot_2 = [&] { return save_write_slot(engine.get(), 2, nullptr, 0); };
     EXPECT_EQ(run_in_child(save_slot_2, ChildUser::PLAYER), SAVE_RESULT_FAILED);
     EXPECT_EQ(read_file(slot_path(2)), old);
+    // A folder the player may write but not read takes the save, and one marked
+    // append-only (where root can mark one) takes it in place: no temporary stays.
+    ASSERT_EQ(chmod(scratch.file("sav").c_str(), 0333), 0);
+    EXPECT_EQ(run_in_child([&] { return save_write_slot(engine.get(), 6, nullptr, 0); }, ChildUser::PLAYER), 0);
+    std::filesystem::permissions(scratch.file("sav"), std::filesystem::perms::all);
+    if (system(("chattr +a " + scratch.file("sav") + " 2>/dev/null").c_str()) == 0) {
+        EXPECT_EQ(save_write_slot(engine.get(), 7, nullptr, 0), SAVE_RESULT_OK);
+        EXPECT_EQ(system(("chattr -a " + scratch.file("sav")).c_str()), 0);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.file("sav")))
+        EXPECT_EQ(entry.path().string().find(".kavrel-"), std::string::npos) << "a temporary left";
 
     // A FIFO or a link beside a slot is neither waited on, written through
-    // nor removed; a linked slot is written, durably, where the link leads.
+    // nor removed; a linked slot is written where the link leads, in place
+    // as an open for writing would write it, and durably.
     Watchdog watchdog;
     const Bytes players = {1, 2, 3};
     write_file(scratch.file("kept.dat"), players);
@@ -408,7 +476,7 @@ TEST_F(SaveFileTest, AWriteReachesTheDiskBeforeItsNameAndAFailedOneKeepsTheOldSa
     EXPECT_TRUE(std::filesystem::is_fifo(slot_path(3) + ".tmp"));
     EXPECT_TRUE(std::filesystem::is_symlink(slot_path(4) + ".tmp"));
     EXPECT_TRUE(std::filesystem::is_symlink(slot_path(5)));
-    EXPECT_TRUE(synced_through_a_temporary(scratch.file("elsewhere/slot.dat")));
+    EXPECT_EQ(s_synced, std::vector<std::string>{scratch.file("elsewhere/slot.dat")});
     EXPECT_NE(read_file(scratch.file("elsewhere/slot.dat")), old);
 }
 

@@ -34,6 +34,12 @@ static XImage* read_named_window(Display* display, Window parent, const std::str
         if (XFetchName(display, children[i], &title) && title && strstr(title, title_part.c_str())) {
             XTranslateCoordinates(display, children[i], root, 0, 0, &where->x, &where->y, &child);
             where->id = children[i];
+            XSizeHints hints;
+            long supplied = 0;
+            if (XGetWMNormalHints(display, children[i], &hints, &supplied) && (hints.flags & PMinSize)) {
+                where->min_w = hints.min_width;
+                where->min_h = hints.min_height;
+            }
             image = XGetImage(display, children[i], 0, 0, attributes.width, attributes.height,
                               AllPlanes, ZPixmap);
         } else {

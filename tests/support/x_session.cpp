@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <thread>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ static std::string read_display(int fd)
 
 const char* x_desktop_name(XDesktop desktop)
 {
-    constexpr const char* NAMES[] = {"bare", "openbox", "icewm", "i3", "xfwm4"};
+    constexpr const char* NAMES[] = {"bare", "openbox", "icewm", "i3", "xfwm4", "herbstluftwm"};
     return NAMES[desktop];
 }
 
@@ -102,6 +103,15 @@ void XSession::start_window_manager(XDesktop desktop, int screen_h)
     // Without a configuration file of its own, i3 starts its set-up wizard.
     const std::string i3_config = home_.file("i3.conf");
     write_text_file(i3_config, "# i3 config file (v4)\n");
+    // herbstluftwm's own start-up script would start a panel. This one places
+    // new windows where there is room, as that script does, and frames them
+    // with a title bar, so that the frame's top and left edges differ.
+    const std::string herbst_autostart = home_.file("autostart");
+    write_text_file(herbst_autostart, "#!/bin/sh\nherbstclient rule focus=on\n"
+                                      "herbstclient rule floatplacement=smart\n"
+                                      "herbstclient attr theme.title_height 18\n"
+                                      "herbstclient attr theme.border_width 3\n");
+    chmod(herbst_autostart.c_str(), 0755);
     window_manager_ = fork();
     if (window_manager_ == 0) {
         // A group of its own, so that xfwm4's session bus and settings daemon end with it.
@@ -117,7 +127,8 @@ void XSession::start_window_manager(XDesktop desktop, int screen_h)
         }
         // xfwm4 keeps its settings in a daemon that it reaches over a session bus.
         const char* const commands[][5] = {{}, {"openbox", "--sm-disable"}, {"icewm"}, {"i3", "-c", i3_config.c_str()},
-                                           {"dbus-run-session", "--", "xfwm4", "--compositor=off"}};
+                                           {"dbus-run-session", "--", "xfwm4", "--compositor=off"},
+                                           {"herbstluftwm", "-c", herbst_autostart.c_str()}};
         execvp(commands[desktop][0], const_cast<char* const*>(commands[desktop]));
         _exit(127);
     }

@@ -17,7 +17,9 @@ WindowPixels load_png_pixels(const std::string& path);
 // A desktop's screen, and what the private server runs besides the game:
 // nothing, or a real window manager, which has its own say in the window's
 // size and place (icewm also keeps a taskbar out of the work area; i3 tiles;
-// xfwm4 ignores the window's requests while its frame is dragged).
+// xfwm4 ignores the window's requests while its frame is dragged;
+// herbstluftwm floats the window, puts its client area, not its frame, where
+// the window asks to be, and knows fullscreen but not maximised).
 constexpr int X_DESKTOP_WIDTH = 1920, X_DESKTOP_HEIGHT = 1080;
 enum XDesktop {
     X_BARE,
@@ -25,6 +27,7 @@ enum XDesktop {
     X_ICEWM,
     X_I3,
     X_XFWM4,
+    X_HERBSTLUFTWM,
 };
 
 // "bare", or the name of the window manager's program.
