@@ -28,6 +28,24 @@ uint32_t app_menu_event_type()
     return s_menu_event_type;
 }
 
+// A window manager may offer the focus (WM_TAKE_FOCUS) rather than give it:
+// xfwm4 does when its own request for a new window carries an older time
+// than the last change of focus, which the X server then ignores. Left
+// alone, the window would take no key, Space at the start prompt included,
+// until clicked. The offer is taken as it arrives, since the loading screen
+// and the slot screen drop the events they read.
+static int take_focus_if_offered(void*, SDL_Event* event)
+{
+    if (event->type == SDL_WINDOWEVENT && event->window.event == SDL_WINDOWEVENT_TAKE_FOCUS)
+        SDL_SetWindowInputFocus(SDL_GetWindowFromID(event->window.windowID));
+    return 0;
+}
+
+void app_take_offered_focus()
+{
+    SDL_AddEventWatch(take_focus_if_offered, nullptr);
+}
+
 const TextWindow* app_current_text_window(const Engine* engine)
 {
     int32_t id = engine->vm_vars[VAR_CUR_WINDOW];

@@ -204,6 +204,7 @@ int app_main(int, char**)
     bgm_init();
     // Menu commands reach the event handler as this registered event.
     app_menu_event_type();
+    app_take_offered_focus();
     load_configuration();
 
     // The one Engine lives for the whole run; static storage keeps its

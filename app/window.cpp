@@ -236,7 +236,7 @@ void win_set_size_centered(SDL_Window* window, int w, int h)
         s_window_track.normal = rect;
         return;
     }
-    SDL_SetWindowSize(window, w, h);
+    plat_window_request_size(window, w, h);
     // A manager that refused the size holds the window where it is (a tile).
     if (!follow_real_size(window))
         return;
@@ -286,7 +286,7 @@ void win_apply_resize_rule(SDL_Window* window, int w, int h)
     track->resize_pending = plat_pointer_button_held(window);
     if (track->resize_pending)
         return;
-    SDL_SetWindowSize(window, want_w, want_h);
+    plat_window_request_size(window, want_w, want_h);
     const bool given = follow_real_size(window);
     track->refused_w = given ? 0 : want_w;
     track->refused_h = given ? 0 : want_h;

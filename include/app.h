@@ -195,6 +195,10 @@ void app_handle_events(Engine* engine, uint8_t* running);
 // registered on the first call; (uint32_t)-1 when SDL has no type left.
 uint32_t app_menu_event_type();
 
+// From now on a window offered the focus by the window manager takes it, in
+// every loop that reads events, the loading screen's too.
+void app_take_offered_focus();
+
 // The text window that VAR_CUR_WINDOW names when it is 0..255 and active, else null.
 const TextWindow* app_current_text_window(const Engine* engine);
 

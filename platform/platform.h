@@ -89,6 +89,13 @@ bool plat_replace_file(const char* path, PlatWriteFn write, void* user);
 // SDL last set or heard of; other video drivers give SDL's own.
 void plat_window_client_rect(SDL_Window* window, int* x, int* y, int* w, int* h);
 
+// Asks for a client size of w x h and returns once the window manager has
+// answered: on X11 the first ConfigureNotify the window gets after the
+// request, real when the size was given and made up when it was refused; or
+// after a second, for a manager that never answers. plat_window_client_rect
+// then reads the size the window has. Other video drivers only set the size.
+void plat_window_request_size(SDL_Window* window, int w, int h);
+
 // True when a window manager has put window into a frame of its own (on X11,
 // its parent is no longer the root window). False on other video drivers.
 bool plat_window_is_framed(SDL_Window* window);

@@ -37,6 +37,45 @@ void plat_window_client_rect(SDL_Window* window, int* x, int* y, int* w, int* h)
     *h = attributes.height;
 }
 
+// SDL waits a tenth of a second for the answer to a size request and takes
+// none as a refusal; a window manager on a busy machine may answer later.
+constexpr uint32_t RESIZE_ANSWER_WAIT_MS = 1000;
+constexpr uint32_t RESIZE_ANSWER_POLL_MS = 10;
+
+// A connection of its own to the window's server that is told of its size
+// changes: it sees the answer without taking events from SDL's queue. Null
+// on other video drivers or when the server cannot be reached again.
+static Display* watch_configures(SDL_Window* window, Window* xwindow)
+{
+    Display* display = nullptr;
+    if (!x11_window(window, &display, xwindow))
+        return nullptr;
+    Display* watcher = XOpenDisplay(DisplayString(display));
+    if (watcher) {
+        XSelectInput(watcher, *xwindow, StructureNotifyMask);
+        XSync(watcher, False);
+    }
+    return watcher;
+}
+
+void plat_window_request_size(SDL_Window* window, int w, int h)
+{
+    int now_x = 0, now_y = 0, now_w = 0, now_h = 0;
+    plat_window_client_rect(window, &now_x, &now_y, &now_w, &now_h);
+    Window xwindow = 0;
+    // A request for the size the window has may get no answer at all.
+    Display* watcher = now_w != w || now_h != h ? watch_configures(window, &xwindow) : nullptr;
+    SDL_SetWindowSize(window, w, h);
+    if (!watcher)
+        return;
+    XEvent answer;
+    for (uint32_t waited = 0; waited < RESIZE_ANSWER_WAIT_MS &&
+                              !XCheckTypedWindowEvent(watcher, xwindow, ConfigureNotify, &answer);
+         waited += RESIZE_ANSWER_POLL_MS)
+        SDL_Delay(RESIZE_ANSWER_POLL_MS);
+    XCloseDisplay(watcher);
+}
+
 bool plat_window_is_framed(SDL_Window* window)
 {
     Display* display = nullptr;

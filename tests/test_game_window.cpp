@@ -162,6 +162,10 @@ TEST_P(GameWindowManagerTest, MaximisedWindowShowsTheWholePictureAndReopensWhere
     };
     const auto filled = [](const WindowPixels& window) { return window.w > X_DESKTOP_WIDTH - 20; };
     WindowPixels normal;
+    // The focus last set by another program: xfwm4's own request for the new window then
+    // carries an older time, which the server ignores, and it only offers the focus.
+    if (GetParam() == X_XFWM4)
+        x.xdotool("getwindowfocus windowfocus --sync");
     {
         GameProcess game(x, dir.path());
         ASSERT_TRUE(start_scene(game)) << "the game: " << game.state();

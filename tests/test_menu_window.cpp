@@ -132,11 +132,8 @@ TEST(MenuWindowTest, MenusAreDrawnWhilePrintingAndPausedAndSaveLoadScanlinesAndA
                             .cmd("$ C $"));
     put_window_game(dir, scenario, PICTURE_RGB);
     GameProcess game(x, dir.path());
-    ASSERT_TRUE(game.wait_for_window(40)) << "the game: " << game.state();
-    pointer(x, 600, 200);  // keys go to the window under the pointer
-    for (int tries = 0; tries < 20 && !shows(x, {{320, 100, PICTURE_RGB}}, 1).empty(); tries++)
-        x.xdotool("key space");  // past the start prompt, once it takes keys
-    ASSERT_EQ(shows(x, {{320, 100, PICTURE_RGB}}, 1), "") << "the game: " << game.state();
+    ASSERT_TRUE(game.start(40)) << "the game: " << game.state();
+    ASSERT_EQ(shows(x, {{320, 100, PICTURE_RGB}}), "") << "the game: " << game.state();
 
     ASSERT_NO_FATAL_FAILURE(open_and_close_the_bar(x, game, "while printing"));
     x.xdotool("key F5");

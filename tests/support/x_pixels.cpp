@@ -61,6 +61,10 @@ WindowPixels x_read_window(const std::string& display_name, const std::string& t
         return pixels;
     const XErrorHandler previous = XSetErrorHandler(ignore_error);
     if (XImage* image = read_named_window(display, DefaultRootWindow(display), title_part, &pixels)) {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display, &focus, &revert);
+        pixels.focused = focus == pixels.id || focus == PointerRoot;
         pixels.w = image->width;
         pixels.h = image->height;
         // The session's screen is 24-bit true colour: red, green, blue bytes.

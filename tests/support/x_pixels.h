@@ -14,6 +14,7 @@ struct WindowPixels {
     int frame_y = 0;   // where the top of the frame around it (its title bar) lies
     unsigned long id = 0;  // the X window's id
     int min_w = 0, min_h = 0;  // the smallest size it asks its manager to keep; 0 x 0 when none
+    bool focused = false;  // keys typed now reach it: it has the focus, or the focus follows the pointer
     int w = 0, h = 0;
     std::vector<uint32_t> rgb;  // 0xRRGGBB, row after row
     uint32_t at(int x, int y) const { return rgb[static_cast<size_t>(y) * w + x]; }

@@ -226,7 +226,8 @@ bool GameProcess::wait_for_screen(int timeout_seconds, const std::function<bool(
         const WindowPixels window = x_read_window(session_.display(), GAME_TITLE);
         last_seen_ = window.w == 0 ? "unreadable (not shown, or partly off the screen)"
                                    : std::to_string(window.w) + "x" + std::to_string(window.h) + " at " +
-                                         std::to_string(window.x) + "," + std::to_string(window.y);
+                                         std::to_string(window.x) + "," + std::to_string(window.y) +
+                                         (window.focused ? "" : " without the focus");
         if (window.w > 0 && shown(window))
             return true;
         pause_ms(50);
@@ -248,13 +249,14 @@ bool GameProcess::wait_for_window(int timeout_seconds)
 
 bool GameProcess::start(int timeout_seconds)
 {
-    // The loading screen drops keys until its prompt is up.
+    // The loading screen drops keys until its prompt is up, and a key typed
+    // before the window has the focus goes to another window.
     return wait_for_window(timeout_seconds) && wait_for_screen(timeout_seconds, [](const WindowPixels& window) {
                int grey = 0;
                for (int y = PROMPT_TOP * window.h / 400; y < PROMPT_BOTTOM * window.h / 400; y++)
                    for (int x = 0; x < window.w; x++)
                        grey += window.at(x, y) == PROMPT_GREY;
-               return grey >= PROMPT_MIN_PIXELS;
+               return window.focused && grey >= PROMPT_MIN_PIXELS;
            }) && session_.xdotool("key space");
 }
 
