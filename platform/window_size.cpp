@@ -62,6 +62,11 @@ void plat_window_request_size(SDL_Window* window, int w, int h)
 {
     int now_x = 0, now_y = 0, now_w = 0, now_h = 0;
     plat_window_client_rect(window, &now_x, &now_y, &now_w, &now_h);
+    // SDL raises a size below the window's minimum to it before asking.
+    int min_w = 0, min_h = 0;
+    SDL_GetWindowMinimumSize(window, &min_w, &min_h);
+    w = w < min_w ? min_w : w;
+    h = h < min_h ? min_h : h;
     Window xwindow = 0;
     // A request for the size the window has may get no answer at all.
     Display* watcher = now_w != w || now_h != h ? watch_configures(window, &xwindow) : nullptr;
