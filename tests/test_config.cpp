@@ -152,16 +152,14 @@ TEST_F(ConfigTest, ALinkedFileIsWrittenThroughWithItsOwnerAndAReadOnlyOneIsKept)
         }
 }
 
-// The system decides whether a link is followed: with its guard on, not another user's in a folder everyone
-// may write into, and a dangling one makes no file.
+// The system decides whether a link is followed: with its guard on (for this test, where it was off), not
+// another user's in a folder everyone may write into, and a dangling one makes no file.
 TEST_F(ConfigTest, AnotherUsersLinkInASharedFolderIsFollowedOnlyWhereTheSystemAllows)
 {
-    // The guard is on by default; where it was turned off, it is on for this test only.
     const char* guard = "/proc/sys/fs/protected_symlinks";
     const auto guard_value = [&] { std::string value; std::ifstream(guard) >> value; return value; };
     const std::string was = guard_value(), secret = dir.file("secret"), link = dir.file("config.ini");
-    const std::unique_ptr<const char, std::function<void(const char*)>> restore(
-        guard, [&](const char* name) { if (guard_value() != was) std::ofstream(name) << was; });
+    const std::shared_ptr<void> restore(nullptr, [&](void*) { if (guard_value() != was) std::ofstream(guard) << was; });
     if (geteuid() == 0)
         std::ofstream(guard) << "1";
     if (geteuid() != 0 || guard_value() != "1")
@@ -169,8 +167,7 @@ TEST_F(ConfigTest, AnotherUsersLinkInASharedFolderIsFollowedOnlyWhereTheSystemAl
     write_text_file(secret, "kept\n");
     EXPECT_EQ(chmod(dir.path().c_str(), 01777), 0);
     for (const std::string& target : {secret, dir.file("made")}) {
-        std::filesystem::remove(link);
-        std::filesystem::create_symlink(target, link);
+        std::filesystem::remove(link), std::filesystem::create_symlink(target, link);
         EXPECT_EQ(lchown(link.c_str(), 4321, 4321), 0);
         cfg_save(link.c_str());
     }
