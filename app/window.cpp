@@ -141,9 +141,16 @@ ScreenRect win_startup_placement_in(const Config& config, uint8_t hd_mode, const
 
 // How long a window manager gets to tell SDL the size of the frame it puts
 // around a new window, or to carry out a move; how often it is asked meanwhile.
-constexpr uint32_t FRAME_EXTENTS_WAIT_MS = 1000;
-constexpr uint32_t MOVE_WAIT_MS = 1000;
+constexpr uint32_t WINDOW_MANAGER_WAIT_MS = 1000;
 constexpr uint32_t WINDOW_POLL_MS = 10;
+
+// Asks done until it holds or the window manager's time is up.
+template <typename Done>
+static void wait_for_window_manager(const Done& done)
+{
+    for (uint32_t waited = 0; !done() && waited < WINDOW_MANAGER_WAIT_MS; waited += WINDOW_POLL_MS)
+        SDL_Delay(WINDOW_POLL_MS);
+}
 
 static bool frame_extents_known(SDL_Window* window)
 {
@@ -169,11 +176,11 @@ static bool same_place(const ScreenRect& a, const ScreenRect& b)
 // not moved it within the wait.
 static ScreenRect wait_to_leave(SDL_Window* window, const ScreenRect& from)
 {
-    ScreenRect now = window_client_rect(window);
-    for (uint32_t waited = 0; same_place(now, from) && waited < MOVE_WAIT_MS; waited += WINDOW_POLL_MS) {
-        SDL_Delay(WINDOW_POLL_MS);
+    ScreenRect now;
+    wait_for_window_manager([&] {
         now = window_client_rect(window);
-    }
+        return !same_place(now, from);
+    });
     return now;
 }
 
@@ -201,12 +208,10 @@ void win_move_to_placement(SDL_Window* window, const ScreenRect& placed)
     // the last one closed. Once SDL knows the frame, the client area is placed.
     if (!plat_window_is_framed(window))
         return;
-    SDL_PumpEvents();
-    for (uint32_t waited = 0; !frame_extents_known(window) && waited < FRAME_EXTENTS_WAIT_MS;
-         waited += WINDOW_POLL_MS) {
-        SDL_Delay(WINDOW_POLL_MS);
+    wait_for_window_manager([&] {
         SDL_PumpEvents();
-    }
+        return frame_extents_known(window);
+    });
     place_client_area(window, placed);
 }
 

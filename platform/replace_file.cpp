@@ -125,11 +125,13 @@ static bool attributes_of(int fd, std::map<std::string, std::string>* attributes
     std::vector<char> names(static_cast<size_t>(size));
     if (flistxattr(fd, names.data(), names.size()) != size)
         return false;
-    for (size_t at = 0; at < names.size(); at += strlen(&names[at]) + 1) {
-        const char* name = &names[at];
-        const ssize_t length = fgetxattr(fd, name, nullptr, 0);
+    // Each name ends with a zero; one that does not is read no further than the list.
+    for (size_t at = 0; at < names.size();) {
+        const std::string name(&names[at], strnlen(&names[at], names.size() - at));
+        at += name.size() + 1;
+        const ssize_t length = fgetxattr(fd, name.c_str(), nullptr, 0);
         std::string value(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-        if (length < 0 || fgetxattr(fd, name, &value[0], value.size()) != length)
+        if (length < 0 || fgetxattr(fd, name.c_str(), &value[0], value.size()) != length)
             return false;
         (*attributes)[name] = value;
     }
